@@ -1,0 +1,20 @@
+# Every third-party library comes from Debian's packages (scripts/setup.sh installs them).
+find_package(Threads REQUIRED)
+find_package(fmt REQUIRED)
+find_package(spdlog REQUIRED)
+find_package(Boost 1.74 REQUIRED COMPONENTS program_options locale)
+find_package(nlohmann_json 3.10 REQUIRED)
+find_package(CURL REQUIRED)
+find_package(ZLIB REQUIRED)
+find_package(BZip2 REQUIRED)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(LIBZIP REQUIRED IMPORTED_TARGET libzip)  # libzip.pc; its CMake package wants the zip tools too
+pkg_check_modules(CRYPTOPP REQUIRED IMPORTED_TARGET libcrypto++)
+pkg_check_modules(LZF REQUIRED IMPORTED_TARGET liblzf)
+
+if(TALLORIN_BUILD_TESTS)
+    find_package(GTest REQUIRED)
+endif()
+if(TALLORIN_BUILD_BENCHMARKS)
+    find_package(benchmark REQUIRED)
+endif()

@@ -1,0 +1,34 @@
+// Lets tests set the emulated Windows state. Each area of the layer adds its own setters here.
+// Not for the program's own code.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform::testing {
+
+// Makes the emulated call `function` (its Windows name) fail with `error` as its last error,
+// giving the call's own failure result. times < 0: every call until cleared; otherwise the
+// next `times` calls.
+void FailCall(std::string_view function, DWORD error, int times = -1);
+void ClearFailures();
+
+// Replaces the argument list that GetCommandLineW/GetCommandLineA rebuild (the first element is
+// the program path). An empty list returns to the process's real arguments.
+void SetCommandLineArguments(std::vector<std::wstring> arguments);
+
+// Windows' quoting of one argument and splitting of a command line, as used by the layer.
+std::wstring QuoteArgument(std::wstring_view argument);
+std::vector<std::wstring> SplitCommandLine(std::wstring_view command_line);
+
+// Kernel object handles currently open (files, tokens, ...), for leak checks.
+std::size_t OpenHandleCount();
+
+// Every area's emulated state back to its defaults, failures cleared.
+void Reset();
+
+}  // namespace platform::testing

@@ -1,0 +1,11 @@
+// The Win32 subset this program calls, declared for the platform layer that stands in for
+// Windows here. Only this folder is on the include path when not building for Windows; each
+// area of the API has its own header under win/.
+#pragma once
+
+#include "win/types.h"
+#include "win/errors.h"
+#include "win/text.h"
+#include "win/process.h"
+#include "win/library.h"
+#include "win/handles.h"

@@ -1,0 +1,114 @@
+#include "logging.h"
+
+#include <windows.h>
+
+#include <boost/algorithm/string/case_conv.hpp>
+#include <boost/uuid/random_generator.hpp>
+#include <boost/uuid/uuid_io.hpp>
+#include <spdlog/sinks/rotating_file_sink.h>
+#include <spdlog/spdlog.h>
+
+#include <array>
+#include <ctime>
+#include <filesystem>
+#include <iomanip>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+#include <vector>
+
+#include "common/text_conversion.h"
+#include "product_paths.h"
+
+namespace {
+
+constexpr std::size_t kMaxLogFileSize = 20 * 1024 * 1024;
+constexpr std::size_t kNoBackupFiles = 0;
+constexpr bool kRotateOnOpen = true;
+constexpr char kLogPattern[] = "[%D %H:%M:%S %e] [%^%l%$] [%t] [%@][%!]: %v";
+
+std::wstring ReadEnvironmentVariable(const wchar_t* name) {
+    const DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
+    if (size == 0) {
+        return {};
+    }
+    std::vector<wchar_t> buffer(size, L'\0');
+    GetEnvironmentVariableW(name, buffer.data(), size);
+    return std::wstring(buffer.data(), size - 1);
+}
+
+std::wstring TimeText() {
+    const std::time_t now = std::time(nullptr);
+    const std::tm* local = std::localtime(&now);  // the program logs from one thread
+    if (local == nullptr) {
+        return L"-invalid-date-";
+    }
+    std::wostringstream text;
+    text << std::put_time(local, L"%Y.%m.%d_%H.%M.%S_");
+    return text.str();
+}
+
+}  // namespace
+
+int LogLevelFromEnvironment() {
+    const std::wstring value = ReadEnvironmentVariable(L"VELMORA_LOG_LEVEL");
+    if (value.empty()) {
+        return 2;
+    }
+    // The global locale is still the classic one here, so only A to Z change.
+    const std::wstring word = boost::algorithm::to_lower_copy(value, std::locale());
+    constexpr std::array<const wchar_t*, 5> kWords = {L"trace", L"debug", L"info", L"warn",
+                                                      L"error"};
+    for (std::size_t level = 0; level < kWords.size(); ++level) {
+        if (word == kWords[level]) {
+            return static_cast<int>(level);
+        }
+    }
+    return 2;
+}
+
+void InitLogging() {
+    LoggerSettings settings;
+    settings.log_dir_path = GetLogsFolder();
+    settings.level = LogLevelFromEnvironment();
+    settings.max_file_size = kMaxLogFileSize;
+    settings.create_console = false;
+    SetupDefaultLogger(settings);
+}
+
+std::wstring MakeLogFileName(const std::wstring& module_path, unsigned long process_id) {
+    const std::wstring stem = std::filesystem::path(module_path).stem().wstring();
+    return TimeText() + stem + L"_pid=" + std::to_wstring(process_id) + L".txt";
+}
+
+void SetupDefaultLogger(const LoggerSettings& settings) {
+    if (settings.create_console) {
+        // This platform has no consoles to allocate.
+        throw std::runtime_error("Failed to create console");
+    }
+
+    std::array<wchar_t, MAX_PATH> module_path{};
+    if (GetModuleFileNameW(nullptr, module_path.data(), MAX_PATH) == 0) {
+        throw std::runtime_error("failed to get module file name. error=" +
+                                 std::to_string(GetLastError()));
+    }
+
+    const std::wstring file_name = MakeLogFileName(module_path.data(), GetCurrentProcessId());
+    const std::string full_path =
+        Utf16ToUtf8((std::filesystem::path(settings.log_dir_path) / file_name).wstring());
+
+    // Creates missing folders and empties a file that already has content; at the maximum size
+    // the file is emptied again, and with no backups nothing earlier survives.
+    std::vector<spdlog::sink_ptr> sinks{std::make_shared<spdlog::sinks::rotating_file_sink_mt>(
+        full_path, settings.max_file_size, kNoBackupFiles, kRotateOnOpen)};
+    for (const auto& sink : sinks) {
+        sink->set_pattern(kLogPattern);
+    }
+
+    // The name only has to be unique in spdlog's registry; it appears in no record.
+    const std::string name = boost::uuids::to_string(boost::uuids::random_generator()());
+    auto logger = std::make_shared<spdlog::logger>(name, sinks.begin(), sinks.end());
+    logger->set_level(static_cast<spdlog::level::level_enum>(settings.level));
+    logger->flush_on(spdlog::level::trace);
+    spdlog::set_default_logger(std::move(logger));
+}

@@ -1,0 +1,67 @@
+#include "product_paths.h"
+
+#include <shlobj.h>
+
+#include <array>
+#include <sstream>
+#include <stdexcept>
+#include <system_error>
+
+#include "common/text_conversion.h"
+#include "product_info.h"
+
+namespace {
+
+bool MarkerExists(const std::filesystem::path& path) {
+    std::error_code error;  // access denied and the like count as absent
+    return std::filesystem::exists(path, error);
+}
+
+}  // namespace
+
+std::wstring GetSpecialFolderPath(int csidl) {
+    std::array<wchar_t, MAX_PATH> buffer{};
+    const HRESULT result = SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT,
+                                            buffer.data());
+    if (FAILED(result)) {
+        throw std::runtime_error("failed to get special folder path. error=" +
+                                 std::system_category().message(result) +
+                                 ". csidl=" + std::to_string(csidl));
+    }
+    return buffer.data();
+}
+
+std::filesystem::path GetProductDataFolder() {
+    return std::filesystem::path(GetSpecialFolderPath(CSIDL_COMMON_APPDATA)) / kMakerName /
+           kProductName;
+}
+
+std::wstring GetLogsFolder() { return (GetProductDataFolder() / L"logs").wstring(); }
+
+std::filesystem::path GetCrashInfoFolder() { return GetProductDataFolder() / L"crash_info"; }
+
+bool IsDevMode() { return MarkerExists(GetProductDataFolder() / L"dev-mode"); }
+
+bool IsPeerVerificationDisabled() {
+    return MarkerExists(GetProductDataFolder() / L"settings" / L"verify-peer");
+}
+
+std::wstring GetLanguageFilePath() {
+    return (std::filesystem::path(GetSpecialFolderPath(CSIDL_APPDATA)) / kMakerName /
+            kProductName / L"settings" / L"language")
+        .wstring();
+}
+
+std::string BuildProductIdentity() {
+    const std::string maker = Utf16ToUtf8(kMakerName);
+    const std::string product = Utf16ToUtf8(kProductName);
+
+    std::istringstream version_in(kProgramVersion);
+    std::uint16_t major = 0, minor = 0, build = 0, revision = 0;
+    char separator = 0;
+    version_in >> major >> separator >> minor >> separator >> build >> separator >> revision;
+
+    std::ostringstream dotted;
+    dotted << major << "." << minor << "." << build << "." << revision;
+    return maker + "-" + product + "-" + dotted.str();
+}

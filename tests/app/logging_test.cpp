@@ -1,0 +1,138 @@
+#include "logging.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <regex>
+#include <string>
+
+#include "common/log_call.h"
+#include "scoped_env.h"
+#include "temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(LogLevelFromEnvironment, ReadsTheFiveWordsAfterLowerCasing) {
+    struct Case {
+        std::optional<std::string> value;
+        int level;
+    };
+    const Case cases[] = {
+        {std::nullopt, 2}, {"", 2},       {"verbose", 2}, {"warning", 2}, {" debug", 2},
+        {"debug ", 2},     {"trace", 0},  {"debug", 1},   {"DEBUG", 1},   {"DeBuG", 1},
+        {"info", 2},       {"warn", 3},   {"Warn", 3},    {"error", 4},   {"err", 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value.value_or("(unset)"));
+        const test_support::ScopedEnv env("VELMORA_LOG_LEVEL", c.value);
+        EXPECT_EQ(LogLevelFromEnvironment(), c.level);
+    }
+}
+
+TEST(MakeLogFileName, HasTimeProgramStemAndProcessId) {
+    const std::wstring name = MakeLogFileName(L"/opt/velmora/tallorin", 4242);
+    const std::wregex shape(LR"(\d{4}\.\d{2}\.\d{2}_\d{2}\.\d{2}\.\d{2}_tallorin_pid=4242\.txt)");
+    EXPECT_TRUE(std::regex_match(name, shape));
+    EXPECT_TRUE(MakeLogFileName(L"C:/dir/tallorin.exe", 1).ends_with(L"_tallorin_pid=1.txt"));
+}
+
+class LogFile : public ::testing::Test {
+protected:
+    ~LogFile() override { spdlog::set_default_logger(std::make_shared<spdlog::logger>("reset")); }
+
+    fs::path OnlyFile() const {
+        std::vector<fs::path> files;
+        for (const auto& entry : fs::directory_iterator(folder_)) {
+            files.push_back(entry.path());
+        }
+        EXPECT_EQ(files.size(), 1u);
+        return files.empty() ? fs::path() : files.front();
+    }
+
+    void Setup(int level, std::size_t max_size = 20 * 1024 * 1024) {
+        LoggerSettings settings;
+        settings.log_dir_path = folder_.wstring();
+        settings.level = level;
+        settings.max_file_size = max_size;
+        SetupDefaultLogger(settings);
+    }
+
+    test_support::TempDir root_;
+    fs::path folder_ = root_ / "logs" / "nested";  // made by the sink
+};
+
+// Answers the line of its log call.
+int WriteTheRecord() { LOG_AT("tallorin", spdlog::level::debug, "crash_uuid={}", "U-1"); return __LINE__; }
+
+TEST_F(LogFile, WritesEveryRecordThroughInThePattern) {
+    Setup(1);
+    const int line = WriteTheRecord();
+    const fs::path file = OnlyFile();
+    EXPECT_TRUE(file.filename().string().ends_with("_app_tests_pid=" +
+                                                   std::to_string(::getpid()) + ".txt"));
+    // Flushed at once: the record is on disk while the logger still holds the file.
+    const std::string content = test_support::ReadFile(file);
+    const std::regex shape(R"(\[\d{2}/\d{2}/\d{2} \d{2}:\d{2}:\d{2} \d{3}\] \[debug\] \[\d+\] )"
+                           R"(\[tallorin:logging_test\.cpp:)" +
+                           std::to_string(line) +
+                           R"(\]\[\{anonymous\}::WriteTheRecord\]: crash_uuid=U-1\n)");
+    EXPECT_TRUE(std::regex_match(content, shape)) << content;
+}
+
+TEST_F(LogFile, HonoursTheThresholdAndSpdlogLevelNames) {
+    Setup(3);
+    LOG_AT("tallorin", spdlog::level::info, "hidden");
+    LOG_AT("tallorin", spdlog::level::warn, "shown");
+    LOG_AT("tallorin", spdlog::level::err, "failed");
+    const std::string content = test_support::ReadFile(OnlyFile());
+    EXPECT_EQ(content.find("hidden"), std::string::npos);
+    EXPECT_NE(content.find("] [warning] ["), std::string::npos);
+    EXPECT_NE(content.find("] [error] ["), std::string::npos);
+}
+
+TEST_F(LogFile, EmptiesAFileThatAlreadyHasContent) {
+    Setup(2);
+    LOG_AT("tallorin", spdlog::level::info, "first run");
+    const fs::path file = OnlyFile();
+    spdlog::set_default_logger(std::make_shared<spdlog::logger>("closed"));
+    ASSERT_NE(test_support::ReadFile(file).find("first run"), std::string::npos);
+
+    // Same second, same process id: the second run takes over the same file, emptied.
+    Setup(2);
+    LOG_AT("tallorin", spdlog::level::info, "second run");
+    if (OnlyFile() == file) {
+        const std::string content = test_support::ReadFile(file);
+        EXPECT_EQ(content.find("first run"), std::string::npos);
+        EXPECT_NE(content.find("second run"), std::string::npos);
+    }
+}
+
+TEST_F(LogFile, StartsAgainFromEmptyAtTheMaximumSizeWithoutBackups) {
+    constexpr std::size_t kMax = 4096;
+    Setup(2, kMax);
+    const std::string filler(100, 'x');
+    for (int i = 0; i < 100; ++i) {
+        LOG_AT("tallorin", spdlog::level::info, "record={} {}", i, filler);
+    }
+    const fs::path file = OnlyFile();  // no backup file beside it
+    const std::string content = test_support::ReadFile(file);
+    EXPECT_LE(content.size(), kMax);
+    EXPECT_EQ(content.find("record=0 "), std::string::npos);
+    EXPECT_NE(content.find("record=99 "), std::string::npos);
+}
+
+TEST_F(LogFile, FailsWhenTheFileCannotBeOpened) {
+    test_support::WriteFile(root_ / "blocker", "");  // a file where the folder should be
+    LoggerSettings settings;
+    settings.log_dir_path = (root_ / "blocker" / "logs").wstring();
+    settings.max_file_size = 1024;
+    EXPECT_THROW(SetupDefaultLogger(settings), std::exception);
+    settings.log_dir_path = folder_.wstring();
+    settings.create_console = true;
+    EXPECT_THROW(SetupDefaultLogger(settings), std::runtime_error);
+}
+
+}  // namespace

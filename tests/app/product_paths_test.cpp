@@ -1,0 +1,78 @@
+#include "product_paths.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <stdexcept>
+
+#include "scoped_env.h"
+#include "temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class ProductPaths : public ::testing::Test {
+protected:
+    ProductPaths() {
+        fs::create_directories(root_ / "ProgramData");
+        fs::create_directories(root_ / "AppData" / "Roaming");
+    }
+
+    fs::path DataFolder() const {
+        return root_ / "ProgramData" / "Quorbelin" / "Velmora Antivirus";
+    }
+
+    test_support::TempDir root_;
+    test_support::ScopedEnv env_{"PLATFORM_ROOT", root_.path().string()};
+};
+
+TEST_F(ProductPaths, NamesEveryPlaceUnderTheSpecialFolders) {
+    EXPECT_EQ(GetProductDataFolder(), DataFolder());
+    EXPECT_EQ(fs::path(GetLogsFolder()), DataFolder() / "logs");
+    EXPECT_EQ(GetCrashInfoFolder(), DataFolder() / "crash_info");
+    EXPECT_EQ(fs::path(GetLanguageFilePath()),
+              root_ / "AppData" / "Roaming" / "Quorbelin" / "Velmora Antivirus" / "settings" /
+                  "language");
+    // Nothing is created by asking.
+    EXPECT_FALSE(fs::exists(root_ / "ProgramData" / "Quorbelin"));
+}
+
+TEST_F(ProductPaths, MarkersCountAsFilesOrFolders) {
+    EXPECT_FALSE(IsDevMode());
+    EXPECT_FALSE(IsPeerVerificationDisabled());
+
+    fs::create_directories(DataFolder() / "dev-mode");  // an empty folder is a marker too
+    EXPECT_TRUE(IsDevMode());
+
+    test_support::WriteFile(DataFolder() / "verify-peer", "");  // not in "settings": no effect
+    EXPECT_FALSE(IsPeerVerificationDisabled());
+    test_support::WriteFile(DataFolder() / "settings" / "verify-peer", "ignored content");
+    EXPECT_TRUE(IsPeerVerificationDisabled());
+}
+
+TEST_F(ProductPaths, AFailedSpecialFolderNamesTheCsidl) {
+    fs::remove(root_ / "ProgramData");
+    fs::remove(root_ / "AppData" / "Roaming");
+    const auto message = [](auto call) {
+        try {
+            call();
+        } catch (const std::runtime_error& error) {
+            return std::string(error.what());
+        }
+        return std::string("no exception");
+    };
+    const std::string data = message([] { GetProductDataFolder(); });
+    EXPECT_TRUE(data.starts_with("failed to get special folder path. error=")) << data;
+    EXPECT_TRUE(data.ends_with(". csidl=35")) << data;
+    EXPECT_TRUE(message([] { GetLogsFolder(); }).ends_with(". csidl=35"));
+    EXPECT_TRUE(message([] { GetLanguageFilePath(); }).ends_with(". csidl=26"));
+    // The marker test passes the failure on too.
+    EXPECT_TRUE(message([] { IsDevMode(); }).ends_with(". csidl=35"));
+}
+
+TEST(BuildProductIdentity, JoinsMakerProductAndDottedVersion) {
+    EXPECT_EQ(BuildProductIdentity(), "Quorbelin-Velmora Antivirus-14.3.43577.3505");
+}
+
+}  // namespace
