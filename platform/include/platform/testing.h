@@ -1,5 +1,6 @@
-// Lets tests set the emulated Windows state. Each area of the layer adds its own setters here.
-// Not for the program's own code.
+// Lets tests set the emulated Windows state. Not for the program's own code.
+// The core is declared here; each area of the layer declares its own setters in
+// platform/testing/<area>.h, included at the end.
 #pragma once
 
 #include <windows.h>
@@ -32,3 +33,5 @@ std::size_t OpenHandleCount();
 void Reset();
 
 }  // namespace platform::testing
+
+// Areas of the layer.
