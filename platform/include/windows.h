@@ -9,3 +9,7 @@
 #include "win/process.h"
 #include "win/library.h"
 #include "win/handles.h"
+#include "win/window.h"
+#include "win/messages.h"
+#include "win/ole.h"
+#include "win/debug.h"
