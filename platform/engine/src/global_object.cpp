@@ -48,7 +48,7 @@ Value GlobalObject::Call(std::string_view name, const std::vector<Value>& argume
             argv.push_back(argument.raw());  // borrowed: `arguments` keeps them alive
         }
         Value result;
-        if (!method.func(asset_, static_cast<UINT>(argv.size()), argv.data(), result.raw())) {
+        if (!method.func(asset_, static_cast<UINT>(argv.size()), argv.data(), result.slot())) {
             throw std::runtime_error("method failed: " + std::string(name));
         }
         return result;
@@ -65,7 +65,7 @@ Value GlobalObject::Get(std::string_view name) const {
             continue;
         }
         Value result;
-        if (!property.getter(asset_, result.raw())) {
+        if (!property.getter(asset_, result.slot())) {
             throw std::runtime_error("property failed: " + std::string(name));
         }
         return result;

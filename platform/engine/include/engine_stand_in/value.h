@@ -39,7 +39,8 @@ public:
     UINT type() const { return value_.t; }
     UINT units() const { return value_.u; }
     const VALUE& raw() const { return value_; }
-    VALUE* raw() { return &value_; }
+    // For the engine's functions that write a value (results, setters).
+    VALUE* slot() { return &value_; }
 
     // The value's text as the script's String() gives it.
     std::u16string Text() const;
