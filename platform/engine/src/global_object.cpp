@@ -20,6 +20,11 @@ std::optional<GlobalObject> GlobalObject::Find(std::string_view name) {
 GlobalObject::GlobalObject(GlobalObject&& other) noexcept
     : asset_(std::exchange(other.asset_, nullptr)) {}
 
+GlobalObject& GlobalObject::operator=(GlobalObject&& other) noexcept {
+    std::swap(asset_, other.asset_);
+    return *this;
+}
+
 GlobalObject::~GlobalObject() {
     if (asset_ != nullptr) {
         asset_->isa->asset_release(asset_);

@@ -18,7 +18,7 @@ public:
     static std::optional<GlobalObject> Find(std::string_view name);
 
     GlobalObject(GlobalObject&& other) noexcept;
-    GlobalObject& operator=(GlobalObject&&) = delete;
+    GlobalObject& operator=(GlobalObject&& other) noexcept;
     GlobalObject(const GlobalObject&) = delete;
     ~GlobalObject();
 
