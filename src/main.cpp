@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "common/log_call.h"
+#include "init_localization.h"
 #include "logging.h"
 #include "product_info.h"
 
@@ -17,6 +18,7 @@ int uimain(std::function<int()> pump) {
     InitLogging();
     LOG_AT(kLogTag, spdlog::level::debug, "cmd={}. version={}", GetCommandLineA(),
            kProgramVersion);
+    InitLocalization();
     // The window and the rest of start-up arrive with the engine; until then there is no loop.
     static_cast<void>(pump);
     return 0;

@@ -13,3 +13,4 @@
 #include "win/messages.h"
 #include "win/ole.h"
 #include "win/debug.h"
+#include "win/resources.h"

@@ -78,6 +78,9 @@ using namespace platform::detail;
 extern "C" {
 
 HMODULE WINAPI GetModuleHandleW(LPCWSTR module_name) {
+    if (TakeInjectedFailure("GetModuleHandleW")) {
+        return nullptr;
+    }
     if (module_name == nullptr) {
         return MainModule();
     }

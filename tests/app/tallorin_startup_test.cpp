@@ -38,7 +38,15 @@ protected:
         return files;
     }
 
+    std::string OnlyLog() const {
+        const auto files = LogFiles();
+        EXPECT_EQ(files.size(), 1u);
+        return files.empty() ? std::string() : test_support::ReadFile(files[0]);
+    }
+
     test_support::TempDir root_;
+    fs::path language_file_ =
+        root_ / "AppData" / "Roaming" / "Quorbelin" / "Velmora Antivirus" / "settings" / "language";
     fs::path program_ = test_support::BinaryFolder() / "tallorin";
 };
 
@@ -76,6 +84,46 @@ TEST_F(TallorinStartup, AMissingSpecialFolderEndsTheProcessWithoutALog) {
         << result.output;
     EXPECT_NE(result.output.find(". csidl=35"), std::string::npos);
     EXPECT_TRUE(LogFiles().empty());
+}
+
+TEST_F(TallorinStartup, StartsLocalizationRightAfterTheCommandLineRecord) {
+    const auto result = Run({"--email", "a@b.c"});
+    EXPECT_EQ(result.exit_code, 0) << result.output;
+    const std::string log = OnlyLog();
+    const auto second_line = log.find('\n') + 1;
+    const std::string second = log.substr(second_line, log.find('\n', second_line) - second_line);
+    EXPECT_TRUE(std::regex_search(second, std::regex(R"(\[tallorin:init_localization\.cpp:\d+\])"
+                                                     R"(\[InitLocalization\]: init localization$)")))
+        << log;
+    EXPECT_NE(log.find("init. app_name=Velmora Antivirus. read_localization_files_from_resources="
+                       "true. zipped_resource_name=localization. zipped_resource_type_id=10. "
+                       "localization_files_dir_path=\n"),
+              std::string::npos);
+    EXPECT_NE(log.find("set current language internal. language=English. save=false\n"),
+              std::string::npos);
+    EXPECT_EQ(log.find("[error]"), std::string::npos) << log;
+    EXPECT_FALSE(fs::exists(language_file_));
+}
+
+TEST_F(TallorinStartup, StartsInTheLanguageOfTheUsersLanguageFile) {
+    fs::create_directories(language_file_.parent_path());
+    test_support::WriteFile(language_file_, "{\r\n  \"language\": \"German\"\r\n}");
+    const auto result = Run({"--email", "a@b.c"});
+    EXPECT_EQ(result.exit_code, 0) << result.output;
+    const std::string log = OnlyLog();
+    EXPECT_NE(log.find("]: current_language=German\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("create std locale. language=German\n"), std::string::npos);
+    EXPECT_EQ(log.find("[error]"), std::string::npos) << log;
+}
+
+TEST_F(TallorinStartup, AMissingRoamingFolderEndsTheProcessAfterTheFirstRecord) {
+    fs::remove_all(root_ / "AppData");
+    const auto result = Run({"--email", "a@b.c"});
+    EXPECT_NE(result.exit_code, 0);
+    EXPECT_NE(result.output.find(". csidl=26"), std::string::npos) << result.output;
+    const std::string log = OnlyLog();
+    EXPECT_NE(log.find("init localization"), std::string::npos);
+    EXPECT_EQ(log.find("localization_lib_mt"), std::string::npos) << log;
 }
 
 }  // namespace

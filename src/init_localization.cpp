@@ -1,0 +1,22 @@
+#include "init_localization.h"
+
+#include "common/log_call.h"
+#include "common/text_conversion.h"
+#include "localizer.h"
+#include "product_info.h"
+#include "product_paths.h"
+
+namespace {
+constexpr char kLogTag[] = "tallorin";
+}
+
+void InitLocalization() {
+    LOG_AT(kLogTag, spdlog::level::debug, "init localization");
+    Localization::LocalizerConfig config;
+    config.app_name = Utf16ToUtf8(kProductName);
+    config.read_localization_files_from_resources = true;
+    config.zipped_resource_name = L"localization";
+    config.zipped_resource_type_id = 10;  // RT_RCDATA
+    config.language_serialization_file_path = GetLanguageFilePath();
+    Localization::Localizer::Instance().Init(config);
+}
