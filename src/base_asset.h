@@ -148,8 +148,11 @@ public:
         return {methods, properties};
     }
 
-private:
+protected:
+    // Script objects log as the application; derived objects use the same tag.
     static constexpr char kLogTag[] = "tallorin";
+
+private:
 
     // Fixed at construction.
     std::unordered_map<std::wstring, EventListeners> events;
