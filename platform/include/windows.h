@@ -9,3 +9,5 @@
 #include "win/process.h"
 #include "win/library.h"
 #include "win/handles.h"
+#include "win/security.h"
+#include "win/global_memory.h"

@@ -35,3 +35,5 @@ void Reset();
 }  // namespace platform::testing
 
 // Areas of the layer.
+#include "testing/sessions.h"
+#include "testing/winhttp.h"
