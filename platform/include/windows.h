@@ -14,3 +14,5 @@
 #include "win/ole.h"
 #include "win/debug.h"
 #include "win/resources.h"
+#include "win/security.h"
+#include "win/global_memory.h"

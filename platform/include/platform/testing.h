@@ -36,3 +36,5 @@ void Reset();
 
 // Areas of the layer.
 #include "testing/windows.h"
+#include "testing/sessions.h"
+#include "testing/winhttp.h"

@@ -1,0 +1,123 @@
+#include "impersonate.h"
+
+#include <wtsapi32.h>
+
+#include <system_error>
+#include <utility>
+
+#include "common/log_call.h"
+
+namespace ImpersonationHelper {
+namespace {
+
+constexpr char kLogTag[] = "impersonation_helper_lib_mt";
+constexpr DWORD kUnknownSession = 0xFFFFFFFF;
+constexpr DWORD kTokenAccess = TOKEN_ASSIGN_PRIMARY | TOKEN_DUPLICATE | TOKEN_QUERY | READ_CONTROL;
+
+[[noreturn]] void ThrowImpersonationError(DWORD error) {
+    throw std::system_error(static_cast<int>(error), std::system_category(),
+                            "failed to impersonate user");
+}
+
+[[noreturn]] void ThrowTokenInformationError(DWORD session_id, DWORD error) {
+    LOG_AT(kLogTag, spdlog::level::err,
+           "failed to get token information of session={:08x}. system says {}.", session_id,
+           error);
+    ThrowImpersonationError(error);
+}
+
+}  // namespace
+
+TokenHandle::TokenHandle(TokenHandle&& other) noexcept
+    : handle_(std::exchange(other.handle_, INVALID_HANDLE_VALUE)) {}
+
+TokenHandle& TokenHandle::operator=(TokenHandle&& other) noexcept {
+    if (this != &other) {
+        reset(std::exchange(other.handle_, INVALID_HANDLE_VALUE));
+    }
+    return *this;
+}
+
+TokenHandle::~TokenHandle() { reset(); }
+
+void TokenHandle::reset(HANDLE handle) noexcept {
+    const HANDLE previous = std::exchange(handle_, handle);
+    if (previous != INVALID_HANDLE_VALUE && previous != handle) {
+        CloseHandle(previous);
+    }
+}
+
+TokenHandle GetUserTokenFromSession(DWORD session_id, bool* is_own_session) {
+    DWORD own_session = kUnknownSession;
+    ProcessIdToSessionId(GetCurrentProcessId(), &own_session);
+    const bool own = session_id == own_session;
+
+    HANDLE token = INVALID_HANDLE_VALUE;
+    if (own) {
+        LOG_AT(kLogTag, spdlog::level::trace, "no impersonation needed, already the same user.");
+        if (!OpenProcessToken(GetCurrentProcess(), kTokenAccess, &token)) {
+            LOG_AT(kLogTag, spdlog::level::err, "failed to get current user user token. error={}",
+                   GetLastError());
+            token = INVALID_HANDLE_VALUE;
+        }
+    } else if (!WTSQueryUserToken(session_id, &token)) {
+        const DWORD error = GetLastError();
+        LOG_AT(kLogTag, spdlog::level::err,
+               "failed to get user token of session={:08x}. system says {}.", session_id, error);
+        ThrowImpersonationError(error);
+    }
+
+    if (is_own_session != nullptr) {
+        *is_own_session = own;
+    }
+    return TokenHandle(token);
+}
+
+ImpersonationScope::ImpersonationScope(DWORD session_id) {
+    if (session_id == kUnknownSession) {
+        return;
+    }
+    LOG_AT(kLogTag, spdlog::level::trace, "impersonating user of session={:08x}...", session_id);
+
+    bool own_session = false;
+    TokenHandle token = GetUserTokenFromSession(session_id, &own_session);
+    if (own_session) {
+        token_ = std::move(token);
+        return;
+    }
+
+    TOKEN_ELEVATION_TYPE elevation = TokenElevationTypeDefault;
+    DWORD length = 0;
+    if (!GetTokenInformation(token.get(), TokenElevationType, &elevation, sizeof(elevation),
+                             &length)) {
+        ThrowTokenInformationError(session_id, GetLastError());
+    }
+    if (elevation == TokenElevationTypeLimited) {
+        LOG_AT(kLogTag, spdlog::level::trace, "token is not elevated, getting the right one");
+        TOKEN_LINKED_TOKEN linked{nullptr};
+        if (!GetTokenInformation(token.get(), TokenLinkedToken, &linked, sizeof(linked),
+                                 &length)) {
+            ThrowTokenInformationError(session_id, GetLastError());
+        }
+        token.reset(linked.LinkedToken);
+    }
+
+    if (!ImpersonateLoggedOnUser(token.get())) {
+        const DWORD error = GetLastError();
+        LOG_AT(kLogTag, spdlog::level::err,
+               "failed to impersonate logged on user. system says {}.", error);
+        ThrowImpersonationError(error);
+    }
+    token_ = std::move(token);
+}
+
+ImpersonationScope::~ImpersonationScope() {
+    if (!token_.valid()) {
+        return;
+    }
+    LOG_AT(kLogTag, spdlog::level::trace, "impersonating back to self.");
+    RevertToSelf();
+    token_.reset();
+}
+
+}  // namespace ImpersonationHelper
