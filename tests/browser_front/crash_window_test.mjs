@@ -195,6 +195,33 @@ test("the box's own close button closes it, and then the window", async () => {
   await done();
 });
 
+test("a thank-you box that cannot open is logged, and the window still closes", async () => {
+  const { server, page, done } = await openWindow({ missing: ["src/common/windows/windowTransparent.html"] });
+  await page.click("#send");
+  await eventually(() => server.state.closes.length === 1, "window closed");
+  assert.equal(server.state.reports.length, 1);
+  assert.ok(server.state.console.some((entry) => entry.level === "error" &&
+                                      entry.text.startsWith("<creatorWindowMessageBox> failed to open message box")));
+  assert.equal(await page.locator(".backdrop, iframe").count(), 0);
+  await done();
+});
+
+test("isEmailValid accepts what its pattern describes", async () => {
+  const { page, done } = await openWindow();
+  const cases = [
+    ["user@example.com", false, true], ["a.b-c_d@mail-1.example.co", false, true],
+    ["user@localhost", false, false], ["user@example.c", false, false], ["user@example.toolong", false, false],
+    ["us er@example.com", false, false], ["user@@example.com", false, false], ["@example.com", false, false],
+    ["", false, false], ["", true, true], ["x", true, false],
+  ];
+  const answers = await page.evaluate(async (list) => {
+    const { isEmailValid } = await import(Window.this.ROOT_PATH + "src/common/validators.js");
+    return list.map(([email, allowEmpty]) => isEmailValid(email, allowEmpty));
+  }, cases);
+  assert.deepEqual(answers, cases.map((c) => c[2]));
+  await done();
+});
+
 test("cancel and the caption's close button close without sending, giving back the listeners", async () => {
   for (const button of ["#cancel", ".caption #close"]) {
     const { server, page, done } = await openWindow();

@@ -53,7 +53,8 @@ const text = (value) => String(value);
 
 export const kLanguages = ["English", "French", "German", "Spanish"];
 
-export async function startFrontServer({root, frontFolder, email = "", language = "English"}) {
+// missing: paths answered 404 as if the archive lacked them.
+export async function startFrontServer({root, frontFolder, email = "", language = "English", missing = []}) {
   const secret = crypto.randomBytes(16).toString("hex");
   const state = {
     email, language, reports: [], closes: [], console: [], calls: [],
@@ -177,7 +178,7 @@ export async function startFrontServer({root, frontFolder, email = "", language 
       });
       return undefined;
     }
-    const file = findCaseless(root, relative);
+    const file = missing.includes(relative) ? null : findCaseless(root, relative);
     if (!file) return refuse(404);
     return servePage(file, response);
   });

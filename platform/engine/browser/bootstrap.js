@@ -365,6 +365,7 @@
       Object.setPrototypeOf(retagged, prototypeFor(cls, Object.getPrototypeOf(retagged)));
       element = retagged;
     }
+    if (props.key !== undefined) element[kKey] = props.key;  // the parent's key, matched on its re-render
     bindHandlers(element, cls);
     if (tag) {
       setAttributes(element, rendered[1]);
