@@ -14,6 +14,7 @@ packages=(
     gettext
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     openssl python3 tinyproxy zip unzip
+    chromium nodejs
 )
 
 missing=()

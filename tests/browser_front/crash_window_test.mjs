@@ -1,0 +1,255 @@
+// The crash window run by the browser front's script side in headless Chromium, against a
+// stand-in of the engine's bridge.
+import { test, before, after } from "node:test";
+import assert from "node:assert/strict";
+import fs from "node:fs";
+import os from "node:os";
+import path from "node:path";
+import { createRequire } from "node:module";
+import { fileURLToPath } from "node:url";
+import { startFrontServer } from "./front_server.mjs";
+
+const here = path.dirname(fileURLToPath(import.meta.url));
+const source = path.resolve(here, "../..");
+// The folder that npm installed the lock file into (its node_modules holds playwright-core).
+const modules = process.env.BROWSER_FRONT_MODULES || here;
+const { chromium } = createRequire(path.join(modules, "package.json"))("playwright-core");
+const screenshots = process.env.SCREENSHOT_DIR || path.join(os.tmpdir(), "tallorin-screenshots");
+
+const kFlags = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                "--disable-background-networking", "--disable-component-update", "--disable-sync"];
+const kSecondParagraph = "Upon closing, a crash report was generated. Please send it to us with a describing a problem in a form below to help us to fix it and improve this software.";
+const kInvalidText = "Email must be in form of user@example.com";
+
+let context;
+let profile;
+
+before(async () => {
+  profile = fs.mkdtempSync(path.join(os.tmpdir(), "tallorin-chromium-"));
+  fs.mkdirSync(screenshots, { recursive: true });
+  context = await chromium.launchPersistentContext(profile, {
+    executablePath: "/usr/bin/chromium",
+    headless: true,
+    args: kFlags,
+    viewport: { width: 560, height: 540 },
+    timeout: 60000,
+  });
+});
+
+after(async () => {
+  await context?.close();
+  fs.rmSync(profile, { recursive: true, force: true });
+});
+
+async function openWindow(options = {}) {
+  const server = await startFrontServer({
+    root: path.join(source, "resources/ui"),
+    frontFolder: path.join(source, "platform/engine/browser"),
+    email: "user@example.com",
+    ...options,
+  });
+  const page = await context.newPage();
+  const errors = [];
+  page.on("pageerror", (error) => errors.push(error));
+  await page.goto(server.url("index.html"));
+  await page.locator("#send").waitFor();
+  return {
+    server, page, errors,
+    done: async () => {
+      await page.close();
+      await server.close();
+      assert.deepEqual(errors, [], "no script errors");
+    },
+  };
+}
+
+// Waits for what a deferred re-render shows.
+async function eventually(check, what) {
+  const deadline = Date.now() + 5000;
+  for (;;) {
+    const value = await check();
+    if (value) return value;
+    if (Date.now() > deadline) assert.fail(`never happened: ${what}`);
+    await new Promise((resolve) => setTimeout(resolve, 25));
+  }
+}
+
+const textOf = (page, selector) => page.locator(selector).first().innerText();
+const logged = (server, line) => server.state.console.some((entry) => entry.text === line);
+
+test("the window opens with the command line's address and the English texts", async () => {
+  const { server, page, done } = await openWindow();
+  assert.equal(await page.inputValue("#email"), "user@example.com");
+  assert.equal(await textOf(page, ".caption-text"), "Critical Error");
+  const paragraphs = await page.locator(".description .text-item").allInnerTexts();
+  assert.deepEqual(paragraphs, ["We’re sorry, the information you were working on might be lost.", kSecondParagraph]);
+  assert.equal(await textOf(page, ".textarea-label"), "Please give us as much details as possible");
+  assert.equal(await textOf(page, ".textarea-counter"), "0/300");
+  assert.equal(await page.getAttribute("#email", "placeholder"), "Email");
+  assert.equal(await page.getAttribute("#description", "placeholder"), "", "no placeholder given, none shown");
+  assert.equal((await textOf(page, "#cancel")).toLowerCase(), "cancel");
+  assert.equal((await textOf(page, "#send")).toLowerCase(), "send");
+  assert.equal(await page.isEnabled("#send"), true);
+  assert.equal(await page.locator(".input-error").count(), 0);
+
+  // The page's look, as the rewritten styles give it.
+  const look = await page.evaluate(() => {
+    const style = (selector) => getComputedStyle(document.querySelector(selector));
+    return {
+      layout: style(".layout-base").backgroundColor,
+      caption: style(".caption").height,
+      captionFlow: style(".caption").display,
+      captionText: [style(".caption-text").fontSize, style(".caption-text").color, style(".caption-text").marginLeft],
+      description: [style(".description").height, style(".description").paddingTop],
+      paragraph: [style(".description .text-item").fontSize, style(".description .text-item").lineHeight],
+      textarea: style("#description").height,
+      inputWidth: style(".input.xnormal").width,
+      border: style("body").borderTopWidth,
+    };
+  });
+  assert.deepEqual(look, {
+    layout: "rgb(26, 32, 46)", caption: "68px", captionFlow: "flex",
+    captionText: ["22px", "rgb(176, 181, 200)", "11px"],
+    description: ["136px", "24px"], paragraph: ["15px", "22px"], textarea: "100px",
+    inputWidth: "320px", border: "1px",
+  });
+  const box = await page.locator(".caption-bar").boundingBox();
+  assert.ok(box.x + box.width >= 550, "the close button sits at the caption's right end");
+
+  // What the components asked for, in the order the window builds itself.
+  const calls = server.state.calls.map((call) => `${call.op} ${call.object}.${call.name}`);
+  assert.deepEqual(calls.slice(0, 4), ["call Localizer.on", "get Application.Email",
+                                        "call Localizer.GetCurrentLanguage", "call Localizer.on"]);
+  assert.ok(server.state.calls.some((call) => call.name === "Localize" && call.args[0] === undefined),
+            "the text area's missing placeholder is looked up too");
+  await page.screenshot({ path: path.join(screenshots, "crash-window-form.png") });
+  await done();
+});
+
+test("an invalid address blocks sending until a valid one is typed; an emptied one does not", async () => {
+  const { server, page, done } = await openWindow({ email: "user@localhost" });
+  assert.equal(await page.isDisabled("#send"), true);
+  assert.equal(await textOf(page, ".input-error"), kInvalidText);
+  const border = await page.$eval("#email", (input) => getComputedStyle(input).borderTopColor);
+  assert.equal(border, "rgba(255, 87, 0, 0.4)");
+  await page.screenshot({ path: path.join(screenshots, "crash-window-invalid-email.png") });
+
+  await page.fill("#email", "someone@example.org");
+  await eventually(() => page.isEnabled("#send"), "send enabled");
+  assert.equal(await page.locator(".input-error").count(), 0);
+
+  await page.fill("#email", "");
+  await eventually(async () => (await page.locator(".input-error").count()) === 1, "empty marked invalid");
+  assert.equal(await page.isEnabled("#send"), true, "an empty address does not block sending");
+  await page.click("#send");
+  await page.frameLocator("iframe").locator("#ok").click();
+  await eventually(() => server.state.closes.length === 1, "window closed");
+  assert.deepEqual(server.state.reports, [{ email: "", description: "undefined" }]);
+  await done();
+});
+
+test("the text area takes at most 300 characters", async () => {
+  const { page, done } = await openWindow();
+  await page.fill("#description", "x".repeat(299));
+  await eventually(async () => (await textOf(page, ".textarea-counter")) === "299/300", "299");
+  await page.press("#description", "End");
+  await page.keyboard.type("yz");
+  await eventually(async () => (await textOf(page, ".textarea-counter")) === "300/300", "300/300");
+  const value = await page.inputValue("#description");
+  assert.equal(value.length, 300);
+  assert.equal(value.at(-1), "y");
+  await done();
+});
+
+test("send hands over address and description, thanks the user, and OK closes the window", async () => {
+  const { server, page, done } = await openWindow();
+  await page.fill("#email", "reporter@example.net");
+  await page.fill("#description", "It crashed while scanning.");
+  await page.click("#send");
+
+  const dialog = page.frameLocator("iframe");
+  await dialog.locator("#ok").waitFor();
+  assert.deepEqual(server.state.reports, [{ email: "reporter@example.net", description: "It crashed while scanning." }]);
+  assert.equal(await dialog.locator(".message-box-title").innerText(), "Thank You for Submitting!");
+  assert.equal((await dialog.locator("#ok").innerText()).toLowerCase(), "ok");
+  assert.equal(await page.locator("body > .backdrop").count(), 1);
+  assert.equal(await page.$eval("body > .backdrop", (element) => getComputedStyle(element).opacity), "0.8");
+  assert.equal(server.state.closes.length, 0, "the window stays while the box is open");
+  await page.screenshot({ path: path.join(screenshots, "crash-window-thank-you.png") });
+
+  await dialog.locator("#ok").click();
+  await eventually(() => server.state.closes.length === 1, "window closed");
+  assert.equal(await page.locator("iframe").count(), 0);
+  assert.equal(await page.locator(".backdrop").count(), 0);
+  assert.equal(server.state.reports.length, 1);
+  await done();
+});
+
+test("the box's own close button closes it, and then the window", async () => {
+  const { server, page, done } = await openWindow();
+  await page.click("#send");
+  const dialog = page.frameLocator("iframe");
+  await dialog.locator("#close").click();
+  await eventually(() => server.state.closes.length === 1, "window closed");
+  assert.equal(server.state.reports.length, 1);
+  await done();
+});
+
+test("a thank-you box that cannot open is logged, and the window still closes", async () => {
+  const { server, page, done } = await openWindow({ missing: ["src/common/windows/windowTransparent.html"] });
+  await page.click("#send");
+  await eventually(() => server.state.closes.length === 1, "window closed");
+  assert.equal(server.state.reports.length, 1);
+  assert.ok(server.state.console.some((entry) => entry.level === "error" &&
+                                      entry.text.startsWith("<creatorWindowMessageBox> failed to open message box")));
+  assert.equal(await page.locator(".backdrop, iframe").count(), 0);
+  await done();
+});
+
+test("isEmailValid accepts what its pattern describes", async () => {
+  const { page, done } = await openWindow();
+  const cases = [
+    ["user@example.com", false, true], ["a.b-c_d@mail-1.example.co", false, true],
+    ["user@localhost", false, false], ["user@example.c", false, false], ["user@example.toolong", false, false],
+    ["us er@example.com", false, false], ["user@@example.com", false, false], ["@example.com", false, false],
+    ["", false, false], ["", true, true], ["x", true, false],
+  ];
+  const answers = await page.evaluate(async (list) => {
+    const { isEmailValid } = await import(Window.this.ROOT_PATH + "src/common/validators.js");
+    return list.map(([email, allowEmpty]) => isEmailValid(email, allowEmpty));
+  }, cases);
+  assert.deepEqual(answers, cases.map((c) => c[2]));
+  await done();
+});
+
+test("cancel and the caption's close button close without sending, giving back the listeners", async () => {
+  for (const button of ["#cancel", ".caption #close"]) {
+    const { server, page, done } = await openWindow();
+    const subscribed = server.state.listeners.size;
+    assert.ok(subscribed >= 4, "App, its own subscription, CaptionBar and Input listen");
+    await page.click(button);
+    await eventually(() => server.state.closes.length === 1, `${button} closed the window`);
+    assert.deepEqual(server.state.reports, []);
+    if (button === "#cancel") assert.ok(logged(server, "<App> cancel"));
+    assert.equal(server.state.listeners.size, 1, "only App's own subscription stays");
+    await done();
+  }
+});
+
+test("a language change reaches the window during the call and re-renders it", async () => {
+  const { server, page, done } = await openWindow();
+  const result = await page.evaluate(() => {
+    const seen = [];
+    Localizer.on("language-changed", (language) => seen.push(language + ":" + Localizer.GetCurrentLanguage()));
+    const answer = Localizer.SetCurrentLanguage("German");
+    return { seen, answer: String(answer), refused: String(Localizer.SetCurrentLanguage("Klingon")) };
+  });
+  assert.deepEqual(result, { seen: ["German:German"], answer: "undefined", refused: "Error: no language" });
+  assert.ok(logged(server, "<App> language changed. language=German"));
+  for (const component of ["App", "CaptionBar", "Input"]) assert.ok(logged(server, `<${component}> locale changed`));
+  await eventually(async () => (await textOf(page, ".caption-text")) === "[German] Critical Error", "re-rendered");
+  const display = await page.$$eval(".description .text-item", (items) => items.map((item) => getComputedStyle(item).display));
+  assert.deepEqual(display, ["inline", "inline"], "the paragraphs run on as one");
+  await page.screenshot({ path: path.join(screenshots, "crash-window-language-changed.png") });
+  await done();
+});
