@@ -22,7 +22,7 @@ const kTexts = {
   upon: pgettext("description", "Upon closing, a crash report was generated. Please send it to us with a describing a problem in a form below to help us to fix it and improve this software."),
   details: gettext("Please give us as much details as possible"),
   email: gettext("Email"),
-  invalidEmail: gettext("Email must be in form of user@example.com"),
+  invalidEmail: gettext("Email must be in form of name@example.com"),
   cancel: gettext("cancel"),
   send: gettext("send"),
   thanks: gettext("Thank You for Submitting!"),

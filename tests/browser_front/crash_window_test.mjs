@@ -19,7 +19,7 @@ const screenshots = process.env.SCREENSHOT_DIR || path.join(os.tmpdir(), "tallor
 const kFlags = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                 "--disable-background-networking", "--disable-component-update", "--disable-sync"];
 const kSecondParagraph = "Upon closing, a crash report was generated. Please send it to us with a describing a problem in a form below to help us to fix it and improve this software.";
-const kInvalidText = "Email must be in form of user@example.com";
+const kInvalidText = "Email must be in form of name@example.com";
 
 let context;
 let profile;
