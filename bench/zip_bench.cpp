@@ -295,8 +295,8 @@ const bool kRegistered = [] {
                 ->Unit(benchmark::kMillisecond);
         }
     }
-    benchmark::RegisterBenchmark("writer/log_folder", Writer)->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("zip_-8/log_folder", ZipCommand)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("writer/log_folder", Writer)->Unit(benchmark::kMillisecond)->UseRealTime();
+    benchmark::RegisterBenchmark("zip_-8/log_folder", ZipCommand)->Unit(benchmark::kMillisecond)->UseRealTime();
     return true;
 }();
 

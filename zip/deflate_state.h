@@ -109,8 +109,8 @@ struct State {
 
     // LZ77; the window has room for an 8-byte compare past its last match
     std::array<std::uint8_t, 2 * kWindowSize + 8> window;
-    std::array<std::uint32_t, kWindowSize> chain;
-    std::array<std::uint32_t, kHashSize> head;
+    std::array<std::uint16_t, kWindowSize> chain;  // positions stay under 65,536
+    std::array<std::uint16_t, kHashSize> head;
     std::uint32_t window_size;
     std::int32_t block_start;
     bool sliding;
