@@ -144,18 +144,23 @@ bool WriteOut(ZipWriter& writer, const void* bytes, std::uint32_t count) {
     return ok;
 }
 
-std::array<std::uint8_t, kLocalHeaderSize> LocalHeader(const ZipEntry& entry) {
-    std::array<std::uint8_t, kLocalHeaderSize> bytes{};
-    ByteWriter out(bytes.data());
-    out.U32(0x04034B50);
+// From "version needed" to the name length, both headers carry the same fields.
+void SharedFields(ByteWriter& out, const ZipEntry& entry, std::uint16_t flags) {
     out.U16(entry.version_needed);
-    out.U16(entry.local_flags);
+    out.U16(flags);
     out.U16(entry.method);
     out.U32(entry.dos_date_time);
     out.U32(entry.crc);
     out.U32(entry.compressed_size);
     out.U32(entry.uncompressed_size);
     out.U16(entry.name_length);
+}
+
+std::array<std::uint8_t, kLocalHeaderSize> LocalHeader(const ZipEntry& entry) {
+    std::array<std::uint8_t, kLocalHeaderSize> bytes{};
+    ByteWriter out(bytes.data());
+    out.U32(0x04034B50);
+    SharedFields(out, entry, entry.local_flags);
     out.U16(entry.local_extra_length);
     return bytes;
 }
@@ -165,14 +170,7 @@ std::array<std::uint8_t, kCentralHeaderSize> CentralHeader(const ZipEntry& entry
     ByteWriter out(bytes.data());
     out.U32(0x02014B50);
     out.U16(entry.version_made_by);
-    out.U16(entry.version_needed);
-    out.U16(entry.flags);
-    out.U16(entry.method);
-    out.U32(entry.dos_date_time);
-    out.U32(entry.crc);
-    out.U32(entry.compressed_size);
-    out.U32(entry.uncompressed_size);
-    out.U16(entry.name_length);
+    SharedFields(out, entry, entry.flags);
     out.U16(entry.central_extra_length);
     out.U16(entry.comment_length);
     out.U16(entry.disk_number_start);

@@ -99,6 +99,29 @@ BOOL FailWith(DWORD error) {
     return FALSE;
 }
 
+// The file of a ReadFile or WriteFile call, or null with the last error set.
+std::shared_ptr<FileObject> FileForTransfer(HANDLE handle, const void* buffer, DWORD count,
+                                            LPDWORD transferred, LPOVERLAPPED overlapped,
+                                            bool write) {
+    if (transferred != nullptr) {
+        *transferred = 0;
+    }
+    auto file = LookupHandleAs<FileObject>(handle);
+    if (!file) {
+        FailWith(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if (overlapped != nullptr || (buffer == nullptr && count != 0)) {
+        FailWith(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    if (!(write ? file->CanWrite() : file->CanRead())) {
+        FailWith(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    return file;
+}
+
 DWORD Unlink(const char* path) { return ::unlink(path) == 0 ? 0 : ErrorOfErrno(errno); }
 DWORD RemoveFolder(const char* path) { return ::rmdir(path) == 0 ? 0 : ErrorOfErrno(errno); }
 
@@ -196,18 +219,9 @@ BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD bytes_to_read, LPDWORD 
     if (TakeInjectedFailure("ReadFile")) {
         return FALSE;
     }
-    if (bytes_read != nullptr) {
-        *bytes_read = 0;
-    }
-    const auto file = LookupHandleAs<FileObject>(handle);
+    const auto file = FileForTransfer(handle, buffer, bytes_to_read, bytes_read, overlapped, false);
     if (!file) {
-        return FailWith(ERROR_INVALID_HANDLE);
-    }
-    if (overlapped != nullptr || (buffer == nullptr && bytes_to_read != 0)) {
-        return FailWith(ERROR_INVALID_PARAMETER);
-    }
-    if (!file->CanRead()) {
-        return FailWith(ERROR_ACCESS_DENIED);
+        return FALSE;
     }
     DWORD total = 0;
     while (total < bytes_to_read) {
@@ -236,18 +250,10 @@ BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD bytes_to_write, LPDWO
     if (TakeInjectedFailure("WriteFile")) {
         return FALSE;
     }
-    if (bytes_written != nullptr) {
-        *bytes_written = 0;
-    }
-    const auto file = LookupHandleAs<FileObject>(handle);
+    const auto file =
+        FileForTransfer(handle, buffer, bytes_to_write, bytes_written, overlapped, true);
     if (!file) {
-        return FailWith(ERROR_INVALID_HANDLE);
-    }
-    if (overlapped != nullptr || (buffer == nullptr && bytes_to_write != 0)) {
-        return FailWith(ERROR_INVALID_PARAMETER);
-    }
-    if (!file->CanWrite()) {
-        return FailWith(ERROR_ACCESS_DENIED);
+        return FALSE;
     }
     const std::size_t allowed = Allowance(bytes_to_write);
     DWORD total = 0;
