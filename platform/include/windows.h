@@ -16,3 +16,4 @@
 #include "win/resources.h"
 #include "win/security.h"
 #include "win/global_memory.h"
+#include "win/files.h"

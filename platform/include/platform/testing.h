@@ -38,3 +38,4 @@ void Reset();
 #include "testing/windows.h"
 #include "testing/sessions.h"
 #include "testing/winhttp.h"
+#include "testing/files.h"

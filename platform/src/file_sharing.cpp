@@ -1,0 +1,219 @@
+#include "file_sharing.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <string_view>
+#include <vector>
+
+namespace platform::detail {
+namespace {
+
+struct Registered {
+    std::uint64_t id;
+    FileIdentity identity;
+    OpenMode mode;
+    int descriptor;
+};
+
+struct Registry {
+    std::mutex mutex;
+    std::vector<Registered> opens;
+    std::uint64_t next_id = 1;
+};
+
+Registry& TheRegistry() {
+    static Registry registry;
+    return registry;
+}
+
+constexpr DWORD kForeignShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+DWORD AccessOfFlags(int flags) {
+    if ((flags & O_PATH) != 0) {
+        return 0;
+    }
+    switch (flags & O_ACCMODE) {
+        case O_WRONLY:
+            return GENERIC_WRITE;
+        case O_RDWR:
+            return GENERIC_READ | GENERIC_WRITE;
+        default:
+            return GENERIC_READ;
+    }
+}
+
+// Windows' rule, both ways round: each side's access must be allowed by the other's sharing.
+// An open for facts only takes part in no sharing check.
+bool Compatible(const OpenMode& a, const OpenMode& b) {
+    if (a.access == 0 || b.access == 0) {
+        return true;
+    }
+    const auto allows = [](const OpenMode& holder, const OpenMode& other) {
+        return ((other.access & GENERIC_READ) == 0 || (holder.share & FILE_SHARE_READ) != 0) &&
+               ((other.access & GENERIC_WRITE) == 0 || (holder.share & FILE_SHARE_WRITE) != 0) &&
+               ((other.access & DELETE) == 0 || (holder.share & FILE_SHARE_DELETE) != 0);
+    };
+    return allows(a, b) && allows(b, a);
+}
+
+bool IsLayerDescriptor(const Registry& registry, int descriptor) {
+    for (const auto& open : registry.opens) {
+        if (open.descriptor == descriptor) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Calls `visit` with every numeric entry of the folder until it answers false.
+template <typename Visit>
+void ForEachNumberedEntry(const std::string& folder, Visit visit) {
+    DIR* const directory = ::opendir(folder.c_str());
+    if (directory == nullptr) {
+        return;  // gone, or not ours to read
+    }
+    // The listing's own descriptor shows up too; it never names a file we look for.
+    while (const dirent* entry = ::readdir(directory)) {
+        char* end = nullptr;
+        const long number = std::strtol(entry->d_name, &end, 10);
+        if (end == entry->d_name || *end != '\0') {
+            continue;
+        }
+        if (!visit(static_cast<int>(number))) {
+            break;
+        }
+    }
+    ::closedir(directory);
+}
+
+std::optional<int> FlagsFromFdinfo(const std::string& fdinfo) {
+    std::ifstream in(fdinfo);
+    std::string key;
+    std::string value;
+    while (in >> key >> value) {
+        if (key == "flags:") {
+            return static_cast<int>(std::strtol(value.c_str(), nullptr, 8));
+        }
+    }
+    return std::nullopt;
+}
+
+// Modes of the opens of the file outside the layer; stops early once `enough` says so.
+template <typename Enough>
+void ForeignOpens(const Registry& registry, FileIdentity identity, const std::string& path,
+                  Enough enough) {
+    bool done = false;
+    ForEachNumberedEntry("/proc/self/fd", [&](int descriptor) {
+        if (IsLayerDescriptor(registry, descriptor)) {
+            return true;
+        }
+        struct stat facts {};
+        if (::fstat(descriptor, &facts) != 0 ||
+            FileIdentity{facts.st_dev, facts.st_ino} != identity) {
+            return true;
+        }
+        const int flags = ::fcntl(descriptor, F_GETFL);
+        if (flags == -1) {
+            return true;
+        }
+        done = enough(OpenMode{AccessOfFlags(flags), kForeignShare});
+        return !done;
+    });
+    if (done) {
+        return;
+    }
+
+    // Other processes: a cheap match on the link text first, the identity to be sure.
+    std::error_code error;
+    const std::string canonical = std::filesystem::weakly_canonical(path, error).string();
+    const pid_t self = ::getpid();
+    ForEachNumberedEntry("/proc", [&](int pid) {
+        if (pid == self) {
+            return true;
+        }
+        const std::string process = "/proc/" + std::to_string(pid);
+        ForEachNumberedEntry(process + "/fd", [&](int descriptor) {
+            const std::string link = process + "/fd/" + std::to_string(descriptor);
+            char target[4096];
+            const ssize_t length = ::readlink(link.c_str(), target, sizeof target);
+            if (length <= 0 || std::string_view(target, static_cast<std::size_t>(length)) != canonical) {
+                return true;
+            }
+            struct stat facts {};
+            if (::stat(link.c_str(), &facts) != 0 ||
+                FileIdentity{facts.st_dev, facts.st_ino} != identity) {
+                return true;
+            }
+            const auto flags = FlagsFromFdinfo(process + "/fdinfo/" + std::to_string(descriptor));
+            done = enough(OpenMode{flags ? AccessOfFlags(*flags) : GENERIC_READ, kForeignShare});
+            return !done;
+        });
+        return !done;
+    });
+}
+
+}  // namespace
+
+SharingClaim::~SharingClaim() {
+    auto& registry = TheRegistry();
+    const std::lock_guard lock(registry.mutex);
+    std::erase_if(registry.opens, [this](const Registered& open) { return open.id == id_; });
+}
+
+std::unique_ptr<SharingClaim> ClaimSharing(FileIdentity identity, const std::string& path,
+                                           OpenMode mode, int descriptor, DWORD& error) {
+    auto& registry = TheRegistry();
+    const std::lock_guard lock(registry.mutex);
+    bool clash = false;
+    for (const auto& open : registry.opens) {
+        if (open.identity == identity && !Compatible(open.mode, mode)) {
+            clash = true;
+            break;
+        }
+    }
+    if (!clash) {
+        // The new descriptor is not registered yet: keep the scan from finding it.
+        registry.opens.push_back({0, {}, {}, descriptor});
+        ForeignOpens(registry, identity, path, [&](const OpenMode& foreign) {
+            clash = !Compatible(foreign, mode);
+            return clash;
+        });
+        registry.opens.pop_back();
+    }
+    if (clash) {
+        error = ERROR_SHARING_VIOLATION;
+        return nullptr;
+    }
+    const std::uint64_t id = registry.next_id++;
+    registry.opens.push_back({id, identity, mode, descriptor});
+    return std::make_unique<SharingClaim>(id);
+}
+
+DWORD RemoveUnlessHeld(FileIdentity identity, const std::string& path,
+                       DWORD (*remove)(const char*)) {
+    auto& registry = TheRegistry();
+    const std::lock_guard lock(registry.mutex);
+    bool held = false;
+    for (const auto& open : registry.opens) {
+        if (open.identity == identity && (open.mode.share & FILE_SHARE_DELETE) == 0) {
+            held = true;
+            break;
+        }
+    }
+    if (!held) {
+        ForeignOpens(registry, identity, path, [&](const OpenMode&) {
+            held = true;  // outside the layer nothing shares for deletion
+            return true;
+        });
+    }
+    return held ? static_cast<DWORD>(ERROR_SHARING_VIOLATION) : remove(path.c_str());
+}
+
+}  // namespace platform::detail

@@ -1,0 +1,51 @@
+// Windows sharing between the open handles of one file. The layer's own handles register here;
+// descriptors opened outside the layer (by this process or, where /proc lets us see them, by
+// another) are found in /proc and count as shared for reading and writing, never for deletion.
+#pragma once
+
+#include <windows.h>
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace platform::detail {
+
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+// Access as GENERIC_READ | GENERIC_WRITE | DELETE, share as FILE_SHARE_* bits.
+struct OpenMode {
+    DWORD access = 0;
+    DWORD share = 0;
+};
+
+// A registered open of the layer; the registration ends with the object.
+class SharingClaim {
+public:
+    explicit SharingClaim(std::uint64_t id) : id_(id) {}
+    SharingClaim(const SharingClaim&) = delete;
+    SharingClaim& operator=(const SharingClaim&) = delete;
+    ~SharingClaim();
+
+private:
+    std::uint64_t id_;
+};
+
+// Checks `mode` against every other open of the file (the layer's descriptor `descriptor` is
+// the new open itself) and registers it. nullptr with ERROR_SHARING_VIOLATION on a clash.
+std::unique_ptr<SharingClaim> ClaimSharing(FileIdentity identity, const std::string& path,
+                                           OpenMode mode, int descriptor, DWORD& error);
+
+// Runs `remove` unless an open of the file lacks delete sharing (then ERROR_SHARING_VIOLATION);
+// the check and the removal happen under one lock so no layer open slips in between.
+// `remove` returns a Windows error number, 0 on success.
+DWORD RemoveUnlessHeld(FileIdentity identity, const std::string& path, DWORD (*remove)(const char*));
+
+}  // namespace platform::detail

@@ -1,0 +1,405 @@
+#include <windows.h>
+#include <platform/testing.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+#include "fault_injection.h"
+#include "file_facts.h"
+#include "file_sharing.h"
+#include "handle_table.h"
+
+namespace platform::detail {
+namespace {
+
+class FileObject : public KernelObject {
+public:
+    FileObject(int descriptor, DWORD access, std::string path)
+        : descriptor_(descriptor), access_(access), path_(std::move(path)) {}
+    ~FileObject() override {
+        claim_.reset();
+        ::close(descriptor_);
+    }
+
+    void Claim(std::unique_ptr<SharingClaim> claim) { claim_ = std::move(claim); }
+    int descriptor() const { return descriptor_; }
+    bool CanRead() const { return (access_ & GENERIC_READ) != 0; }
+    bool CanWrite() const { return (access_ & GENERIC_WRITE) != 0; }
+    const std::string& path() const { return path_; }
+
+private:
+    int descriptor_;
+    DWORD access_;
+    std::string path_;
+    std::unique_ptr<SharingClaim> claim_;
+};
+
+struct WriteLimit {
+    std::mutex mutex;
+    std::optional<std::uint64_t> remaining;
+};
+
+WriteLimit& TheWriteLimit() {
+    static WriteLimit limit;
+    return limit;
+}
+
+const ResetRegistration kResetWriteLimit([] { platform::testing::SetWriteLimit(std::nullopt); });
+
+// How many of `wanted` bytes the disk still takes.
+std::size_t Allowance(std::size_t wanted) {
+    auto& limit = TheWriteLimit();
+    const std::lock_guard lock(limit.mutex);
+    if (!limit.remaining) {
+        return wanted;
+    }
+    const auto allowed = static_cast<std::size_t>(std::min<std::uint64_t>(wanted, *limit.remaining));
+    *limit.remaining -= allowed;
+    return allowed;
+}
+
+int OpenFlags(DWORD access, DWORD disposition, bool directory) {
+    int flags = O_CLOEXEC;
+    const bool data = (access & (GENERIC_READ | GENERIC_WRITE)) != 0;
+    if (directory || (!data && disposition == OPEN_EXISTING)) {
+        return flags | O_PATH;  // facts only
+    }
+    if ((access & GENERIC_READ) != 0 && (access & GENERIC_WRITE) != 0) {
+        flags |= O_RDWR;
+    } else if ((access & GENERIC_WRITE) != 0) {
+        flags |= O_WRONLY;
+    } else {
+        flags |= O_RDONLY;
+    }
+    switch (disposition) {
+        case CREATE_NEW:
+            return flags | O_CREAT | O_EXCL;
+        case CREATE_ALWAYS:
+        case OPEN_ALWAYS:
+            return flags | O_CREAT;
+        default:
+            return flags;
+    }
+}
+
+HANDLE Fail(DWORD error) {
+    SetLastError(error);
+    return INVALID_HANDLE_VALUE;
+}
+
+BOOL FailWith(DWORD error) {
+    SetLastError(error);
+    return FALSE;
+}
+
+// The file of a ReadFile or WriteFile call, or null with the last error set.
+std::shared_ptr<FileObject> FileForTransfer(HANDLE handle, const void* buffer, DWORD count,
+                                            LPDWORD transferred, LPOVERLAPPED overlapped,
+                                            bool write) {
+    if (transferred != nullptr) {
+        *transferred = 0;
+    }
+    auto file = LookupHandleAs<FileObject>(handle);
+    if (!file) {
+        FailWith(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if (overlapped != nullptr || (buffer == nullptr && count != 0)) {
+        FailWith(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    if (!(write ? file->CanWrite() : file->CanRead())) {
+        FailWith(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    return file;
+}
+
+DWORD Unlink(const char* path) { return ::unlink(path) == 0 ? 0 : ErrorOfErrno(errno); }
+DWORD RemoveFolder(const char* path) { return ::rmdir(path) == 0 ? 0 : ErrorOfErrno(errno); }
+
+std::string NameOf(const std::string& path) {
+    return std::filesystem::path(path).filename().string();
+}
+
+}  // namespace
+}  // namespace platform::detail
+
+namespace platform::testing {
+
+void SetWriteLimit(std::optional<std::uint64_t> bytes) {
+    auto& limit = detail::TheWriteLimit();
+    const std::lock_guard lock(limit.mutex);
+    limit.remaining = bytes;
+}
+
+}  // namespace platform::testing
+
+extern "C" {
+
+HANDLE WINAPI CreateFileW(LPCWSTR file_name, DWORD desired_access, DWORD share_mode,
+                          LPSECURITY_ATTRIBUTES /*security_attributes*/,
+                          DWORD creation_disposition, DWORD flags_and_attributes,
+                          HANDLE /*template_file*/) {
+    using namespace platform::detail;
+    if (TakeInjectedFailure("CreateFileW")) {
+        return INVALID_HANDLE_VALUE;
+    }
+    if (file_name == nullptr || *file_name == L'\0') {
+        return Fail(ERROR_PATH_NOT_FOUND);
+    }
+    const DWORD access = desired_access & (GENERIC_READ | GENERIC_WRITE | DELETE);
+    if (creation_disposition < CREATE_NEW || creation_disposition > TRUNCATE_EXISTING ||
+        (creation_disposition == TRUNCATE_EXISTING && (access & GENERIC_WRITE) == 0)) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    const std::string path = LinuxPath(file_name);
+
+    struct stat before {};
+    const bool existed = ::stat(path.c_str(), &before) == 0;
+    if (existed) {
+        const bool directory = S_ISDIR(before.st_mode);
+        if (creation_disposition == CREATE_NEW) {
+            return Fail(ERROR_FILE_EXISTS);
+        }
+        if (directory && (flags_and_attributes & FILE_FLAG_BACKUP_SEMANTICS) == 0) {
+            return Fail(ERROR_ACCESS_DENIED);
+        }
+        if ((access & GENERIC_WRITE) != 0 &&
+            (directory || (AttributesOf(before.st_mode, NameOf(path)) & FILE_ATTRIBUTE_READONLY))) {
+            return Fail(ERROR_ACCESS_DENIED);
+        }
+    } else if (creation_disposition == OPEN_EXISTING || creation_disposition == TRUNCATE_EXISTING) {
+        return Fail(MissingError(path));
+    }
+
+    const bool directory = existed && S_ISDIR(before.st_mode);
+    const mode_t create_mode = (flags_and_attributes & FILE_ATTRIBUTE_READONLY) != 0 ? 0444 : 0666;
+    const int descriptor =
+        ::open(path.c_str(), OpenFlags(access, creation_disposition, directory), create_mode);
+    if (descriptor < 0) {
+        return Fail(errno == ENOENT ? MissingError(path) : ErrorOfErrno(errno));
+    }
+    auto file = std::make_shared<FileObject>(descriptor, access, path);
+
+    struct stat facts {};
+    if (::fstat(descriptor, &facts) != 0) {
+        return Fail(ErrorOfErrno(errno));
+    }
+    DWORD error = 0;
+    auto claim = ClaimSharing({facts.st_dev, facts.st_ino}, path, {access, share_mode},
+                              descriptor, error);
+    if (!claim) {
+        return Fail(error);
+    }
+    file->Claim(std::move(claim));
+
+    // Truncation waits for the sharing check, so a refused open changes nothing.
+    const bool truncate = existed && (creation_disposition == CREATE_ALWAYS ||
+                                      creation_disposition == TRUNCATE_EXISTING);
+    if (truncate && ::ftruncate(descriptor, 0) != 0) {
+        return Fail(ErrorOfErrno(errno));
+    }
+    const bool reopened = existed && (creation_disposition == CREATE_ALWAYS ||
+                                      creation_disposition == OPEN_ALWAYS);
+    SetLastError(reopened ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    return InsertHandle(std::move(file));
+}
+
+BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD bytes_to_read, LPDWORD bytes_read,
+                     LPOVERLAPPED overlapped) {
+    using namespace platform::detail;
+    if (TakeInjectedFailure("ReadFile")) {
+        return FALSE;
+    }
+    const auto file = FileForTransfer(handle, buffer, bytes_to_read, bytes_read, overlapped, false);
+    if (!file) {
+        return FALSE;
+    }
+    DWORD total = 0;
+    while (total < bytes_to_read) {
+        const ssize_t got =
+            ::read(file->descriptor(), static_cast<char*>(buffer) + total, bytes_to_read - total);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return FailWith(ErrorOfErrno(errno));
+        }
+        if (got == 0) {
+            break;  // the end of the file is a successful read of fewer bytes
+        }
+        total += static_cast<DWORD>(got);
+    }
+    if (bytes_read != nullptr) {
+        *bytes_read = total;
+    }
+    return TRUE;
+}
+
+BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD bytes_to_write, LPDWORD bytes_written,
+                      LPOVERLAPPED overlapped) {
+    using namespace platform::detail;
+    if (TakeInjectedFailure("WriteFile")) {
+        return FALSE;
+    }
+    const auto file =
+        FileForTransfer(handle, buffer, bytes_to_write, bytes_written, overlapped, true);
+    if (!file) {
+        return FALSE;
+    }
+    const std::size_t allowed = Allowance(bytes_to_write);
+    DWORD total = 0;
+    while (total < allowed) {
+        const ssize_t put =
+            ::write(file->descriptor(), static_cast<const char*>(buffer) + total, allowed - total);
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put < 0) {
+            if (bytes_written != nullptr) {
+                *bytes_written = total;
+            }
+            return FailWith(ErrorOfErrno(errno));
+        }
+        total += static_cast<DWORD>(put);
+    }
+    if (bytes_written != nullptr) {
+        *bytes_written = total;
+    }
+    return total == bytes_to_write ? TRUE : FailWith(ERROR_DISK_FULL);
+}
+
+DWORD WINAPI SetFilePointer(HANDLE handle, LONG distance_to_move, LONG* distance_to_move_high,
+                            DWORD move_method) {
+    using namespace platform::detail;
+    if (TakeInjectedFailure("SetFilePointer")) {
+        return INVALID_SET_FILE_POINTER;
+    }
+    const auto file = LookupHandleAs<FileObject>(handle);
+    if (!file) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return INVALID_SET_FILE_POINTER;
+    }
+    // Without the high part the distance is a signed 32-bit number.
+    const std::int64_t distance =
+        distance_to_move_high == nullptr
+            ? static_cast<std::int64_t>(distance_to_move)
+            : static_cast<std::int64_t>((static_cast<std::uint64_t>(
+                                             static_cast<std::uint32_t>(*distance_to_move_high))
+                                         << 32) |
+                                        static_cast<std::uint32_t>(distance_to_move));
+    int whence = SEEK_SET;
+    switch (move_method) {
+        case FILE_BEGIN:
+            break;
+        case FILE_CURRENT:
+            whence = SEEK_CUR;
+            break;
+        case FILE_END:
+            whence = SEEK_END;
+            break;
+        default:
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return INVALID_SET_FILE_POINTER;
+    }
+    const off_t position = ::lseek(file->descriptor(), distance, whence);
+    if (position < 0) {
+        SetLastError(errno == EINVAL ? ERROR_NEGATIVE_SEEK : ErrorOfErrno(errno));
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (distance_to_move_high != nullptr) {
+        *distance_to_move_high = static_cast<LONG>(static_cast<std::uint64_t>(position) >> 32);
+    }
+    // The low part may itself be all ones, so success clears the last error.
+    SetLastError(ERROR_SUCCESS);
+    return static_cast<DWORD>(position);
+}
+
+BOOL WINAPI GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION information) {
+    using namespace platform::detail;
+    if (TakeInjectedFailure("GetFileInformationByHandle")) {
+        return FALSE;
+    }
+    const auto file = LookupHandleAs<FileObject>(handle);
+    if (!file) {
+        return FailWith(ERROR_INVALID_HANDLE);
+    }
+    if (information == nullptr) {
+        return FailWith(ERROR_INVALID_PARAMETER);
+    }
+    struct statx facts {};
+    if (::statx(file->descriptor(), "", AT_EMPTY_PATH, STATX_BASIC_STATS | STATX_BTIME, &facts) !=
+        0) {
+        return FailWith(ErrorOfErrno(errno));
+    }
+    const auto time = [](const statx_timestamp& t) { return ToFileTime(t.tv_sec, t.tv_nsec); };
+    information->dwFileAttributes = AttributesOf(facts.stx_mode, NameOf(file->path()));
+    // Without a birth time the status change is the nearest fact Linux keeps.
+    information->ftCreationTime =
+        time((facts.stx_mask & STATX_BTIME) != 0 ? facts.stx_btime : facts.stx_ctime);
+    information->ftLastAccessTime = time(facts.stx_atime);
+    information->ftLastWriteTime = time(facts.stx_mtime);
+    information->dwVolumeSerialNumber =
+        static_cast<DWORD>((facts.stx_dev_major << 20) | facts.stx_dev_minor);
+    information->nFileSizeHigh = static_cast<DWORD>(facts.stx_size >> 32);
+    information->nFileSizeLow = static_cast<DWORD>(facts.stx_size);
+    information->nNumberOfLinks = facts.stx_nlink;
+    information->nFileIndexHigh = static_cast<DWORD>(facts.stx_ino >> 32);
+    information->nFileIndexLow = static_cast<DWORD>(facts.stx_ino);
+    return TRUE;
+}
+
+BOOL WINAPI DeleteFileW(LPCWSTR file_name) {
+    using namespace platform::detail;
+    if (TakeInjectedFailure("DeleteFileW")) {
+        return FALSE;
+    }
+    if (file_name == nullptr || *file_name == L'\0') {
+        return FailWith(ERROR_PATH_NOT_FOUND);
+    }
+    const std::string path = LinuxPath(file_name);
+    struct stat facts {};
+    if (::lstat(path.c_str(), &facts) != 0) {
+        return FailWith(errno == ENOENT ? MissingError(path) : ErrorOfErrno(errno));
+    }
+    if (S_ISLNK(facts.st_mode)) {
+        const DWORD error = Unlink(path.c_str());  // the link itself, never its target
+        return error == 0 ? TRUE : FailWith(error);
+    }
+    if (S_ISDIR(facts.st_mode) ||
+        (AttributesOf(facts.st_mode, NameOf(path)) & FILE_ATTRIBUTE_READONLY) != 0) {
+        return FailWith(ERROR_ACCESS_DENIED);
+    }
+    const DWORD error = RemoveUnlessHeld({facts.st_dev, facts.st_ino}, path, Unlink);
+    return error == 0 ? TRUE : FailWith(error);
+}
+
+BOOL WINAPI RemoveDirectoryW(LPCWSTR path_name) {
+    using namespace platform::detail;
+    if (TakeInjectedFailure("RemoveDirectoryW")) {
+        return FALSE;
+    }
+    if (path_name == nullptr || *path_name == L'\0') {
+        return FailWith(ERROR_PATH_NOT_FOUND);
+    }
+    const std::string path = LinuxPath(path_name);
+    struct stat facts {};
+    if (::lstat(path.c_str(), &facts) != 0) {
+        return FailWith(errno == ENOENT ? MissingError(path) : ErrorOfErrno(errno));
+    }
+    if (!S_ISDIR(facts.st_mode)) {
+        return FailWith(ERROR_DIRECTORY);
+    }
+    const DWORD error = RemoveUnlessHeld({facts.st_dev, facts.st_ino}, path, RemoveFolder);
+    return error == 0 ? TRUE : FailWith(error);
+}
+
+}

@@ -1,0 +1,301 @@
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+
+#include "deflate_inspector.h"
+#include "deflate_state.h"
+
+namespace {
+
+using test_support::InspectDeflate;
+
+struct Source {
+    const std::string* data;
+    std::size_t offset = 0;
+    std::size_t chunk = 0;  // most bytes one read gives; 0: as many as asked
+};
+
+std::uint32_t ReadSource(void* context, std::uint8_t* buffer, std::uint32_t size) {
+    auto& source = *static_cast<Source*>(context);
+    std::size_t count = std::min<std::size_t>(size, source.data->size() - source.offset);
+    if (source.chunk != 0) {
+        count = std::min(count, source.chunk);
+    }
+    std::memcpy(buffer, source.data->data() + source.offset, count);
+    source.offset += count;
+    return static_cast<std::uint32_t>(count);
+}
+
+struct Sink {
+    Source source;
+    std::string output;
+};
+
+void Flush(void* context, const std::uint8_t* buffer, std::uint32_t& count) {
+    static_cast<Sink*>(context)->output.append(reinterpret_cast<const char*>(buffer), count);
+    count = 0;
+}
+
+struct Compressed {
+    std::uint32_t result;
+    std::uint32_t size;
+    std::uint16_t flags;
+    std::string bytes;
+    std::string error;
+};
+
+class Compressor {
+public:
+    Compressed Run(const std::string& input, int level = 8, std::size_t chunk = 0) {
+        Sink sink{{&input, 0, chunk}, {}};
+        auto read = [](void* context, std::uint8_t* buffer, std::uint32_t size) {
+            return ReadSource(&static_cast<Sink*>(context)->source, buffer, size);
+        };
+        const zip_deflate::Io io{&sink, read, Flush, output_.data()};
+        Compressed result{};
+        std::uint16_t internal = 0;
+        result.result = zip_deflate::Compress(*state_, io, level, result.flags, internal, result.size);
+        result.bytes = std::move(sink.output);
+        result.error = state_->error == nullptr ? "" : state_->error;
+        return result;
+    }
+
+private:
+    std::unique_ptr<zip_deflate::State> state_ = std::make_unique<zip_deflate::State>();
+    std::array<std::uint8_t, zip_deflate::kOutputSize> output_{};
+};
+
+std::string Inflate(const std::string& stream, std::size_t expected_size) {
+    z_stream z{};
+    EXPECT_EQ(inflateInit2(&z, -15), Z_OK);
+    std::string out(expected_size + 1, '\0');  // room for one byte too many
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(stream.data()));
+    z.avail_in = static_cast<uInt>(stream.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = static_cast<uInt>(out.size());
+    const int status = inflate(&z, Z_FINISH);
+    EXPECT_EQ(status, Z_STREAM_END);
+    EXPECT_EQ(z.avail_in, 0u) << "bytes after the final block";
+    out.resize(z.total_out);
+    inflateEnd(&z);
+    return out;
+}
+
+std::string RandomBytes(std::mt19937& random, std::size_t size) {
+    std::string bytes(size, '\0');
+    for (auto& byte : bytes) {
+        byte = static_cast<char>(random() & 0xFF);
+    }
+    return bytes;
+}
+
+std::string LogText(std::size_t size) {
+    std::string text;
+    std::mt19937 random(7);
+    for (int line = 0; text.size() < size; ++line) {
+        text += "[03/04/21 10:15:" + std::to_string(10 + line % 50) + " " +
+                std::to_string(100 + random() % 900) + "] [debug] [4242] [tallorin:zip.cpp:" +
+                std::to_string(random() % 400) + "][SendAttachments]: crash_uuid=" +
+                std::to_string(random()) + "\n";
+    }
+    text.resize(size);
+    return text;
+}
+
+// Phrases, runs, random stretches and copies from earlier, in seeded proportions.
+std::string Mix(std::mt19937& random, std::size_t size) {
+    std::string out;
+    while (out.size() < size) {
+        switch (random() % 4) {
+            case 0:
+                out += RandomBytes(random, 1 + random() % 600);
+                break;
+            case 1:
+                out.append(1 + random() % 700, static_cast<char>(random()));
+                break;
+            case 2:
+                out += LogText(1 + random() % 2000);
+                break;
+            default:
+                if (!out.empty()) {
+                    const std::size_t from = random() % out.size();
+                    const std::size_t length = std::min<std::size_t>(1 + random() % 1000, out.size() - from);
+                    out += out.substr(from, length);
+                }
+        }
+    }
+    out.resize(size);
+    return out;
+}
+
+void ExpectRoundTrip(const Compressed& compressed, const std::string& input) {
+    EXPECT_EQ(compressed.result, 0u) << compressed.error;
+    EXPECT_EQ(compressed.size, compressed.bytes.size());
+    EXPECT_TRUE(Inflate(compressed.bytes, input.size()) == input);
+}
+
+TEST(Deflate, EmptyInputIsOneFixedBlockWithItsEndCode) {
+    Compressor compressor;
+    const Compressed compressed = compressor.Run("");
+    EXPECT_EQ(compressed.result, 0u);
+    EXPECT_EQ(compressed.bytes, std::string("\x03\x00", 2));
+    EXPECT_EQ(compressed.size, 2u);
+    EXPECT_EQ(compressed.flags, 2);
+}
+
+TEST(Deflate, RoundTripsInputsThatReachEveryPath) {
+    std::mt19937 random(42);
+    std::string all_bytes;
+    for (int i = 0; i < 256; ++i) {
+        all_bytes.push_back(static_cast<char>(i));
+    }
+    struct Case {
+        const char* name;
+        std::string input;
+        std::size_t chunk;
+        int block_type;  // expected in every block but the last, -1: any
+        bool several_blocks;
+    };
+    const Case cases[] = {
+        {"one byte", "x", 0, -1, false},
+        {"all byte values", all_bytes, 0, -1, false},
+        {"long run", std::string(1 << 20, 'a'), 0, -1, false},
+        {"text", LogText(40000), 0, -1, false},
+        {"text read in small pieces", LogText(300000), 777, -1, true},
+        {"random", RandomBytes(random, 200000), 0, 0, true},
+        {"random read a byte at a time", RandomBytes(random, 70000), 1, 0, true},
+        {"beyond the window", Mix(random, 1 << 20), 0, -1, true},
+        {"runs of every byte", [] {
+             std::string s;
+             for (int i = 0; i < 256; ++i) s.append(300 + i, static_cast<char>(i));
+             return s;
+         }(), 0, -1, false},
+    };
+    Compressor compressor;  // one state for every case, as the writer uses it
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Compressed compressed = compressor.Run(c.input, 8, c.chunk);
+        ExpectRoundTrip(compressed, c.input);
+        EXPECT_EQ(compressed.flags, 2);
+        const auto inspected = InspectDeflate(compressed.bytes);
+        ASSERT_TRUE(inspected.valid);
+        EXPECT_EQ(inspected.bytes_used, compressed.bytes.size());
+        EXPECT_EQ(inspected.blocks.size() > 1, c.several_blocks);
+        for (std::size_t b = 0; b + 1 < inspected.blocks.size(); ++b) {
+            EXPECT_FALSE(inspected.blocks[b].last);
+            if (c.block_type >= 0) {
+                EXPECT_EQ(inspected.blocks[b].type, c.block_type) << b;
+            }
+        }
+        for (const auto& match : inspected.matches) {
+            EXPECT_FALSE(match.length == 3 && match.distance > 4096) << match.at;
+            EXPECT_LE(match.distance, 32506u);
+        }
+        if (c.block_type == 0 && c.input.size() > 32767) {
+            EXPECT_GT(inspected.blocks.size(), c.input.size() / 32767);
+        }
+    }
+}
+
+TEST(Deflate, CutsBlocksOfLiteralsAndUsesLongestMatches) {
+    Compressor compressor;
+    // Few repeats: literals fill a block long before a match would end it.
+    std::mt19937 random(3);
+    std::string sparse;
+    while (sparse.size() < 100000) {
+        sparse += static_cast<char>('a' + random() % 26);
+    }
+    const Compressed literals = compressor.Run(sparse);
+    ExpectRoundTrip(literals, sparse);
+    const auto inspected = InspectDeflate(literals.bytes);
+    ASSERT_TRUE(inspected.valid);
+    ASSERT_GT(inspected.blocks.size(), 1u);
+    for (const auto& block : inspected.blocks) {
+        EXPECT_LE(block.literals + block.matches, 32767u);
+    }
+
+    const std::string run(100000, 'z');
+    const auto matches = InspectDeflate(compressor.Run(run).bytes);
+    ASSERT_TRUE(matches.valid);
+    const auto longest = std::count_if(matches.matches.begin(), matches.matches.end(),
+                                       [](const auto& m) { return m.length == 258; });
+    EXPECT_GE(longest, 380);
+}
+
+TEST(Deflate, AThreeByteRepeatFarBackIsSentAsLiterals) {
+    std::mt19937 random(11);
+    for (const std::size_t gap : {4000u, 5000u, 20000u}) {
+        SCOPED_TRACE(gap);
+        // Letters only, and "#" nowhere else, so the last three bytes have one earlier copy
+        // (not at position 0, which the hash chains take for "none").
+        std::string input = ".#@!";
+        while (input.size() < gap + 4) {
+            input += static_cast<char>('a' + random() % 26);
+        }
+        input += "#@!";
+        Compressor compressor;
+        const Compressed compressed = compressor.Run(input);
+        ExpectRoundTrip(compressed, input);
+        const auto inspected = InspectDeflate(compressed.bytes);
+        ASSERT_TRUE(inspected.valid);
+        const bool tail_matched =
+            std::any_of(inspected.matches.begin(), inspected.matches.end(),
+                        [&](const auto& m) { return m.at + m.length == input.size(); });
+        EXPECT_EQ(tail_matched, gap + 3 <= 4096);
+    }
+}
+
+TEST(Deflate, LevelsOutsideOneToEightAreRefusedButStillCompress) {
+    const std::string input = LogText(100000);
+    struct Case {
+        int level;
+        std::uint16_t flags;
+        bool accepted;
+    };
+    const Case cases[] = {{0, 4, false}, {1, 4, true}, {2, 4, true}, {3, 0, true},
+                          {4, 0, true},  {6, 0, true}, {8, 2, true}, {9, 2, false}};
+    Compressor compressor;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.level);
+        const Compressed compressed = compressor.Run(input, c.level);
+        EXPECT_EQ(compressed.flags, c.flags);
+        EXPECT_EQ(compressed.result, c.accepted ? 0u : zip_deflate::kDeflateFailed);
+        EXPECT_EQ(compressed.error, c.accepted ? "" : "bad pack level");
+        EXPECT_TRUE(Inflate(compressed.bytes, input.size()) == input);
+    }
+}
+
+TEST(Deflate, ReusedStateGivesTheSameStreamAsAFreshOne) {
+    std::mt19937 random(5);
+    const std::string first = Mix(random, 300000);
+    const std::string second = Mix(random, 50000);
+    Compressor reused;
+    reused.Run(first);
+    Compressor fresh;
+    EXPECT_EQ(reused.Run(second).bytes, fresh.Run(second).bytes);
+}
+
+TEST(Deflate, SeededMixesRoundTrip) {
+    std::mt19937 random(20240611);
+    Compressor compressor;
+    for (int round = 0; round < 60; ++round) {
+        const std::size_t size = random() % 3 == 0 ? random() % 300 : random() % 400000;
+        const std::string input = Mix(random, size);
+        const int level = 1 + static_cast<int>(random() % 8);
+        const std::size_t chunk = random() % 2 == 0 ? 0 : 1 + random() % 5000;
+        SCOPED_TRACE(::testing::Message() << "round " << round << " size " << size << " level "
+                                          << level << " chunk " << chunk);
+        const Compressed compressed = compressor.Run(input, level, chunk);
+        ExpectRoundTrip(compressed, input);
+        if (::testing::Test::HasFailure()) {
+            break;
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,891 @@
+// LZ77 with hash chains and lazy matching, then per block the shortest of a stored, a
+// fixed-code and a dynamic-code block (RFC 1951).
+#include "deflate_state.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace zip_deflate {
+namespace {
+
+constexpr int kStoredBlock = 0;
+constexpr int kStaticTrees = 1;
+constexpr int kDynamicTrees = 2;
+
+constexpr int kRepeat3To6 = 16;
+constexpr int kZeros3To10 = 17;
+constexpr int kZeros11To138 = 18;
+
+constexpr int kExtraLengthBits[kLengthCodes] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                                 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+constexpr int kExtraDistanceBits[kDistanceCodes] = {0, 0, 0, 0, 1, 1, 2,  2,  3,  3,
+                                                     4, 4, 5, 5, 6, 6, 7,  7,  8,  8,
+                                                     9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+constexpr int kExtraCodeLengthBits[kCodeLengthCodes] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                                         0, 0, 0, 0, 0, 0, 2, 3, 7};
+constexpr std::uint8_t kCodeLengthOrder[kCodeLengthCodes] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                                             11, 4,  12, 3, 13, 2, 14, 1, 15};
+
+struct Tuning {
+    unsigned good, lazy, nice, chain;
+};
+constexpr Tuning kTuning[10] = {
+    {0, 0, 0, 0},      {4, 4, 8, 4},       {4, 5, 16, 8},      {4, 6, 32, 32},
+    {4, 4, 16, 16},    {8, 16, 32, 32},    {8, 16, 128, 128},  {8, 32, 128, 256},
+    {32, 128, 258, 1024}, {32, 258, 258, 4096},
+};
+
+// ---------------------------------------------------------------- bit writer
+
+void FlushOutput(State& s) {
+    if (s.output_offset != 0) {
+        s.flush(s.context, s.output, s.output_offset);
+        // A flush that wrote nothing has told its caller; the bytes must not pile up.
+        s.output_offset = 0;
+    }
+}
+
+inline void PutShort(State& s, unsigned value) {
+    if (s.output_offset + 2 > s.output_size) {
+        FlushOutput(s);
+    }
+    s.output[s.output_offset] = static_cast<std::uint8_t>(value);
+    s.output[s.output_offset + 1] = static_cast<std::uint8_t>(value >> 8);
+    s.output_offset += 2;
+}
+
+inline void PutByte(State& s, unsigned value) {
+    if (s.output_offset + 1 > s.output_size) {
+        FlushOutput(s);
+    }
+    s.output[s.output_offset++] = static_cast<std::uint8_t>(value);
+}
+
+inline void SendBits(State& s, unsigned value, int length) {
+    if (length < 1 || length > 15) {
+        s.error = "invalid length";
+    }
+    s.bits_sent += static_cast<unsigned>(length);
+    s.bit_buffer |= value << s.bit_count;
+    s.bit_count += length;
+    if (s.bit_count > 16) {
+        PutShort(s, s.bit_buffer);
+        s.bit_buffer >>= 16;
+        s.bit_count -= 16;
+    }
+}
+
+inline void SendCode(State& s, int symbol, const TreeNode* tree) {
+    SendBits(s, tree[symbol].freq_or_code, tree[symbol].dad_or_length);
+}
+
+void AlignToByte(State& s) {
+    if (s.bit_count > 8) {
+        PutShort(s, s.bit_buffer);
+    } else if (s.bit_count > 0) {
+        PutByte(s, s.bit_buffer);
+    }
+    if (s.flush_full_buffers) {
+        FlushOutput(s);
+    }
+    s.bit_buffer = 0;
+    s.bit_count = 0;
+    s.bits_sent = (s.bits_sent + 7) & ~std::uint64_t{7};
+}
+
+unsigned ReverseBits(unsigned code, int length) {
+    unsigned result = 0;
+    do {
+        result |= code & 1;
+        code >>= 1;
+        result <<= 1;
+    } while (--length > 0);
+    return result >> 1;
+}
+
+// ---------------------------------------------------------------- Huffman trees
+
+inline unsigned DistanceCode(const State& s, unsigned distance) {
+    return distance < 256 ? s.distance_code[distance] : s.distance_code[256 + (distance >> 7)];
+}
+
+void ResetBlock(State& s) {
+    for (int n = 0; n < kLiteralLengthCodes; ++n) {
+        s.literal_tree[n].freq_or_code = 0;
+    }
+    for (int n = 0; n < kDistanceCodes; ++n) {
+        s.distance_tree[n].freq_or_code = 0;
+    }
+    for (int n = 0; n < kCodeLengthCodes; ++n) {
+        s.code_length_tree[n].freq_or_code = 0;
+    }
+    s.literal_tree[kEndBlock].freq_or_code = 1;
+    s.optimal_length = 0;
+    s.static_length = 0;
+    s.last_literal = 0;
+    s.last_distance = 0;
+    s.last_flags = 0;
+    s.flags = 0;
+    s.flag_bit = 1;
+}
+
+// Canonical codes from the code lengths, stored bit-reversed as they are sent.
+void AssignCodes(State& s, TreeNode* tree, int max_code) {
+    std::array<unsigned, kMaxBits + 1> next_code{};
+    unsigned code = 0;
+    for (int bits = 1; bits <= kMaxBits; ++bits) {
+        code = (code + s.bit_length_count[bits - 1]) << 1;
+        next_code[bits] = code;
+    }
+    if (code + s.bit_length_count[kMaxBits] - 1 != (1u << kMaxBits) - 1) {
+        s.error = "inconsistent bit counts";
+    }
+    for (int n = 0; n <= max_code; ++n) {
+        const int length = tree[n].dad_or_length;
+        if (length != 0) {
+            tree[n].freq_or_code = static_cast<std::uint16_t>(ReverseBits(next_code[length]++, length));
+        }
+    }
+}
+
+void SetUpTables(State& s) {
+    int length = 0;
+    int code = 0;
+    for (code = 0; code < kLengthCodes - 1; ++code) {
+        s.base_length[code] = length;
+        for (int n = 0; n < (1 << kExtraLengthBits[code]); ++n) {
+            s.length_code[length++] = static_cast<std::uint8_t>(code);
+        }
+    }
+    if (length != 256) {
+        s.error = "ct_init: length != 256";
+    }
+    // Length 258 has a code of its own.
+    s.length_code[255] = static_cast<std::uint8_t>(code);
+
+    int distance = 0;
+    for (code = 0; code < 16; ++code) {
+        s.base_distance[code] = distance;
+        for (int n = 0; n < (1 << kExtraDistanceBits[code]); ++n) {
+            s.distance_code[distance++] = static_cast<std::uint8_t>(code);
+        }
+    }
+    if (distance != 256) {
+        s.error = "ct_init: dist != 256";
+    }
+    distance >>= 7;  // from here on, distances / 128
+    for (; code < kDistanceCodes; ++code) {
+        s.base_distance[code] = distance << 7;
+        for (int n = 0; n < (1 << (kExtraDistanceBits[code] - 7)); ++n) {
+            s.distance_code[256 + distance++] = static_cast<std::uint8_t>(code);
+        }
+    }
+    if (256 + distance != 512) {
+        s.error = "ct_init: 256+dist != 512";
+    }
+
+    s.bit_length_count.fill(0);
+    for (int n = 0; n <= kLiteralLengthCodes + 1; ++n) {
+        const int bits = n <= 143 ? 8 : n <= 255 ? 9 : n <= 279 ? 7 : 8;
+        s.static_literal_tree[n].dad_or_length = static_cast<std::uint16_t>(bits);
+        ++s.bit_length_count[bits];
+    }
+    AssignCodes(s, s.static_literal_tree.data(), kLiteralLengthCodes + 1);
+    for (int n = 0; n < kDistanceCodes; ++n) {
+        s.static_distance_tree[n].dad_or_length = 5;
+        s.static_distance_tree[n].freq_or_code = static_cast<std::uint16_t>(ReverseBits(n, 5));
+    }
+
+    s.literal_descriptor = {s.literal_tree.data(), s.static_literal_tree.data(), kExtraLengthBits,
+                            kLiterals + 1, kLiteralLengthCodes, kMaxBits, 0};
+    s.distance_descriptor = {s.distance_tree.data(), s.static_distance_tree.data(),
+                             kExtraDistanceBits, 0, kDistanceCodes, kMaxBits, 0};
+    s.code_length_descriptor = {s.code_length_tree.data(), nullptr, kExtraCodeLengthBits, 0,
+                                kCodeLengthCodes, kMaxCodeLengthBits, 0};
+}
+
+inline bool Smaller(const State& s, const TreeNode* tree, int n, int m) {
+    return tree[n].freq_or_code < tree[m].freq_or_code ||
+           (tree[n].freq_or_code == tree[m].freq_or_code && s.depth[n] <= s.depth[m]);
+}
+
+void SiftDown(State& s, const TreeNode* tree, int k) {
+    const int v = s.heap[k];
+    int j = k << 1;
+    while (j <= s.heap_length) {
+        if (j < s.heap_length && Smaller(s, tree, s.heap[j + 1], s.heap[j])) {
+            ++j;
+        }
+        if (Smaller(s, tree, v, s.heap[j])) {
+            break;
+        }
+        s.heap[k] = s.heap[j];
+        k = j;
+        j <<= 1;
+    }
+    s.heap[k] = v;
+}
+
+// Code lengths from the finished tree, capped at the descriptor's maximum; the estimates of
+// the block's size grow with every leaf.
+void ComputeCodeLengths(State& s, TreeDescriptor& d) {
+    TreeNode* const tree = d.dynamic_tree;
+    s.bit_length_count.fill(0);
+    tree[s.heap[s.heap_max]].dad_or_length = 0;  // the root
+
+    int overflow = 0;
+    int h = s.heap_max + 1;
+    for (; h < kHeapSize; ++h) {
+        const int n = s.heap[h];
+        int bits = tree[tree[n].dad_or_length].dad_or_length + 1;
+        if (bits > d.max_length) {
+            bits = d.max_length;
+            ++overflow;
+        }
+        tree[n].dad_or_length = static_cast<std::uint16_t>(bits);
+        if (n > d.max_code) {
+            continue;  // an inner node
+        }
+        ++s.bit_length_count[bits];
+        const int extra = n >= d.extra_base ? d.extra_bits[n - d.extra_base] : 0;
+        const std::uint32_t freq = tree[n].freq_or_code;
+        s.optimal_length += freq * static_cast<std::uint32_t>(bits + extra);
+        if (d.static_tree != nullptr) {
+            s.static_length += freq * static_cast<std::uint32_t>(d.static_tree[n].dad_or_length + extra);
+        }
+    }
+    if (overflow == 0) {
+        return;
+    }
+    do {
+        int bits = d.max_length - 1;
+        while (s.bit_length_count[bits] == 0) {
+            --bits;
+        }
+        --s.bit_length_count[bits];
+        s.bit_length_count[bits + 1] += 2;
+        --s.bit_length_count[d.max_length];
+        overflow -= 2;
+    } while (overflow > 0);
+
+    // Hand the lengths out again, longest first, in heap order.
+    h = kHeapSize;
+    for (int bits = d.max_length; bits != 0; --bits) {
+        int n = s.bit_length_count[bits];
+        while (n != 0) {
+            const int m = s.heap[--h];
+            if (m > d.max_code) {
+                continue;
+            }
+            if (tree[m].dad_or_length != bits) {
+                s.optimal_length += static_cast<std::uint32_t>(bits - tree[m].dad_or_length) *
+                                    tree[m].freq_or_code;
+                tree[m].dad_or_length = static_cast<std::uint16_t>(bits);
+            }
+            --n;
+        }
+    }
+}
+
+void BuildTree(State& s, TreeDescriptor& d) {
+    TreeNode* const tree = d.dynamic_tree;
+    const TreeNode* const static_tree = d.static_tree;
+    int max_code = -1;
+    s.heap_length = 0;
+    s.heap_max = kHeapSize;
+    for (int n = 0; n < d.elements; ++n) {
+        if (tree[n].freq_or_code != 0) {
+            s.heap[++s.heap_length] = max_code = n;
+            s.depth[n] = 0;
+        } else {
+            tree[n].dad_or_length = 0;
+        }
+    }
+    // A code needs two symbols at least.
+    while (s.heap_length < 2) {
+        const int added = s.heap[++s.heap_length] = max_code < 2 ? ++max_code : 0;
+        tree[added].freq_or_code = 1;
+        s.depth[added] = 0;
+        --s.optimal_length;
+        if (static_tree != nullptr) {
+            s.static_length -= static_tree[added].dad_or_length;
+        }
+    }
+    d.max_code = max_code;
+
+    for (int n = s.heap_length / 2; n >= 1; --n) {
+        SiftDown(s, tree, n);
+    }
+    int node = d.elements;
+    do {
+        const int n = s.heap[1];
+        s.heap[1] = s.heap[s.heap_length--];
+        SiftDown(s, tree, 1);
+        const int m = s.heap[1];
+        s.heap[--s.heap_max] = n;
+        s.heap[--s.heap_max] = m;
+        tree[node].freq_or_code =
+            static_cast<std::uint16_t>(tree[n].freq_or_code + tree[m].freq_or_code);
+        s.depth[node] = static_cast<std::uint8_t>(std::max(s.depth[n], s.depth[m]) + 1);
+        tree[n].dad_or_length = tree[m].dad_or_length = static_cast<std::uint16_t>(node);
+        s.heap[1] = node++;
+        SiftDown(s, tree, 1);
+    } while (s.heap_length >= 2);
+    s.heap[--s.heap_max] = s.heap[1];
+
+    ComputeCodeLengths(s, d);
+    AssignCodes(s, tree, max_code);
+}
+
+// The runs of a tree's code lengths, counted into the code-length tree or sent with it.
+template <bool kSend>
+void WalkCodeLengths(State& s, TreeNode* tree, int max_code) {
+    TreeNode* const lengths = s.code_length_tree.data();
+    int previous = -1;
+    int next = tree[0].dad_or_length;
+    int count = 0;
+    int max_count = next == 0 ? 138 : 7;
+    int min_count = next == 0 ? 3 : 4;
+    if constexpr (!kSend) {
+        tree[max_code + 1].dad_or_length = 0xFFFF;  // stops the scan
+    }
+    for (int n = 0; n <= max_code; ++n) {
+        const int current = next;
+        next = tree[n + 1].dad_or_length;
+        if (++count < max_count && current == next) {
+            continue;
+        }
+        if (count < min_count) {
+            if constexpr (kSend) {
+                do {
+                    SendCode(s, current, lengths);
+                } while (--count != 0);
+            } else {
+                lengths[current].freq_or_code = static_cast<std::uint16_t>(lengths[current].freq_or_code + count);
+            }
+        } else if (current != 0) {
+            if constexpr (kSend) {
+                if (current != previous) {
+                    SendCode(s, current, lengths);
+                    --count;
+                }
+                if (count < 3 || count > 6) {
+                    s.error = " 3_6?";
+                }
+                SendCode(s, kRepeat3To6, lengths);
+                SendBits(s, static_cast<unsigned>(count - 3), 2);
+            } else {
+                if (current != previous) {
+                    ++lengths[current].freq_or_code;
+                }
+                ++lengths[kRepeat3To6].freq_or_code;
+            }
+        } else if (count <= 10) {
+            if constexpr (kSend) {
+                SendCode(s, kZeros3To10, lengths);
+                SendBits(s, static_cast<unsigned>(count - 3), 3);
+            } else {
+                ++lengths[kZeros3To10].freq_or_code;
+            }
+        } else {
+            if constexpr (kSend) {
+                SendCode(s, kZeros11To138, lengths);
+                SendBits(s, static_cast<unsigned>(count - 11), 7);
+            } else {
+                ++lengths[kZeros11To138].freq_or_code;
+            }
+        }
+        count = 0;
+        previous = current;
+        if (next == 0) {
+            max_count = 138;
+            min_count = 3;
+        } else if (current == next) {
+            max_count = 6;
+            min_count = 3;
+        } else {
+            max_count = 7;
+            min_count = 4;
+        }
+    }
+}
+
+// Answers the index in sending order of the last code-length code to send.
+int BuildCodeLengthTree(State& s) {
+    WalkCodeLengths<false>(s, s.literal_tree.data(), s.literal_descriptor.max_code);
+    WalkCodeLengths<false>(s, s.distance_tree.data(), s.distance_descriptor.max_code);
+    BuildTree(s, s.code_length_descriptor);
+    int max_index = kCodeLengthCodes - 1;
+    for (; max_index >= 3; --max_index) {
+        if (s.code_length_tree[kCodeLengthOrder[max_index]].dad_or_length != 0) {
+            break;
+        }
+    }
+    s.optimal_length += 3 * (static_cast<std::uint32_t>(max_index) + 1) + 5 + 5 + 4;
+    return max_index;
+}
+
+void SendAllTrees(State& s, int literal_codes, int distance_codes, int length_codes) {
+    if (literal_codes < 257 || distance_codes < 1 || length_codes < 4) {
+        s.error = "not enough codes";
+    }
+    if (literal_codes > kLiteralLengthCodes || distance_codes > kDistanceCodes ||
+        length_codes > kCodeLengthCodes) {
+        s.error = "too many codes";
+    }
+    SendBits(s, static_cast<unsigned>(literal_codes - 257), 5);
+    SendBits(s, static_cast<unsigned>(distance_codes - 1), 5);
+    SendBits(s, static_cast<unsigned>(length_codes - 4), 4);
+    for (int rank = 0; rank < length_codes; ++rank) {
+        SendBits(s, s.code_length_tree[kCodeLengthOrder[rank]].dad_or_length, 3);
+    }
+    WalkCodeLengths<true>(s, s.literal_tree.data(), literal_codes - 1);
+    WalkCodeLengths<true>(s, s.distance_tree.data(), distance_codes - 1);
+}
+
+void SendSymbols(State& s, const TreeNode* literal_tree, const TreeNode* distance_tree) {
+    unsigned lx = 0;
+    unsigned dx = 0;
+    unsigned fx = 0;
+    unsigned flag = 0;
+    if (s.last_literal != 0) {
+        do {
+            if ((lx & 7) == 0) {
+                flag = s.flag_buffer[fx++];
+            }
+            unsigned value = s.literal_buffer[lx++];
+            if ((flag & 1) == 0) {
+                SendCode(s, static_cast<int>(value), literal_tree);
+            } else {
+                unsigned code = s.length_code[value];
+                SendCode(s, static_cast<int>(code) + kLiterals + 1, literal_tree);
+                int extra = kExtraLengthBits[code];
+                if (extra != 0) {
+                    SendBits(s, value - static_cast<unsigned>(s.base_length[code]), extra);
+                }
+                unsigned distance = s.distance_buffer[dx++];
+                code = DistanceCode(s, distance);
+                if (code >= kDistanceCodes) {
+                    s.error = "bad d_code";
+                    code = kDistanceCodes - 1;  // keeps the tables in bounds
+                }
+                SendCode(s, static_cast<int>(code), distance_tree);
+                extra = kExtraDistanceBits[code];
+                if (extra != 0) {
+                    SendBits(s, distance - static_cast<unsigned>(s.base_distance[code]), extra);
+                }
+            }
+            flag >>= 1;
+        } while (lx < s.last_literal);
+    }
+    SendCode(s, kEndBlock, literal_tree);
+}
+
+void AddBits(State& s, std::uint32_t bits) {
+    s.compressed_bits += bits;
+    s.compressed_bytes += s.compressed_bits >> 3;
+    s.compressed_bits &= 7;
+}
+
+// Ends the block that began at block_start; `stored` is its bytes when still in the window.
+std::uint32_t EndBlock(State& s, const std::uint8_t* stored, std::uint32_t stored_length, bool last) {
+    s.flag_buffer[s.last_flags] = s.flags;
+    BuildTree(s, s.literal_descriptor);
+    BuildTree(s, s.distance_descriptor);
+    const int max_index = BuildCodeLengthTree(s);
+
+    std::uint32_t dynamic_bytes = (s.optimal_length + 3 + 7) >> 3;
+    const std::uint32_t static_bytes = (s.static_length + 3 + 7) >> 3;
+    s.input_length += stored_length;
+    if (static_bytes <= dynamic_bytes) {
+        dynamic_bytes = static_bytes;
+    }
+    const int last_bit = last ? 1 : 0;
+    if (stored_length + 4 <= dynamic_bytes && stored != nullptr) {
+        SendBits(s, (kStoredBlock << 1) + last_bit, 3);
+        s.compressed_bytes += ((s.compressed_bits + 3 + 7) >> 3) + stored_length + 4;
+        s.compressed_bits = 0;
+        AlignToByte(s);
+        PutShort(s, stored_length);
+        PutShort(s, ~stored_length & 0xFFFF);
+        s.bits_sent += 32;
+        FlushOutput(s);
+        std::uint32_t count = stored_length;
+        if (count != 0) {
+            s.flush(s.context, stored, count);
+        }
+        s.bits_sent += std::uint64_t{stored_length} << 3;
+    } else if (static_bytes == dynamic_bytes) {
+        SendBits(s, (kStaticTrees << 1) + last_bit, 3);
+        SendSymbols(s, s.static_literal_tree.data(), s.static_distance_tree.data());
+        AddBits(s, 3 + s.static_length);
+    } else {
+        SendBits(s, (kDynamicTrees << 1) + last_bit, 3);
+        SendAllTrees(s, s.literal_descriptor.max_code + 1, s.distance_descriptor.max_code + 1,
+                     max_index + 1);
+        SendSymbols(s, s.literal_tree.data(), s.distance_tree.data());
+        AddBits(s, 3 + s.optimal_length);
+    }
+    if ((std::uint64_t{s.compressed_bytes} << 3) + s.compressed_bits != s.bits_sent) {
+        s.error = "bad compressed size";
+    }
+    ResetBlock(s);
+    if (last) {
+        AlignToByte(s);
+        AddBits(s, 7);
+        s.compressed_bits = 0;
+    }
+    return s.compressed_bytes;
+}
+
+// Records a literal (distance 0) or a match; answers whether the block must end now.
+inline bool Record(State& s, unsigned distance, unsigned value) {
+    s.literal_buffer[s.last_literal++] = static_cast<std::uint8_t>(value);
+    if (distance == 0) {
+        ++s.literal_tree[value].freq_or_code;
+    } else {
+        --distance;
+        const unsigned code = DistanceCode(s, distance);
+        if (distance >= kMaxDistance || value > kMaxMatch - kMinMatch || code >= kDistanceCodes) {
+            s.error = "ct_tally: bad match";
+        }
+        ++s.literal_tree[s.length_code[value & 0xFF] + kLiterals + 1].freq_or_code;
+        ++s.distance_tree[code < kDistanceCodes ? code : 0].freq_or_code;
+        s.distance_buffer[s.last_distance++] = static_cast<std::uint16_t>(distance);
+        s.flags |= s.flag_bit;
+    }
+    s.flag_bit = static_cast<std::uint8_t>(s.flag_bit << 1);
+    if ((s.last_literal & 7) == 0) {
+        s.flag_buffer[s.last_flags++] = s.flags;
+        s.flags = 0;
+        s.flag_bit = 1;
+    }
+    // Cut a block early when it is not compressing well enough to pay for its length.
+    if (s.level > 2 && (s.last_literal & 0xFFF) == 0) {
+        std::uint32_t out_length = s.last_literal * 8;
+        const std::uint32_t in_length =
+            static_cast<std::uint32_t>(static_cast<std::int64_t>(s.position) - s.block_start);
+        for (int code = 0; code < kDistanceCodes; ++code) {
+            out_length += s.distance_tree[code].freq_or_code *
+                          static_cast<std::uint32_t>(5 + kExtraDistanceBits[code]);
+        }
+        out_length >>= 3;
+        if (s.last_distance < s.last_literal / 2 && out_length < in_length / 2) {
+            return true;
+        }
+    }
+    return s.last_literal == kLiteralBufferSize - 1 || s.last_distance == kDistanceBufferSize;
+}
+
+// ---------------------------------------------------------------- LZ77
+
+inline void UpdateHash(State& s, unsigned byte) {
+    s.hash = ((s.hash << kHashShift) ^ byte) & kHashMask;
+}
+
+// Inserts the string at `at` and answers the previous head of its chain.
+inline unsigned InsertString(State& s, unsigned at) {
+    UpdateHash(s, s.window[at + kMinMatch - 1]);
+    const unsigned head = s.head[s.hash];
+    s.chain[at & kWindowMask] = static_cast<std::uint16_t>(head);
+    s.head[s.hash] = static_cast<std::uint16_t>(at);
+    // The next string's head is wanted soon: start fetching it while this one is searched.
+    __builtin_prefetch(&s.head[((s.hash << kHashShift) ^ s.window[at + kMinMatch]) & kHashMask]);
+    return head;
+}
+
+inline std::uint64_t Load64(const std::uint8_t* p) {
+    std::uint64_t value;
+    std::memcpy(&value, p, sizeof value);
+    return value;
+}
+
+// Bytes equal at a and b, from 0 up to `limit`, eight at a time.
+inline unsigned MatchLength(const std::uint8_t* a, const std::uint8_t* b, unsigned limit) {
+    unsigned length = 0;
+    while (length < limit) {
+        const std::uint64_t difference = Load64(a + length) ^ Load64(b + length);
+        if (difference != 0) {
+            length += static_cast<unsigned>(__builtin_ctzll(difference)) >> 3;
+            return std::min(length, limit);
+        }
+        length += 8;
+    }
+    return limit;
+}
+
+inline std::uint16_t Load16(const std::uint8_t* p) {
+    std::uint16_t value;
+    std::memcpy(&value, p, sizeof value);
+    return value;
+}
+
+// Walks the chain from `candidate`; the checks are gathered so that the walk itself stays a
+// tight loop over the chain links.
+unsigned LongestMatch(State& s, unsigned candidate) {
+    const std::uint8_t* const window = s.window.data();
+    const auto* const links = s.chain.data();
+    const unsigned position = s.position;
+    const std::uint8_t* const scan = window + position;
+    const unsigned limit = position > kMaxDistance ? position - kMaxDistance : 0;
+    const unsigned nice = s.nice_match;
+    unsigned best = s.previous_length;
+    unsigned match_start = s.match_start;
+    unsigned chain = s.max_chain;
+    if (s.previous_length >= s.good_match) {
+        chain >>= 2;
+    }
+    chain = std::max(chain, 1u);  // level 0's row: look at the head alone
+    if (position > s.window_size - kMinLookahead) {
+        s.error = "insufficient lookahead";
+    }
+    if (position + kMaxMatch > s.window_size) {
+        s.error = "wild scan";
+    }
+    // A candidate counts only when its bytes at best - 1 and best and its first two agree.
+    std::uint16_t end_pair = Load16(scan + best - 1);
+    const std::uint16_t start_pair = Load16(scan);
+    bool future = false;
+    do {
+        future |= candidate >= position;
+        const std::uint8_t* const match = window + candidate;
+        if (Load16(match + best - 1) == end_pair && Load16(match) == start_pair) {
+            const unsigned length = 2 + MatchLength(scan + 2, match + 2, kMaxMatch - 2);
+            if (length > best) {
+                match_start = candidate;
+                best = length;
+                if (length >= nice) {
+                    break;
+                }
+                end_pair = Load16(scan + best - 1);
+            }
+        }
+    } while ((candidate = links[candidate & kWindowMask]) > limit && --chain != 0);
+    if (future) {
+        s.error = "no future";
+    }
+    s.match_start = match_start;
+    return best;
+}
+
+std::uint32_t ReadInput(State& s, std::uint8_t* into, std::uint32_t size) {
+    return s.read(s.context, into, size);
+}
+
+void FillWindow(State& s) {
+    do {
+        unsigned more = s.window_size - s.lookahead - s.position;
+        if (s.position >= kWindowSize + kMaxDistance && s.sliding) {
+            std::memcpy(s.window.data(), s.window.data() + kWindowSize, kWindowSize);
+            s.match_start -= kWindowSize;
+            s.position -= kWindowSize;
+            s.block_start -= static_cast<std::int32_t>(kWindowSize);
+            for (auto& value : s.head) {
+                value = static_cast<std::uint16_t>(value >= kWindowSize ? value - kWindowSize : 0);
+            }
+            for (auto& value : s.chain) {
+                value = static_cast<std::uint16_t>(value >= kWindowSize ? value - kWindowSize : 0);
+            }
+            more += kWindowSize;
+        }
+        if (s.end_of_input) {
+            return;
+        }
+        if (more < 2) {
+            s.error = "more < 2";
+            return;  // no room to read into: nothing would change
+        }
+        const std::uint32_t got = ReadInput(s, s.window.data() + s.position + s.lookahead, more);
+        if (got == 0 || got == kReadEnd) {
+            s.end_of_input = true;
+        } else {
+            s.lookahead += got;
+        }
+    } while (s.lookahead < kMinLookahead && !s.end_of_input);
+}
+
+inline std::uint32_t EndCurrentBlock(State& s, bool last) {
+    const std::uint8_t* const stored =
+        s.block_start >= 0 ? s.window.data() + s.block_start : nullptr;
+    return EndBlock(s, stored,
+                    static_cast<std::uint32_t>(static_cast<std::int64_t>(s.position) - s.block_start),
+                    last);
+}
+
+std::uint32_t LazyLoop(State& s) {
+    unsigned previous_match = 0;
+    bool literal_pending = false;
+    unsigned match_length = kMinMatch - 1;
+    while (s.lookahead != 0) {
+        unsigned head = 0;
+        if (s.lookahead >= kMinMatch) {
+            head = InsertString(s, s.position);
+        }
+        s.previous_length = match_length;
+        previous_match = s.match_start;
+        match_length = kMinMatch - 1;
+
+        if (head != 0 && s.previous_length < s.max_lazy && s.position - head <= kMaxDistance) {
+            if (s.nice_match > s.lookahead) {
+                s.nice_match = s.lookahead;
+            }
+            match_length = LongestMatch(s, head);
+            if (match_length > s.lookahead) {
+                match_length = s.lookahead;
+            }
+            if (match_length == kMinMatch && s.position - s.match_start > kTooFar) {
+                --match_length;
+            }
+        }
+
+        if (s.previous_length >= kMinMatch && match_length <= s.previous_length) {
+            const unsigned max_insert = s.position + s.lookahead - kMinMatch;
+            const bool end =
+                Record(s, s.position - 1 - previous_match, s.previous_length - kMinMatch);
+            s.lookahead -= s.previous_length - 1;
+            unsigned left = s.previous_length - 2;
+            do {
+                if (++s.position <= max_insert) {
+                    InsertString(s, s.position);
+                }
+            } while (--left != 0);
+            literal_pending = false;
+            match_length = kMinMatch - 1;
+            ++s.position;
+            if (end) {
+                EndCurrentBlock(s, false);
+                s.block_start = static_cast<std::int32_t>(s.position);
+            }
+        } else if (literal_pending) {
+            if (Record(s, 0, s.window[s.position - 1])) {
+                EndCurrentBlock(s, false);
+                s.block_start = static_cast<std::int32_t>(s.position);
+            }
+            ++s.position;
+            --s.lookahead;
+        } else {
+            literal_pending = true;
+            ++s.position;
+            --s.lookahead;
+        }
+        if (s.lookahead < kMinLookahead && !s.end_of_input) {
+            FillWindow(s);
+        }
+    }
+    if (literal_pending) {
+        Record(s, 0, s.window[s.position - 1]);
+    }
+    return EndCurrentBlock(s, true);
+}
+
+std::uint32_t GreedyLoop(State& s) {
+    unsigned match_length = 0;
+    s.previous_length = kMinMatch - 1;
+    while (s.lookahead != 0) {
+        unsigned head = 0;
+        if (s.lookahead >= kMinMatch) {
+            head = InsertString(s, s.position);
+        }
+        if (head != 0 && s.position - head <= kMaxDistance) {
+            match_length = LongestMatch(s, head);
+            if (match_length > s.lookahead) {
+                match_length = s.lookahead;
+            }
+        }
+        bool end = false;
+        if (match_length >= kMinMatch) {
+            end = Record(s, s.position - s.match_start, match_length - kMinMatch);
+            s.lookahead -= match_length;
+            if (match_length <= s.max_lazy && s.lookahead >= kMinMatch) {
+                --match_length;
+                do {
+                    InsertString(s, ++s.position);
+                } while (--match_length != 0);
+                ++s.position;
+            } else {
+                s.position += match_length;
+                match_length = 0;
+                s.hash = s.window[s.position];
+                UpdateHash(s, s.window[s.position + 1]);
+            }
+        } else {
+            end = Record(s, 0, s.window[s.position]);
+            --s.lookahead;
+            ++s.position;
+        }
+        if (end) {
+            EndCurrentBlock(s, false);
+            s.block_start = static_cast<std::int32_t>(s.position);
+        }
+        if (s.lookahead < kMinLookahead && !s.end_of_input) {
+            FillWindow(s);
+        }
+    }
+    return EndCurrentBlock(s, true);
+}
+
+}  // namespace
+
+std::uint32_t Compress(State& s, const Io& io, int level, std::uint16_t& general_flags,
+                       std::uint16_t& internal_attributes, std::uint32_t& compressed_size) {
+    s.error = nullptr;
+    s.context = io.context;
+    s.read = io.read;
+    s.flush = io.flush;
+    s.level = level;
+
+    s.output = io.output;
+    s.output_offset = 0;
+    s.output_size = kOutputSize;
+    s.flush_full_buffers = true;
+    s.bit_buffer = 0;
+    s.bit_count = 0;
+    s.bits_sent = 0;
+
+    SetUpTables(s);
+    s.file_type = &internal_attributes;
+    s.compressed_bytes = 0;
+    s.compressed_bits = 0;
+    s.input_length = 0;
+    ResetBlock(s);
+
+    if (level < 1 || level > 8) {
+        s.error = "bad pack level";
+    }
+    const Tuning& tuning = kTuning[std::clamp(level, 0, 9)];
+    s.window_size = 2 * kWindowSize;
+    s.sliding = true;
+    s.head.fill(0);
+    s.max_lazy = tuning.lazy;
+    s.good_match = tuning.good;
+    s.nice_match = tuning.nice;
+    s.max_chain = tuning.chain;
+    if (level <= 2) {
+        general_flags = static_cast<std::uint16_t>(general_flags | 4);
+    } else if (level >= 8) {
+        general_flags = static_cast<std::uint16_t>(general_flags | 2);
+    }
+
+    s.position = 0;
+    s.block_start = 0;
+    s.match_start = 0;
+    s.previous_length = 0;
+    s.hash = 0;
+    s.end_of_input = false;
+    s.lookahead = ReadInput(s, s.window.data(), 2 * kWindowSize);
+    if (s.lookahead == 0 || s.lookahead == kReadEnd) {
+        s.end_of_input = true;
+        s.lookahead = 0;
+    } else {
+        if (s.lookahead < kMinLookahead) {
+            FillWindow(s);
+        }
+        UpdateHash(s, s.window[0]);
+        UpdateHash(s, s.window[1]);
+    }
+
+    compressed_size = level >= 4 ? LazyLoop(s) : GreedyLoop(s);
+    return s.error == nullptr ? 0 : kDeflateFailed;
+}
+
+}  // namespace zip_deflate

@@ -1,0 +1,149 @@
+// The deflate compressor's state: one record, allocated zeroed at an archive's first deflated
+// entry and reused for every later one. Every entry sets up all of it again.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace zip_deflate {
+
+inline constexpr int kMinMatch = 3;
+inline constexpr int kMaxMatch = 258;
+inline constexpr unsigned kWindowSize = 0x8000;  // the dictionary
+inline constexpr unsigned kWindowMask = kWindowSize - 1;
+inline constexpr unsigned kMinLookahead = kMaxMatch + kMinMatch + 1;
+inline constexpr unsigned kMaxDistance = kWindowSize - kMinLookahead;
+inline constexpr unsigned kHashBits = 15;
+inline constexpr unsigned kHashSize = 1u << kHashBits;
+inline constexpr unsigned kHashMask = kHashSize - 1;
+inline constexpr unsigned kHashShift = (kHashBits + kMinMatch - 1) / kMinMatch;
+inline constexpr unsigned kTooFar = 4096;
+
+inline constexpr int kLengthCodes = 29;
+inline constexpr int kLiterals = 256;
+inline constexpr int kEndBlock = 256;
+inline constexpr int kLiteralLengthCodes = kLiterals + 1 + kLengthCodes;  // 286
+inline constexpr int kDistanceCodes = 30;
+inline constexpr int kCodeLengthCodes = 19;
+inline constexpr int kHeapSize = 2 * kLiteralLengthCodes + 1;  // 573
+inline constexpr int kMaxBits = 15;
+inline constexpr int kMaxCodeLengthBits = 7;
+
+inline constexpr unsigned kLiteralBufferSize = 0x8000;
+inline constexpr unsigned kDistanceBufferSize = 0x8000;
+inline constexpr unsigned kOutputSize = 16384;
+
+// All ones from the read function means the end, as 0 does.
+inline constexpr std::uint32_t kReadEnd = 0xFFFFFFFFu;
+
+using ReadFunction = std::uint32_t (*)(void* context, std::uint8_t* buffer, std::uint32_t size);
+// Writes `count` bytes and sets it to 0 when it wrote any.
+using FlushFunction = void (*)(void* context, const std::uint8_t* buffer, std::uint32_t& count);
+
+// One Huffman tree node: frequency, later the code; father, later the code length.
+struct TreeNode {
+    std::uint16_t freq_or_code;
+    std::uint16_t dad_or_length;
+};
+
+struct TreeDescriptor {
+    TreeNode* dynamic_tree;
+    const TreeNode* static_tree;  // nullptr for the code-length tree
+    const int* extra_bits;
+    int extra_base;
+    int elements;
+    int max_length;
+    int max_code;
+};
+
+struct State {
+    // caller
+    void* context;
+    int level;
+    ReadFunction read;
+    FlushFunction flush;
+
+    // Huffman trees
+    std::array<TreeNode, kHeapSize> literal_tree;
+    std::array<TreeNode, 2 * kDistanceCodes + 1> distance_tree;
+    std::array<TreeNode, kLiteralLengthCodes + 2> static_literal_tree;
+    std::array<TreeNode, kDistanceCodes> static_distance_tree;
+    std::array<TreeNode, 2 * kCodeLengthCodes + 1> code_length_tree;
+    TreeDescriptor literal_descriptor;
+    TreeDescriptor distance_descriptor;
+    TreeDescriptor code_length_descriptor;
+    std::array<std::uint16_t, kMaxBits + 1> bit_length_count;
+    std::array<int, kHeapSize> heap;
+    int heap_length;
+    int heap_max;
+    std::array<std::uint8_t, kHeapSize> depth;
+    std::array<std::uint8_t, 256> length_code;
+    std::array<std::uint8_t, 512> distance_code;
+    std::array<int, kLengthCodes> base_length;
+    std::array<int, kDistanceCodes> base_distance;
+
+    // block buffers
+    std::array<std::uint8_t, kLiteralBufferSize> literal_buffer;
+    std::array<std::uint16_t, kDistanceBufferSize> distance_buffer;
+    std::array<std::uint8_t, kLiteralBufferSize / 8> flag_buffer;
+    unsigned last_literal;
+    unsigned last_distance;
+    unsigned last_flags;
+    std::uint8_t flags;
+    std::uint8_t flag_bit;
+    std::uint32_t optimal_length;  // bits of the block with dynamic codes (modular arithmetic)
+    std::uint32_t static_length;   // bits of the block with fixed codes
+    std::uint32_t compressed_bytes;
+    std::uint32_t compressed_bits;  // pending bits beyond the whole bytes, under 8
+    std::uint32_t input_length;
+    std::uint16_t* file_type;
+
+    // bit writer
+    std::uint32_t bit_buffer;
+    int bit_count;
+    std::uint8_t* output;
+    std::uint32_t output_offset;
+    std::uint32_t output_size;
+    bool flush_full_buffers;
+    std::uint64_t bits_sent;
+
+    // LZ77; the window has room for an 8-byte compare past its last match
+    std::array<std::uint8_t, 2 * kWindowSize + 8> window;
+    std::array<std::uint16_t, kWindowSize> chain;  // positions stay under 65,536
+    std::array<std::uint16_t, kHashSize> head;
+    std::uint32_t window_size;
+    std::int32_t block_start;
+    bool sliding;
+    unsigned hash;
+    unsigned previous_length;
+    unsigned position;
+    unsigned match_start;
+    bool end_of_input;
+    unsigned lookahead;
+    unsigned max_chain;
+    unsigned max_lazy;
+    unsigned good_match;
+    unsigned nice_match;
+
+    // the last failed check, nullptr while all is well
+    const char* error;
+};
+
+// The caller's side of one entry.
+struct Io {
+    void* context;
+    ReadFunction read;
+    FlushFunction flush;
+    std::uint8_t* output;  // kOutputSize bytes
+};
+
+inline constexpr std::uint32_t kDeflateFailed = 0x05000000;
+
+// Compresses the whole input of one entry. `level` 1 to 8 (the writer passes 8); any other
+// sets "bad pack level" and compression goes on with that row of the tuning table (0 to 9).
+// Adds the level's bits to `general_flags`. Answers 0, or kDeflateFailed when any check
+// failed (state.error holds the last one); `compressed_size` is the bytes produced.
+std::uint32_t Compress(State& state, const Io& io, int level, std::uint16_t& general_flags,
+                       std::uint16_t& internal_attributes, std::uint32_t& compressed_size);
+
+}  // namespace zip_deflate
