@@ -9,3 +9,4 @@
 #include "win/process.h"
 #include "win/library.h"
 #include "win/handles.h"
+#include "win/sysinfo.h"

@@ -35,3 +35,4 @@ void Reset();
 }  // namespace platform::testing
 
 // Areas of the layer.
+#include "testing/sysinfo.h"
