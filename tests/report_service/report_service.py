@@ -131,7 +131,7 @@ def main():
     servers = [Server(port, context, recorder)
                for port in (arguments.production_port, arguments.staging_port)]
     for server in servers:
-        threading.Thread(target=server.serve_forever, daemon=True).start()
+        threading.Thread(target=server.serve_forever, args=(0.05,), daemon=True).start()
 
     stop = threading.Event()
     signal.signal(signal.SIGTERM, lambda *_: stop.set())
