@@ -7,7 +7,6 @@
 
 #include "loopback_proxy.h"
 #include "report_service.h"
-#include "scoped_env.h"
 
 namespace {
 
@@ -38,13 +37,9 @@ cpr::Response Post(const Exchange& exchange) {
     return session.Post();
 }
 
-// libcurl's own proxy rules must not send loopback traffic elsewhere.
 class Session : public ::testing::Test {
 protected:
-    test_support::ScopedEnv https_proxy_{"https_proxy", std::nullopt};
-    test_support::ScopedEnv https_proxy_upper_{"HTTPS_PROXY", std::nullopt};
-    test_support::ScopedEnv all_proxy_{"all_proxy", std::nullopt};
-    test_support::ScopedEnv all_proxy_upper_{"ALL_PROXY", std::nullopt};
+    test_support::DirectConnections direct_;
 };
 
 TEST_F(Session, PostsBodyAndHeadersToTheChosenPort) {

@@ -8,7 +8,6 @@
 #include <string_view>
 
 #include "report_service.h"
-#include "scoped_env.h"
 
 namespace {
 
@@ -18,7 +17,7 @@ TEST(Endpoints, EachServiceIsReachedOnItsOwnPort) {
     if (!OnLoopback(kProductionBaseUrl) || !OnLoopback(kStagingBaseUrl)) {
         GTEST_SKIP() << "this build's base URLs name real hosts";
     }
-    const test_support::ScopedEnv no_proxy{"https_proxy", std::nullopt};
+    const test_support::DirectConnections direct;
     test_support::ReportService service({.production_port = test_support::PortOfUrl(kProductionBaseUrl),
                                          .staging_port = test_support::PortOfUrl(kStagingBaseUrl)});
     struct Case {

@@ -12,6 +12,7 @@
 
 #include "background_process.h"
 #include "loopback_ports.h"
+#include "scoped_env.h"
 #include "temp_dir.h"
 
 namespace test_support {
@@ -68,6 +69,16 @@ private:
     std::unique_ptr<BackgroundProcess> process_;
     int production_port_ = 0;
     int staging_port_ = 0;
+};
+
+// Keeps libcurl's own proxy rules (the https_proxy and all_proxy variables) from sending
+// loopback requests elsewhere while it lives.
+class DirectConnections {
+private:
+    ScopedEnv https_proxy_{"https_proxy", std::nullopt};
+    ScopedEnv https_proxy_upper_{"HTTPS_PROXY", std::nullopt};
+    ScopedEnv all_proxy_{"all_proxy", std::nullopt};
+    ScopedEnv all_proxy_upper_{"ALL_PROXY", std::nullopt};
 };
 
 // The port of an "https://host:port/..." URL; 443 without one.
