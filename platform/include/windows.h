@@ -17,3 +17,4 @@
 #include "win/security.h"
 #include "win/global_memory.h"
 #include "win/files.h"
+#include "win/sysinfo.h"

@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -19,6 +20,7 @@ struct Module {
     std::wstring path;       // full path, or the bare name for a system module
     void* library = nullptr; // dlopen handle; null for a system module
     int references = 0;
+    bool permanent = false;  // a system module: always loaded, as on Windows
 };
 
 struct ModuleTable {
@@ -91,6 +93,18 @@ HMODULE WINAPI GetModuleHandleW(LPCWSTR module_name) {
         if (module->path == name || std::filesystem::path(module->path).filename() == name) {
             return handle;
         }
+    }
+    // The system DLLs are in every Windows process without a LoadLibraryW of their own.
+    if (IsSystemModuleName(name)) {
+        if (Module* loaded = FindByPath(table, LowerCase(name))) {
+            return HandleOf(loaded);
+        }
+        auto module = std::make_unique<Module>();
+        module->path = LowerCase(name);
+        module->permanent = true;
+        const HMODULE handle = HandleOf(module.get());
+        table.modules.emplace(handle, std::move(module));
+        return handle;
     }
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
@@ -178,6 +192,10 @@ BOOL WINAPI FreeLibrary(HMODULE module) {
     if (found == table.modules.end()) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
+    }
+    if (found->second->permanent) {
+        found->second->references = std::max(found->second->references - 1, 0);
+        return TRUE;
     }
     if (--found->second->references == 0) {
         if (found->second->library != nullptr) {

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "modules.h"
+#include "sysinfo.h"
 
 namespace platform::detail {
 namespace {
@@ -17,11 +18,15 @@ struct SystemExport {
     const wchar_t* module;
     const char* name;
     FARPROC function;
+    bool (*available)() = nullptr;  // null: always exported
 };
 
 // The exports that the program looks up at run time; areas add theirs here.
 const SystemExport kSystemExports[] = {
     {L"kernel32.dll", "GetCurrentProcessId", Export(&GetCurrentProcessId)},
+    {L"kernel32.dll", "GetNativeSystemInfo", Export(&GetNativeSystemInfo)},
+    {L"kernel32.dll", "GetProductInfo", Export(&GetProductInfo)},
+    {L"ntdll.dll", "RtlGetVersion", Export(&RtlGetVersion), &HasVersionRecord},
 };
 
 const wchar_t* const kSystemModules[] = {L"ntdll.dll", L"kernel32.dll"};
@@ -45,7 +50,7 @@ FARPROC FindSystemExport(std::wstring_view module_name, std::string_view name) {
     const auto lower = LowerCase(module_name);
     for (const auto& entry : kSystemExports) {
         if (lower == entry.module && name == entry.name) {
-            return entry.function;
+            return entry.available == nullptr || entry.available() ? entry.function : nullptr;
         }
     }
     return nullptr;

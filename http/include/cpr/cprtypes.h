@@ -1,6 +1,7 @@
-// cpr's small text types of a request.
+// cpr's small types of a request: the URL and the header table.
 #pragma once
 
+#include <map>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -33,5 +34,12 @@ public:
     Url(std::string_view url) : StringHolder<Url>(url) {}
     Url(const char* url) : StringHolder<Url>(url) {}
 };
+
+// Header names compare without regard to case, as HTTP does.
+struct CaseInsensitiveCompare {
+    bool operator()(const std::string& a, const std::string& b) const noexcept;
+};
+
+using Header = std::map<std::string, std::string, CaseInsensitiveCompare>;
 
 }  // namespace cpr

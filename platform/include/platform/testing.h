@@ -39,3 +39,4 @@ void Reset();
 #include "testing/sessions.h"
 #include "testing/winhttp.h"
 #include "testing/files.h"
+#include "testing/sysinfo.h"

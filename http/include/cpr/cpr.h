@@ -1,0 +1,10 @@
+// The part of cpr that the program uses.
+#pragma once
+
+#include "body.h"
+#include "cprtypes.h"
+#include "error.h"
+#include "proxies.h"
+#include "response.h"
+#include "session.h"
+#include "ssl_options.h"

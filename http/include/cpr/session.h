@@ -1,0 +1,43 @@
+// One HTTP request over libcurl, configured step by step and then sent with Post. Defaults as
+// cpr's: compressed replies accepted and decoded, certificates checked against the system's
+// trusted roots, no timeout, libcurl's own proxy rules unless a proxy is given for the URL's
+// scheme. A session is used by one thread at a time.
+#pragma once
+
+#include <memory>
+
+#include "body.h"
+#include "cprtypes.h"
+#include "proxies.h"
+#include "response.h"
+#include "ssl_options.h"
+
+namespace cpr {
+
+class Session {
+public:
+    Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+    Session(Session&&) noexcept;
+    Session& operator=(Session&&) noexcept;
+    ~Session();
+
+    void SetUrl(const Url& url);
+    void SetProxies(const Proxies& proxies);
+    void SetProxies(Proxies&& proxies);
+    void SetBody(const Body& body);
+    void SetBody(Body&& body);
+    void SetSslOptions(const SslOptions& options);
+    void SetHeader(const Header& header);
+
+    // Sends the request and waits for the whole reply. Never throws for a failed exchange:
+    // that is a status of 0 with libcurl's text in error.message.
+    Response Post();
+
+private:
+    class Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace cpr

@@ -1,0 +1,138 @@
+#include "report_service.h"
+
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+
+#include "child_process.h"
+
+namespace test_support {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Certificate {
+    fs::path certificate;
+    fs::path key;
+};
+
+// Made once per test program by openssl: a fresh self-signed certificate for each kind.
+const Certificate& CertificateOf(CertificateFor kind) {
+    static std::mutex mutex;
+    static TempDir folder;
+    static std::map<CertificateFor, Certificate> made;
+    const std::lock_guard lock(mutex);
+    if (const auto found = made.find(kind); found != made.end()) {
+        return found->second;
+    }
+    const bool loopback = kind == CertificateFor::kLoopback;
+    const std::string name = loopback ? "loopback" : "other-host";
+    Certificate certificate{folder / (name + ".pem"), folder / (name + ".key")};
+    ChildOptions options;
+    options.arguments = {"req", "-x509", "-newkey", "ec", "-pkeyopt",
+                         "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2",
+                         "-keyout", certificate.key.string(), "-out",
+                         certificate.certificate.string(), "-subj",
+                         loopback ? "/CN=127.0.0.1" : "/CN=reports.other-host.invalid",
+                         "-addext",
+                         loopback ? "subjectAltName=IP:127.0.0.1,DNS:localhost"
+                                  : "subjectAltName=DNS:reports.other-host.invalid"};
+    const auto result = RunChild(TALLORIN_OPENSSL, options);
+    if (result.exit_code != 0) {
+        throw std::runtime_error("openssl failed: " + result.output);
+    }
+    return made.emplace(kind, certificate).first->second;
+}
+
+}  // namespace
+
+std::optional<std::string> RecordedRequest::Header(std::string_view name) const {
+    const auto lower = [](std::string_view text) {
+        std::string result(text);
+        std::transform(result.begin(), result.end(), result.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        return result;
+    };
+    for (const auto& [key, value] : headers) {
+        if (lower(key) == lower(name)) {
+            return value;
+        }
+    }
+    return std::nullopt;
+}
+
+ReportService::ReportService(const ReportServiceOptions& options) {
+    const auto& certificate = CertificateOf(options.certificate);
+    process_ = std::make_unique<BackgroundProcess>(
+        TALLORIN_PYTHON3,
+        std::vector<std::string>{TALLORIN_REPORT_SERVICE_SCRIPT, "--state", state_.path().string(),
+                                 "--cert", certificate.certificate.string(), "--key",
+                                 certificate.key.string(), "--production-port",
+                                 std::to_string(options.production_port), "--staging-port",
+                                 std::to_string(options.staging_port)},
+        state_ / "output.txt");
+    if (!WaitForFile(state_ / "ready", *process_)) {
+        std::string output;
+        try {
+            output = ReadFile(state_ / "output.txt");
+        } catch (const std::exception&) {
+        }
+        throw std::runtime_error("the report service did not start: " + output);
+    }
+    const auto ports = nlohmann::json::parse(ReadFile(state_ / "ready"));
+    production_port_ = ports.at("production").get<int>();
+    staging_port_ = ports.at("staging").get<int>();
+}
+
+ReportService::~ReportService() = default;
+
+std::string ReportService::BaseUrl(int port) {
+    return "https://127.0.0.1:" + std::to_string(port) + "/api";
+}
+
+void ReportService::SetReply(std::string_view endpoint, const ServiceReply& reply) {
+    const nlohmann::json text = {{"status", reply.status}, {"body", reply.body}, {"gzip", reply.gzip}};
+    const auto file = state_ / "replies" / (std::string(endpoint) + ".json");
+    WriteFile(fs::path(file.string() + ".tmp"), text.dump());
+    fs::rename(file.string() + ".tmp", file);
+}
+
+std::vector<RecordedRequest> ReportService::Requests() const {
+    std::vector<fs::path> records;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(state_ / "requests", error)) {
+        if (entry.path().extension() == ".json") {
+            records.push_back(entry.path());
+        }
+    }
+    std::sort(records.begin(), records.end());
+    std::vector<RecordedRequest> requests;
+    for (const auto& record : records) {
+        const auto meta = nlohmann::json::parse(ReadFile(record));
+        RecordedRequest request;
+        request.path = meta.at("path").get<std::string>();
+        request.port = meta.at("port").get<int>();
+        request.method = meta.at("method").get<std::string>();
+        for (const auto& header : meta.at("headers")) {
+            request.headers.emplace_back(header.at(0).get<std::string>(),
+                                         header.at(1).get<std::string>());
+        }
+        request.body = ReadFile(fs::path(record).replace_extension(".body"));
+        requests.push_back(std::move(request));
+    }
+    return requests;
+}
+
+int PortOfUrl(std::string_view url) {
+    const auto host = url.find("://");
+    const auto start = host == std::string_view::npos ? 0 : host + 3;
+    const auto end = url.find('/', start);
+    const auto authority = url.substr(start, end == std::string_view::npos ? url.npos : end - start);
+    const auto colon = authority.rfind(':');
+    return colon == std::string_view::npos ? 443 : std::stoi(std::string(authority.substr(colon + 1)));
+}
+
+}  // namespace test_support

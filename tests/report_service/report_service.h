@@ -1,0 +1,87 @@
+// Runs the report-service double (report_service.py) for one test: HTTPS on loopback on a
+// production and a staging port, replies chosen by the test, every request recorded.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "background_process.h"
+#include "loopback_ports.h"
+#include "scoped_env.h"
+#include "temp_dir.h"
+
+namespace test_support {
+
+struct ServiceReply {
+    int status = 200;
+    std::string body = "{}";
+    bool gzip = false;  // sent with "Content-Encoding: gzip"
+};
+
+struct RecordedRequest {
+    std::string path;  // "/api/bug"
+    int port = 0;
+    std::string method;
+    std::vector<std::pair<std::string, std::string>> headers;  // as they arrived
+    std::string body;
+
+    // The first header of that name, compared without regard to case.
+    std::optional<std::string> Header(std::string_view name) const;
+};
+
+enum class CertificateFor {
+    kLoopback,   // 127.0.0.1 and localhost, self-signed
+    kOtherHost,  // a host name that is not the one the client asks for
+};
+
+struct ReportServiceOptions {
+    int production_port = 0;  // 0: any free port
+    int staging_port = 0;
+    CertificateFor certificate = CertificateFor::kLoopback;
+};
+
+class ReportService {
+public:
+    // Starts the double and waits until both ports listen; throws std::runtime_error otherwise.
+    explicit ReportService(const ReportServiceOptions& options = {});
+    ReportService(const ReportService&) = delete;
+    ReportService& operator=(const ReportService&) = delete;
+    ~ReportService();
+
+    int production_port() const { return production_port_; }
+    int staging_port() const { return staging_port_; }
+    // "https://127.0.0.1:<port>/api".
+    static std::string BaseUrl(int port);
+
+    // The reply to the following requests of one endpoint: "bug" or "attachment".
+    void SetReply(std::string_view endpoint, const ServiceReply& reply);
+
+    // Every request received so far, in the order of arrival.
+    std::vector<RecordedRequest> Requests() const;
+
+private:
+    TempDir state_;
+    std::unique_ptr<BackgroundProcess> process_;
+    int production_port_ = 0;
+    int staging_port_ = 0;
+};
+
+// Keeps libcurl's own proxy rules (the https_proxy and all_proxy variables) from sending
+// loopback requests elsewhere while it lives.
+class DirectConnections {
+private:
+    ScopedEnv https_proxy_{"https_proxy", std::nullopt};
+    ScopedEnv https_proxy_upper_{"HTTPS_PROXY", std::nullopt};
+    ScopedEnv all_proxy_{"all_proxy", std::nullopt};
+    ScopedEnv all_proxy_upper_{"ALL_PROXY", std::nullopt};
+};
+
+// The port of an "https://host:port/..." URL; 443 without one.
+int PortOfUrl(std::string_view url);
+
+}  // namespace test_support

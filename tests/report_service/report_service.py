@@ -1,0 +1,149 @@
+#!/usr/bin/env python3
+"""Stands in for the maker's report service in tests.
+
+Serves HTTPS on loopback on a production and a staging port with the certificate it is given,
+answers POST /api/bug and POST /api/attachment with the reply the test has put into
+<state>/replies/<name>.json ({"status": 200, "body": "...", "gzip": false}; default 200 "{}"),
+and records every request as <state>/requests/<n>.json (path, port, method, headers) beside
+<n>.body (the body's bytes). Writes <state>/ready with the two ports once both listen.
+Standard library only.
+"""
+
+import argparse
+import gzip
+import http.server
+import json
+import os
+import signal
+import socketserver
+import ssl
+import sys
+import threading
+
+ENDPOINTS = {"/api/bug": "bug", "/api/attachment": "attachment"}
+
+
+def write_atomically(path, data):
+    temporary = path + ".tmp"
+    with open(temporary, "wb") as file:
+        file.write(data)
+    os.replace(temporary, path)
+
+
+class Recorder:
+    def __init__(self, state):
+        self.requests = os.path.join(state, "requests")
+        self.replies = os.path.join(state, "replies")
+        os.makedirs(self.requests, exist_ok=True)
+        os.makedirs(self.replies, exist_ok=True)
+        self.lock = threading.Lock()
+        self.count = 0
+
+    def record(self, path, port, method, headers, body):
+        with self.lock:
+            self.count += 1
+            number = self.count
+        stem = os.path.join(self.requests, "%06d" % number)
+        # The body first: a record that exists always has its body beside it.
+        write_atomically(stem + ".body", body)
+        meta = {"path": path, "port": port, "method": method, "headers": headers}
+        write_atomically(stem + ".json", json.dumps(meta).encode("utf-8"))
+
+    def reply_for(self, name):
+        try:
+            with open(os.path.join(self.replies, name + ".json"), encoding="utf-8") as file:
+                return json.load(file)
+        except FileNotFoundError:
+            return {}
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    # HTTP/1.1 so that a client's "Expect: 100-continue" is answered.
+    protocol_version = "HTTP/1.1"
+
+    def do_POST(self):
+        length = int(self.headers.get("Content-Length", "0"))
+        body = self.rfile.read(length) if length > 0 else b""
+        port = self.server.server_address[1]
+        headers = [[name, value] for name, value in self.headers.items()]
+        self.server.recorder.record(self.path, port, "POST", headers, body)
+
+        name = ENDPOINTS.get(self.path)
+        if name is None:
+            self.answer(404, b"not found", False)
+            return
+        reply = self.server.recorder.reply_for(name)
+        text = reply.get("body", "{}").encode("utf-8")
+        self.answer(int(reply.get("status", 200)), text, bool(reply.get("gzip", False)))
+
+    def answer(self, status, body, compressed):
+        if compressed:
+            body = gzip.compress(body)
+        self.send_response(status)
+        self.send_header("Content-Type", "application/json")
+        if compressed:
+            self.send_header("Content-Encoding", "gzip")
+        self.send_header("Content-Length", str(len(body)))
+        self.send_header("Connection", "close")
+        self.end_headers()
+        self.wfile.write(body)
+
+    def log_message(self, format, *args):
+        pass
+
+
+class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+    def __init__(self, port, context, recorder):
+        super().__init__(("127.0.0.1", port), Handler)
+        self.context = context
+        self.recorder = recorder
+
+    def get_request(self):
+        connection, address = self.socket.accept()
+        # The handshake runs in the request's thread, so a client that refuses the
+        # certificate never holds up the others.
+        wrapped = self.context.wrap_socket(
+            connection, server_side=True, do_handshake_on_connect=False)
+        return wrapped, address
+
+    def handle_error(self, request, client_address):
+        error = sys.exc_info()[1]
+        if isinstance(error, (ssl.SSLError, ConnectionError)):
+            return  # a client that refused our certificate or went away
+        super().handle_error(request, client_address)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--state", required=True, help="folder for replies, records and ready")
+    parser.add_argument("--cert", required=True)
+    parser.add_argument("--key", required=True)
+    parser.add_argument("--production-port", type=int, default=0)
+    parser.add_argument("--staging-port", type=int, default=0)
+    arguments = parser.parse_args()
+
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(arguments.cert, arguments.key)
+    recorder = Recorder(arguments.state)
+    servers = [Server(port, context, recorder)
+               for port in (arguments.production_port, arguments.staging_port)]
+    for server in servers:
+        threading.Thread(target=server.serve_forever, args=(0.05,), daemon=True).start()
+
+    stop = threading.Event()
+    signal.signal(signal.SIGTERM, lambda *_: stop.set())
+    signal.signal(signal.SIGINT, lambda *_: stop.set())
+    ports = {"production": servers[0].server_address[1], "staging": servers[1].server_address[1]}
+    write_atomically(os.path.join(arguments.state, "ready"), json.dumps(ports).encode("utf-8"))
+    while not stop.wait(0.2):
+        pass
+    for server in servers:
+        server.shutdown()
+        server.server_close()
+
+
+if __name__ == "__main__":
+    main()
