@@ -13,3 +13,6 @@
 #include "win/messages.h"
 #include "win/ole.h"
 #include "win/debug.h"
+#include "win/resources.h"
+// TEMPORARY: until the system-facts area brings GetSystemMetrics.
+#include "win/screen_metrics_interim.h"

@@ -36,3 +36,4 @@ void Reset();
 
 // Areas of the layer.
 #include "testing/windows.h"
+#include "testing/screen.h"
