@@ -1,31 +1,59 @@
-// The program's entry point and main function: start-up in its fixed order on the one thread.
+// The program's entry point and main function: start-up in its fixed order on the one thread,
+// then the message loop, whose result is the exit code.
 #include <windows.h>
+#include <ole2.h>
 
 #include <functional>
 
+#include "app_asset.h"
 #include "common/log_call.h"
+#include "globals.h"
 #include "init_localization.h"
+#include "localization_asset.h"
 #include "logging.h"
+#include "main_window.h"
+#include "message_pump.h"
 #include "product_info.h"
-
-HINSTANCE g_module_instance = nullptr;
+#include "sciter/sapi.h"
+#include "sciter_logger.h"
 
 namespace {
 constexpr char kLogTag[] = "tallorin";
-}
+constexpr UINT kScriptRuntimeFeatures = 15;  // file and socket I/O, eval, system information
+}  // namespace
 
 int uimain(std::function<int()> pump) {
     InitLogging();
     LOG_AT(kLogTag, spdlog::level::debug, "cmd={}. version={}", GetCommandLineA(),
            kProgramVersion);
     InitLocalization();
-    // The window and the rest of start-up arrive with the engine; until then there is no loop.
-    static_cast<void>(pump);
-    return 0;
+
+    SAPI()->SciterSetOption(nullptr, SCITER_SET_SCRIPT_RUNTIME_FEATURES, kScriptRuntimeFeatures);
+    SAPI()->SciterSetOption(nullptr, SCITER_SET_PX_AS_DIP, 1);
+
+    g_app_asset = new AppAsset();  // held by the engine's references once registered
+    SAPI()->SciterSetGlobalAsset(g_app_asset);
+    g_localization_asset = new LocalizationAsset();
+    SAPI()->SciterSetGlobalAsset(g_localization_asset);
+
+    const SciterLogger logger;
+
+    // Two references of its own, one of uimain's for the length of the loop.
+    auto* const window = new MainWindow();
+    window->asset_add_ref();
+    window->show();
+
+    const int result = pump();
+    window->asset_release();
+    return result;
 }
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous_instance*/, LPWSTR /*command_line*/,
                     int /*show_command*/) {
     g_module_instance = instance;
-    return uimain([] { return 0; });
+    OleInitialize(nullptr);
+    SAPI()->SciterSetOption(nullptr, SCITER_SET_UX_THEMING, 1);
+    const int result = uimain([] { return RunMessagePump(); });
+    OleUninitialize();
+    return result;
 }

@@ -1,9 +1,14 @@
 // The real executable, started as the product starts it.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <filesystem>
 #include <regex>
+#include <sstream>
 #include <vector>
+
+#include "engine_stand_in/windows.h"
 
 #include "child_process.h"
 #include "temp_dir.h"
@@ -19,12 +24,34 @@ protected:
         fs::create_directories(root_ / "AppData" / "Roaming");
     }
 
-    test_support::ChildResult Run(std::vector<std::string> arguments, const char* level = "debug") {
+    // Runs the program with a scenario that plays the interface (by default none: the window
+    // is closed once it is shown).
+    test_support::ChildResult Run(std::vector<std::string> arguments, const char* level = "debug",
+                                  const std::string& scenario = "[]") {
+        test_support::WriteFile(root_ / "scenario.json", scenario);
         test_support::ChildOptions options;
         options.arguments = std::move(arguments);
         options.environment["PLATFORM_ROOT"] = root_.path().string();
         options.environment["VELMORA_LOG_LEVEL"] = level;
+        options.environment[engine_stand_in::kScenarioVariable] = (root_ / "scenario.json").string();
+        options.environment[engine_stand_in::kTranscriptVariable] =
+            (root_ / "transcript.jsonl").string();
         return test_support::RunChild(program_, options);
+    }
+
+    std::vector<nlohmann::json> Transcript() const {
+        std::vector<nlohmann::json> lines;
+        std::istringstream text(test_support::ReadFile(root_ / "transcript.jsonl"));
+        for (std::string line; std::getline(text, line);) {
+            lines.push_back(nlohmann::json::parse(line));
+        }
+        return lines;
+    }
+
+    std::string OnlyLog() const {
+        const auto files = LogFiles();
+        EXPECT_EQ(files.size(), 1u);
+        return files.empty() ? std::string() : test_support::ReadFile(files[0]);
     }
 
     std::vector<fs::path> LogFiles() const {
@@ -36,12 +63,6 @@ protected:
             }
         }
         return files;
-    }
-
-    std::string OnlyLog() const {
-        const auto files = LogFiles();
-        EXPECT_EQ(files.size(), 1u);
-        return files.empty() ? std::string() : test_support::ReadFile(files[0]);
     }
 
     test_support::TempDir root_;
@@ -124,6 +145,81 @@ TEST_F(TallorinStartup, AMissingRoamingFolderEndsTheProcessAfterTheFirstRecord) 
     const std::string log = OnlyLog();
     EXPECT_NE(log.find("init localization"), std::string::npos);
     EXPECT_EQ(log.find("localization_lib_mt"), std::string::npos) << log;
+}
+
+// Where each text first appears in the log; every one must be there, in this order.
+void ExpectInOrder(const std::string& log, const std::vector<std::string>& texts) {
+    std::size_t at = 0;
+    for (const std::string& text : texts) {
+        const auto found = log.find(text, at);
+        ASSERT_NE(found, std::string::npos) << "missing or out of order: " << text << "\n" << log;
+        at = found + text.size();
+    }
+}
+
+TEST_F(TallorinStartup, AScenarioReadsEmailAndClosesTheWindow) {
+    const auto result = Run({"--crash-uuid", "U-1", "--email", "user@example.com"}, "debug", R"([
+        {"do": "get", "object": "Application", "property": "Email"},
+        {"do": "console", "level": "warn", "text": "a warning of the page"},
+        {"do": "key", "key_code": 27},
+        {"do": "close"}
+    ])");
+    EXPECT_EQ(result.exit_code, 0) << result.output;  // the engine's quit message
+
+    const auto transcript = Transcript();
+    ASSERT_EQ(transcript.size(), 5u);  // the loop ends with the window
+    EXPECT_EQ(transcript[0]["loaded"], "this://app/index.html");
+    for (const auto& file : transcript[0]["files"]) {
+        EXPECT_TRUE(file["delivered"].get<bool>()) << file;
+    }
+    EXPECT_GT(transcript[0]["files"].size(), 2u);
+    EXPECT_EQ(transcript[1]["result"]["text"], "user@example.com");
+    EXPECT_EQ(transcript[1]["result"]["type"], "string");
+    EXPECT_EQ(transcript[3]["handled"], false);
+    EXPECT_EQ(transcript[4]["posted"], true);
+
+    ExpectInOrder(OnlyLog(), {
+        "[uimain]: cmd=",
+        "[SciterLogger::SciterLogger]: created",
+        "[MainWindow::MainWindow]: created",
+        "[MainWindow::show]: show main window",
+        "SciterGetPPI(px:96, py:96), xr:1; yr:1, screenW:1920, screenH:1080",
+        "DPI window rect x:680, y:270, w:560, h:540",
+        "[warning] ",
+        "[SciterLogger::output]: WARNING: SCRIPT: a warning of the page",
+        "[MainWindow::handle_key]: handle main window key",
+    });
+}
+
+TEST_F(TallorinStartup, CtrlF5ReloadsAndThePageFindsApplicationAgain) {
+    const auto result = Run({"--email", "a@b.c"}, "debug", R"([
+        {"do": "key", "key_code": 116, "command": "up", "keyboard_state": ["ctrl", "shift"]},
+        {"do": "get", "object": "Application", "property": "Email"},
+        {"do": "call", "object": "Application", "method": "SendReport", "arguments": ["a@b.c", "d"]}
+    ])");
+    EXPECT_EQ(result.exit_code, 0) << result.output;
+    const auto transcript = Transcript();
+    ASSERT_GE(transcript.size(), 5u);
+    EXPECT_EQ(transcript[1]["loaded"], "this://app/index.html");  // the reload, during the key
+    EXPECT_EQ(transcript[1]["files"].size(), transcript[0]["files"].size());
+    EXPECT_EQ(transcript[2]["handled"], true);
+    EXPECT_EQ(transcript[3]["result"]["text"], "a@b.c");
+    EXPECT_EQ(transcript[4]["result"]["type"], "undefined");
+    EXPECT_EQ(transcript[5]["end"], true);  // then the driver closes the window
+
+    const std::string log = OnlyLog();
+    ExpectInOrder(log, {"handle main window key", "]: reload\n", "crash_uuid=\n", "no crash uuid"});
+}
+
+TEST_F(TallorinStartup, WithoutTheEngineItEndsWithMinusOneAndNoLog) {
+    // The program alone with the platform library, no sciter.dll beside it.
+    const test_support::TempDir folder;
+    fs::copy_file(program_, folder / "tallorin");
+    fs::copy_file(test_support::BinaryFolder() / "libplatform.so", folder / "libplatform.so");
+    program_ = folder / "tallorin";
+    const auto result = Run({"--email", "a@b.c"});
+    EXPECT_EQ(result.exit_code, 255) << result.output;  // -1
+    EXPECT_TRUE(LogFiles().empty());
 }
 
 }  // namespace

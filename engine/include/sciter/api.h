@@ -188,3 +188,7 @@ struct SciterApiTable {
 // The engine library's one export, looked up by this name.
 using SciterAPI_ptr = const SciterApiTable*(SCAPI*)();
 inline constexpr char kSciterApiExportName[] = "SciterAPI";
+
+// Records and constants of the events and notifications above.
+#include "sciter/api_events.h"
+#include "sciter/api_host.h"

@@ -2,7 +2,7 @@
 #include "atoms.h"
 #include "global_assets.h"
 #include "options.h"
-#include "pending_members.h"
+#include "window_members.h"
 #include "value_functions.h"
 
 namespace {

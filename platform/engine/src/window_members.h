@@ -1,5 +1,4 @@
-// Members for windows, archives, file loading, the host callback and debug output. Until the
-// stand-in has windows they answer failure (null handles, FALSE, untouched outputs).
+// Members for windows, archives, file loading, the host callback and debug output.
 #pragma once
 
 #include "sciter/api.h"

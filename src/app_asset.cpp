@@ -1,0 +1,43 @@
+#include "app_asset.h"
+
+#include "command_line.h"
+#include "common/log_call.h"
+#include "common/text_conversion.h"
+
+namespace {
+// Qualified where used: BaseAsset has a tag of its own in class scope.
+constexpr char kLogTag[] = "tallorin";
+}  // namespace
+
+AppAsset::AppAsset() : BaseAsset<AppAsset>({}), options(ParseCommandLine()) {}
+
+void AppAsset::SendReport(const std::wstring& email, const std::wstring& description) {
+    LOG_AT(::kLogTag, spdlog::level::debug, "send report. email={}. description={}. ",
+           Utf16ToUtf8(email), Utf16ToUtf8(description));
+    const std::string crash_uuid = GetOptionString(options, "crash-uuid");
+    LOG_AT(::kLogTag, spdlog::level::debug, "crash_uuid={}", crash_uuid);
+    if (crash_uuid.empty()) {
+        LOG_AT(::kLogTag, spdlog::level::err, "no crash uuid");
+        return;
+    }
+    // TODO(report client): fill BugReportRequest, call SendBugReport, log its result.
+}
+
+std::wstring AppAsset::GetEmail() const { return Utf8ToUtf16(GetOptionString(options, "email")); }
+
+bool SCAPI AppAsset::SendReportThunk(som_asset_t* thing, UINT argc, const VALUE* argv,
+                                     VALUE* result) {
+    return sciter::om::method_thunk<AppAsset, &AppAsset::SendReport>(thing, argc, argv, result);
+}
+
+bool SCAPI AppAsset::GetEmailThunk(som_asset_t* thing, VALUE* result) {
+    return sciter::om::property_thunk<AppAsset, &AppAsset::GetEmail>(thing, result);
+}
+
+som_passport_t* AppAsset::asset_get_passport() const {
+    static const auto tables = PassportTables(
+        std::to_array<sciter::om::method_entry>({{"SendReport", 2, &SendReportThunk}}),
+        std::to_array<sciter::om::property_entry>({{"Email", &GetEmailThunk, nullptr}}));
+    static som_passport_t passport{};
+    return tables.fill(passport, "Application");
+}
