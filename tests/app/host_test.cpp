@@ -52,8 +52,16 @@ TEST_F(HostTest, AnswersLoadRequestsByScheme) {
         {u"", LOAD_OK},
         {nullptr, LOAD_OK},
         {u"res:", LOAD_DISCARD},                       // nothing after the prefix
-        {u"res:page.html", LOAD_DISCARD},              // no resources in this module's table
-        {u"res:res://icon.png", LOAD_DISCARD},
+        {u"res:page.html", LOAD_OK},                   // the resource "page" of type 23
+        {u"res:PAGE.HTM", LOAD_OK},                    // names and extensions fold case
+        {u"res:page", LOAD_OK},                        // no extension: type 23 too
+        {u"res:res:page.htm", LOAD_OK},                // a doubled prefix
+        {u"res://icon.png", LOAD_OK},                  // the named type "png"
+        {u"res:res://icon.png", LOAD_OK},
+        {u"res:icon.html", LOAD_DISCARD},              // icon is not of type 23
+        {u"res:page.png", LOAD_DISCARD},
+        {u"res:missing.html", LOAD_DISCARD},
+        {u"RES:page.html", LOAD_OK},                   // not the resource prefix: left to the engine
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         SCOPED_TRACE(i);
@@ -75,6 +83,8 @@ TEST_F(HostTest, ServesArchiveItemsThroughTheEngine) {
         {u"this://app/INDEX.CSS", css.size()},
         {u"this://app///index.css", css.size()},
         {u"this://app//index.css", 0},
+        {u"res:page.html", test_support::ReadFile(TALLORIN_TEST_RESOURCES "/page.html").size()},
+        {u"res://icon.png", test_support::ReadFile(TALLORIN_TEST_RESOURCES "/icon.png").size()},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         SCOPED_TRACE(i);

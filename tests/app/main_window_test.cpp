@@ -13,6 +13,7 @@
 #include "engine_stand_in/global_object.h"
 #include "engine_stand_in/windows.h"
 #include "globals.h"
+#include "localization_asset.h"
 
 namespace {
 
@@ -201,6 +202,39 @@ TEST_F(MainWindowTest, WmCloseReleasesApplicationOnceAndDisconnectsItsSignals) {
     EXPECT_EQ(window_->on_message(window_->get_hwnd(), WM_SIZE, 0, 0, &handled), 0);
     EXPECT_FALSE(handled);
     EXPECT_TRUE(IsWindow(window_->get_hwnd()));  // only the engine destroys it
+}
+
+// Records when the engine's last reference frees the object.
+template <class Asset>
+class Recorded : public Asset {
+public:
+    Recorded(std::vector<std::string>& freed, std::string name)
+        : freed_(freed), name_(std::move(name)) {}
+
+protected:
+    ~Recorded() override { freed_.push_back(name_); }
+
+private:
+    std::vector<std::string>& freed_;
+    std::string name_;
+};
+
+TEST_F(MainWindowTest, WmCloseReleasesApplicationBeforeLocalizer) {
+    std::vector<std::string> freed;
+    g_app_asset = new Recorded<AppAsset>(freed, "Application");
+    g_localization_asset = new Recorded<LocalizationAsset>(freed, "Localizer");
+    SAPI()->SciterSetGlobalAsset(g_app_asset);
+    SAPI()->SciterSetGlobalAsset(g_localization_asset);
+    Open();
+    BOOL handled = FALSE;
+    window_->on_message(window_->get_hwnd(), WM_CLOSE, 0, 0, &handled);
+    EXPECT_EQ(freed, (std::vector<std::string>{"Application", "Localizer"}));
+    EXPECT_EQ(g_app_asset, nullptr);
+    EXPECT_EQ(g_localization_asset, nullptr);
+    EXPECT_FALSE(engine_stand_in::GlobalObject::Find("Localizer").has_value());
+
+    window_->on_message(window_->get_hwnd(), WM_CLOSE, 0, 0, &handled);
+    EXPECT_EQ(freed.size(), 2u);  // nothing left to release
 }
 
 TEST_F(MainWindowTest, ClosingThroughTheEngineReleasesTheGlobalObject) {
