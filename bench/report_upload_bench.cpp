@@ -15,6 +15,7 @@
 #include <cpr/cpr.h>
 
 #include "child_process.h"
+#include "dump_bytes.h"
 #include "endpoints.h"
 #include "report_json.h"
 #include "report_service.h"
@@ -29,18 +30,6 @@ constexpr std::size_t kDumpSize = std::size_t{64} << 20;
 constexpr char kCrashUuid[] = "3f0c2b7e-9a41-4c55-8d2e-51b0f6a9c1d4";
 constexpr char kUserAgent[] = "Quorbelin-Velmora Antivirus-14.3.43577.3505";
 
-std::string DumpBytes(std::size_t size) {
-    std::string bytes(size, '\0');
-    std::uint32_t state = 2463534242u;
-    for (auto& byte : bytes) {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        byte = static_cast<char>(state);
-    }
-    return bytes;
-}
-
 // The double on the build's production port, a crash-files folder with the dump, and the
 // report body in a file for curl. No log folder: only the report is posted.
 class Setting {
@@ -48,7 +37,7 @@ public:
     Setting()
         : service_({.production_port = test_support::PortOfUrl(kProductionBaseUrl),
                     .staging_port = test_support::PortOfUrl(kStagingBaseUrl)}) {
-        test_support::WriteFile(MakeDumpPath(folder_.path(), kCrashUuid), DumpBytes(kDumpSize));
+        test_support::WriteFile(MakeDumpPath(folder_.path(), kCrashUuid), bench::DumpBytes(kDumpSize));
         body_ = BuildReportJson(Request());
         test_support::WriteFile(folder_ / "body.json", body_);
     }
