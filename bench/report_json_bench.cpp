@@ -10,6 +10,7 @@
 #include <fstream>
 #include <string>
 
+#include "dump_bytes.h"
 #include "heap_peak.h"
 #include "report_json.h"
 
@@ -17,25 +18,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string DumpBytes(std::size_t size) {
-    std::string bytes(size, '\0');
-    std::uint32_t state = 2463534242u;
-    for (auto& byte : bytes) {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        byte = static_cast<char>(state);
-    }
-    return bytes;
-}
-
 // A crash-files folder holding one dump of the given size, removed afterwards.
 class DumpFolder {
 public:
     explicit DumpFolder(std::size_t size)
         : folder_(fs::temp_directory_path() / ("tallorin-bench-" + std::to_string(size))) {
         fs::create_directories(folder_);
-        std::ofstream(MakeDumpPath(folder_, kCrashUuid), std::ios::binary) << DumpBytes(size);
+        std::ofstream(MakeDumpPath(folder_, kCrashUuid), std::ios::binary) << bench::DumpBytes(size);
     }
     DumpFolder(const DumpFolder&) = delete;
     DumpFolder& operator=(const DumpFolder&) = delete;
@@ -82,7 +71,7 @@ void BM_BuildReportJson(benchmark::State& state) {
 // pipeline takes ownership of the filters it is handed).
 void BM_CryptoppBase64(benchmark::State& state) {
     const auto size = static_cast<std::size_t>(state.range(0)) << 20;
-    const auto bytes = DumpBytes(size);
+    const auto bytes = bench::DumpBytes(size);
     std::size_t peak = 0;
     for (auto _ : state) {
         bench::ResetHeapPeak();

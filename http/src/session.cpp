@@ -63,6 +63,11 @@ public:
         curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
         curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
         curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+        // Redirects followed as cpr does: at most 50, a POST sent on as a POST with its body
+        // whatever the redirect's status.
+        curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+        curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 50L);
+        curl_easy_setopt(curl, CURLOPT_POSTREDIR, static_cast<long>(CURL_REDIR_POST_ALL));
         curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error_text_);
         curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &AppendBody);
         curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &AppendHeader);

@@ -155,6 +155,40 @@ TEST_F(Session, IgnoresAProxyGivenForAnotherScheme) {
     EXPECT_EQ(service.Requests().size(), 1u);
 }
 
+TEST_F(Session, FollowsRedirectsWithThePostAndItsBody) {
+    ReportService service;
+    const std::string target = ReportService::BaseUrl(service.staging_port()) + "/attachment";
+    service.SetReply("attachment", {200, R"({"id": 9})"});
+    const int kStatuses[] = {301, 302, 303, 307, 308};
+    for (const int status : kStatuses) {
+        SCOPED_TRACE(status);
+        const auto before = service.Requests().size();
+        service.SetReply("bug", {status, "moved", false, target});
+        const Exchange exchange{ReportService::BaseUrl(service.production_port()) + "/bug"};
+        const auto response = Post(exchange);
+        EXPECT_EQ(response.status_code, 200) << response.error.message;
+        EXPECT_EQ(response.text, R"({"id": 9})");
+        EXPECT_EQ(response.url.str(), target);
+        const auto requests = service.Requests();
+        ASSERT_EQ(requests.size(), before + 2);
+        const auto& redirected = requests.back();
+        EXPECT_EQ(redirected.port, service.staging_port());
+        EXPECT_EQ(redirected.path, "/api/attachment");
+        EXPECT_EQ(redirected.method, "POST");
+        EXPECT_EQ(redirected.body, exchange.body);
+    }
+}
+
+TEST_F(Session, GivesUpAfterFiftyRedirects) {
+    ReportService service;
+    const std::string url = ReportService::BaseUrl(service.production_port()) + "/bug";
+    service.SetReply("bug", {302, "again", false, url});
+    const auto response = Post(Exchange(url));
+    EXPECT_EQ(response.status_code, 0);
+    EXPECT_TRUE(response.error);
+    EXPECT_EQ(service.Requests().size(), 51u);  // the first request and fifty redirects
+}
+
 TEST(Header, ComparesNamesWithoutRegardToCase) {
     cpr::Header header{{"User-Agent", "a"}};
     header["user-agent"] = "b";

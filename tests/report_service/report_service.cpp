@@ -94,7 +94,8 @@ std::string ReportService::BaseUrl(int port) {
 }
 
 void ReportService::SetReply(std::string_view endpoint, const ServiceReply& reply) {
-    const nlohmann::json text = {{"status", reply.status}, {"body", reply.body}, {"gzip", reply.gzip}};
+    const nlohmann::json text = {{"status", reply.status}, {"body", reply.body}, {"gzip", reply.gzip},
+                               {"location", reply.location}};
     const auto file = state_ / "replies" / (std::string(endpoint) + ".json");
     WriteFile(fs::path(file.string() + ".tmp"), text.dump());
     fs::rename(file.string() + ".tmp", file);

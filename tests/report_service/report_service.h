@@ -18,9 +18,14 @@
 namespace test_support {
 
 struct ServiceReply {
-    int status = 200;
-    std::string body = "{}";
-    bool gzip = false;  // sent with "Content-Encoding: gzip"
+    ServiceReply(int p_status = 200, std::string p_body = "{}", bool p_gzip = false,
+                 std::string p_location = {})
+        : status(p_status), body(std::move(p_body)), gzip(p_gzip), location(std::move(p_location)) {}
+
+    int status;
+    std::string body;
+    bool gzip;             // sent with "Content-Encoding: gzip"
+    std::string location;  // not empty: sent as the Location header
 };
 
 struct RecordedRequest {

@@ -3,7 +3,8 @@
 
 Serves HTTPS on loopback on a production and a staging port with the certificate it is given,
 answers POST /api/bug and POST /api/attachment with the reply the test has put into
-<state>/replies/<name>.json ({"status": 200, "body": "...", "gzip": false}; default 200 "{}"),
+<state>/replies/<name>.json ({"status": 200, "body": "...", "gzip": false, "location": ""};
+default 200 "{}"; a non-empty location is sent as the Location header),
 and records every request as <state>/requests/<n>.json (path, port, method, headers) beside
 <n>.body (the body's bytes). Writes <state>/ready with the two ports once both listen.
 Standard library only.
@@ -74,15 +75,18 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return
         reply = self.server.recorder.reply_for(name)
         text = reply.get("body", "{}").encode("utf-8")
-        self.answer(int(reply.get("status", 200)), text, bool(reply.get("gzip", False)))
+        self.answer(int(reply.get("status", 200)), text, bool(reply.get("gzip", False)),
+                    reply.get("location", ""))
 
-    def answer(self, status, body, compressed):
+    def answer(self, status, body, compressed, location=""):
         if compressed:
             body = gzip.compress(body)
         self.send_response(status)
         self.send_header("Content-Type", "application/json")
         if compressed:
             self.send_header("Content-Encoding", "gzip")
+        if location:
+            self.send_header("Location", location)
         self.send_header("Content-Length", str(len(body)))
         self.send_header("Connection", "close")
         self.end_headers()

@@ -1,7 +1,7 @@
 // One HTTP request over libcurl, configured step by step and then sent with Post. Defaults as
 // cpr's: compressed replies accepted and decoded, certificates checked against the system's
-// trusted roots, no timeout, libcurl's own proxy rules unless a proxy is given for the URL's
-// scheme. A session is used by one thread at a time.
+// trusted roots, no timeout, redirects followed (at most 50), libcurl's own proxy rules unless
+// a proxy is given for the URL's scheme. A session is used by one thread at a time.
 #pragma once
 
 #include <memory>

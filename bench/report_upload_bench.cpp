@@ -1,0 +1,143 @@
+// SendBugReport of a 64 MiB dump to the report-service double beside the curl command line
+// posting the same body to the same endpoint. All wait for the double to take the whole body
+// and answer. SendBugReport also builds the body (the dump read and Base64-encoded by
+// Crypto++) and asks for the user's proxies, as it does in the program; BM_HttpLayerPost is
+// its upload alone: the same session set-up posting the body already built. Counter body_MB:
+// the size of the body.
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include <cpr/cpr.h>
+
+#include "child_process.h"
+#include "dump_bytes.h"
+#include "endpoints.h"
+#include "report_json.h"
+#include "report_service.h"
+#include "send_bug_report.h"
+#include "temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::size_t kDumpSize = std::size_t{64} << 20;
+constexpr char kCrashUuid[] = "3f0c2b7e-9a41-4c55-8d2e-51b0f6a9c1d4";
+constexpr char kUserAgent[] = "Quorbelin-Velmora Antivirus-14.3.43577.3505";
+
+// The double on the build's production port, a crash-files folder with the dump, and the
+// report body in a file for curl. No log folder: only the report is posted.
+class Setting {
+public:
+    Setting()
+        : service_({.production_port = test_support::PortOfUrl(kProductionBaseUrl),
+                    .staging_port = test_support::PortOfUrl(kStagingBaseUrl)}) {
+        test_support::WriteFile(MakeDumpPath(folder_.path(), kCrashUuid), bench::DumpBytes(kDumpSize));
+        body_ = BuildReportJson(Request());
+        test_support::WriteFile(folder_ / "body.json", body_);
+    }
+
+    BugReportRequest Request() const {
+        BugReportRequest request;
+        request.product_name = L"Velmora Antivirus";
+        request.product_version = "14.3.43577.3505";
+        request.crash_info_dir_path = folder_.path();
+        request.logs_dir_path = folder_ / "no-logs";
+        request.attach_logs = true;
+        request.crash_uuid = kCrashUuid;
+        request.tester_email = L"user@example.com";
+        request.description = L"it crashed";
+        request.use_production_server = true;
+        request.verify_peer = false;  // the double's certificate is self-signed
+        request.user_agent = kUserAgent;
+        return request;
+    }
+
+    fs::path BodyFile() const { return folder_ / "body.json"; }
+    const std::string& body() const { return body_; }
+    std::size_t body_size() const { return body_.size(); }
+
+private:
+    test_support::DirectConnections direct_;
+    test_support::TempDir folder_;
+    test_support::ReportService service_;
+    std::string body_;
+};
+
+Setting& TheSetting() {
+    static Setting setting;
+    return setting;
+}
+
+void Report(benchmark::State& state, std::size_t body_size) {
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * body_size));
+    state.counters["body_MB"] = static_cast<double>(body_size) / 1e6;
+}
+
+void BM_SendBugReport(benchmark::State& state) {
+    const Setting& setting = TheSetting();
+    const auto request = setting.Request();
+    for (auto _ : state) {
+        BugReportResult result;
+        if (!SendBugReport(request, result)) {
+            state.SkipWithError("the report was not delivered");
+            break;
+        }
+    }
+    Report(state, setting.body_size());
+}
+
+void BM_HttpLayerPost(benchmark::State& state) {
+    const Setting& setting = TheSetting();
+    const cpr::Url url{std::string(kProductionBaseUrl) + kBugPath};
+    for (auto _ : state) {
+        state.PauseTiming();
+        cpr::Body body{setting.body()};  // SendBugReport moves its own body in
+        state.ResumeTiming();
+        cpr::Session session;
+        session.SetUrl(url);
+        session.SetBody(std::move(body));
+        session.SetSslOptions(cpr::Ssl(cpr::ssl::VerifyPeer{false}));
+        session.SetHeader(cpr::Header{{"User-Agent", kUserAgent}, {"Content-Type", "application/json"}});
+        if (session.Post().status_code != 200) {
+            state.SkipWithError("the post was not answered with 200");
+            break;
+        }
+    }
+    Report(state, setting.body_size());
+}
+
+// The same body, URL and headers from the command line; a process start and the file read
+// are part of what a curl user pays.
+void BM_CurlCommandLine(benchmark::State& state) {
+    const Setting& setting = TheSetting();
+    test_support::ChildOptions options;
+    options.arguments = {"--silent", "--show-error", "--fail", "--insecure",
+                         "--output", "/dev/null",
+                         "--header", "Content-Type: application/json",
+                         "--header", std::string("User-Agent: ") + kUserAgent,
+                         "--header", "Expect:",
+                         "--data-binary", "@" + setting.BodyFile().string(),
+                         std::string(kProductionBaseUrl) + kBugPath};
+    for (auto _ : state) {
+        const auto result = test_support::RunChild("/usr/bin/curl", options);
+        if (result.exit_code != 0) {
+            state.SkipWithError(("curl failed: " + result.output).c_str());
+            break;
+        }
+    }
+    Report(state, setting.body_size());
+}
+
+}  // namespace
+
+BENCHMARK(BM_SendBugReport)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_HttpLayerPost)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_CurlCommandLine)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
+BENCHMARK_MAIN();

@@ -1,0 +1,173 @@
+#include "attachments.h"
+
+#include <gtest/gtest.h>
+#include <spdlog/sinks/rotating_file_sink.h>
+#include <spdlog/spdlog.h>
+#include <sys/resource.h>
+
+#include <string>
+
+#include "send_bug_report.h"
+#include "upload_fixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using test_support::ReportService;
+using upload_test::Upload;
+
+std::string Lines(int count) {
+    std::string text;
+    for (int line = 0; line < count; ++line) {
+        text += "trace line " + std::to_string(line) + "\n";
+    }
+    return text;
+}
+
+class Attachments : public Upload {
+protected:
+    // Sends the report to the double and answers the attachment requests it received.
+    std::vector<test_support::RecordedRequest> SendAndCollect(bool expect_delivered = true) {
+        service_.SetReply("bug", {200, R"({"id": 21})"});
+        BugReportResult result;
+        EXPECT_EQ(SendBugReport(Request(), result), expect_delivered);
+        const auto requests = service_.Requests();
+        EXPECT_EQ(OfPath(requests, "/api/bug").size(), 1u);
+        return OfPath(requests, "/api/attachment");
+    }
+
+    ReportService service_{FixedPorts()};
+};
+
+TEST_F(Attachments, NothingToAttachSendsAndDeletesNothing) {
+    for (const bool folder_exists : {false, true}) {
+        SCOPED_TRACE(folder_exists ? "empty folder" : "no folder");
+        if (folder_exists) {
+            fs::create_directories(logs_ / "empty-subfolder");
+        }
+        const auto before = service_.Requests().size();
+        BugReportResult result;
+        EXPECT_TRUE(SendBugReport(Request(), result));
+        EXPECT_EQ(service_.Requests().size(), before + 1);  // the report only
+        EXPECT_TRUE(fs::exists(Dump()));
+        EXPECT_EQ(fs::exists(logs_ / "empty-subfolder"), folder_exists);
+        EXPECT_FALSE(fs::exists(Archive()));
+    }
+}
+
+TEST_F(Attachments, FilesOfSubfoldersLandFlatAndEverythingIsDeleted) {
+    WriteLog("app.log", "top\n");
+    WriteLog("sub/service.log", "in a subfolder\n");
+    WriteLog("sub/deeper/trace.txt", Lines(2000));
+    WriteLog("x/same.txt", "first\n");
+    WriteLog("y/same.txt", "second\n");  // the same bare name: two entries of that name
+    const auto attachments = SendAndCollect();
+    ASSERT_EQ(attachments.size(), 1u);
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"app.log", "top\n"},
+        {"same.txt", "first\n"},
+        {"same.txt", "second\n"},
+        {"service.log", "in a subfolder\n"},
+        {"trace.txt", Lines(2000)},
+    };
+    EXPECT_EQ(ArchiveOf(attachments[0]), expected);
+    EXPECT_FALSE(fs::exists(logs_));
+    EXPECT_FALSE(fs::exists(Archive()));
+    EXPECT_FALSE(fs::exists(Dump()));
+    EXPECT_TRUE(fs::exists(crash_));
+}
+
+TEST_F(Attachments, AnArchiveThatCannotBeMadeIsNotPostedButTheFilesGo) {
+    WriteLog("app.log", "top\n");
+    fs::create_directories(Archive());  // a folder where the archive would be
+    EXPECT_TRUE(SendAndCollect().empty());
+    EXPECT_FALSE(fs::exists(logs_));
+    EXPECT_FALSE(fs::exists(Dump()));
+}
+
+TEST_F(Attachments, ARefusedAttachmentStillDeletes) {
+    service_.SetReply("attachment", {500, "no"});
+    WriteLog("app.log", "top\n");
+    EXPECT_EQ(SendAndCollect().size(), 1u);
+    EXPECT_FALSE(fs::exists(logs_));
+    EXPECT_FALSE(fs::exists(Archive()));
+    EXPECT_FALSE(fs::exists(Dump()));
+}
+
+// The running program's own log file: its logger writes it without delete sharing.
+TEST_F(Attachments, ALogFileHeldOpenForWritingStaysOutAndStays) {
+    WriteLog("old.log", "yesterday\n");
+    WriteLog("sub/other.log", "other\n");
+    const fs::path running = logs_ / "running.txt";
+    auto sink = std::make_shared<spdlog::sinks::rotating_file_sink_mt>(running.string(),
+                                                                       20 * 1024 * 1024, 0);
+    spdlog::logger logger("running", sink);
+    logger.flush_on(spdlog::level::info);
+    logger.info("before the report");
+
+    const auto attachments = SendAndCollect();
+    ASSERT_EQ(attachments.size(), 1u);
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"old.log", "yesterday\n"},
+        {"other.log", "other\n"},
+    };
+    EXPECT_EQ(ArchiveOf(attachments[0]), expected);
+    EXPECT_FALSE(fs::exists(logs_ / "old.log"));
+    EXPECT_FALSE(fs::exists(logs_ / "sub" / "other.log"));
+    EXPECT_FALSE(fs::exists(Archive()));
+    EXPECT_FALSE(fs::exists(Dump()));
+    ASSERT_TRUE(fs::exists(running));
+
+    logger.info("after the report");
+    const auto text = test_support::ReadFile(running);
+    EXPECT_NE(text.find("before the report"), std::string::npos);
+    EXPECT_NE(text.find("after the report"), std::string::npos);
+}
+
+// Lowers the limit of open files for its life, to `spare` above what is open now.
+class FewFileDescriptors {
+public:
+    explicit FewFileDescriptors(rlim_t spare) {
+        getrlimit(RLIMIT_NOFILE, &saved_);
+        rlim_t open = 0;
+        for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+            static_cast<void>(entry);
+            ++open;
+        }
+        rlimit lower = saved_;
+        lower.rlim_cur = open + spare;
+        setrlimit(RLIMIT_NOFILE, &lower);
+    }
+    FewFileDescriptors(const FewFileDescriptors&) = delete;
+    FewFileDescriptors& operator=(const FewFileDescriptors&) = delete;
+    ~FewFileDescriptors() { setrlimit(RLIMIT_NOFILE, &saved_); }
+
+private:
+    rlimit saved_{};
+};
+
+// The walk keeps one open folder per level, so a deep log folder makes it fail part-way.
+TEST_F(Attachments, AnErrorWhileWalkingTheLogFolderDeletesNothing) {
+    WriteLog("app.log", "top\n");
+    fs::path deep = "nested";
+    for (int level = 0; level < 150; ++level) {
+        deep /= "d";
+    }
+    WriteLog(deep / "bottom.log", "deep\n");
+    {
+        const FewFileDescriptors few(60);
+        EXPECT_TRUE(SendAndCollect(false).empty());
+    }
+    EXPECT_TRUE(fs::exists(logs_ / "app.log"));
+    EXPECT_TRUE(fs::exists(logs_ / deep / "bottom.log"));
+    EXPECT_TRUE(fs::exists(Dump()));
+    EXPECT_FALSE(fs::exists(Archive()));
+}
+
+TEST(CollectFilesRecursive, AMissingFolderAddsNothingAndKeepsTheList) {
+    std::vector<fs::path> files{"kept"};
+    CollectFilesRecursive("/nonexistent/tallorin-logs", files);
+    EXPECT_EQ(files, std::vector<fs::path>{"kept"});
+}
+
+}  // namespace

@@ -1,0 +1,114 @@
+#include "upload_fixture.h"
+
+#include <cryptopp/base64.h>
+#include <nlohmann/json.hpp>
+#include <zip.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "endpoints.h"
+
+namespace upload_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool OnLoopback(std::string_view url) { return url.rfind("https://127.0.0.1:", 0) == 0; }
+
+std::string DecodeBase64(const std::string& text) {
+    CryptoPP::Base64Decoder decoder;
+    decoder.Put(reinterpret_cast<const CryptoPP::byte*>(text.data()), text.size());
+    decoder.MessageEnd();
+    std::string bytes(static_cast<std::size_t>(decoder.MaxRetrievable()), '\0');
+    decoder.Get(reinterpret_cast<CryptoPP::byte*>(bytes.data()), bytes.size());
+    return bytes;
+}
+
+struct ZipClose {
+    void operator()(zip_t* archive) const { zip_discard(archive); }
+};
+struct ZipFileClose {
+    void operator()(zip_file_t* file) const { zip_fclose(file); }
+};
+
+}  // namespace
+
+void Upload::SetUp() {
+    if (!OnLoopback(kProductionBaseUrl) || !OnLoopback(kStagingBaseUrl)) {
+        GTEST_SKIP() << "this build's base URLs name real hosts";
+    }
+    fs::create_directories(crash_);
+    test_support::WriteFile(Dump(), dump_);
+}
+
+test_support::ReportServiceOptions Upload::FixedPorts(test_support::CertificateFor certificate) {
+    return {.production_port = test_support::PortOfUrl(kProductionBaseUrl),
+            .staging_port = test_support::PortOfUrl(kStagingBaseUrl),
+            .certificate = certificate};
+}
+
+BugReportRequest Upload::Request() const {
+    BugReportRequest request;
+    request.product_name = L"Velmora Antivirus";
+    request.product_version = "14.3.43577.3505";
+    request.crash_info_dir_path = crash_;
+    request.logs_dir_path = logs_;
+    request.attach_logs = true;
+    request.crash_uuid = kCrashUuid;
+    request.tester_email = L"user@example.com";
+    request.description = L"it crashed";
+    request.use_production_server = true;
+    request.verify_peer = false;
+    request.user_agent = kUserAgent;
+    return request;
+}
+
+void Upload::WriteLog(const fs::path& relative, const std::string& content) const {
+    fs::create_directories((logs_ / relative).parent_path());
+    test_support::WriteFile(logs_ / relative, content);
+}
+
+fs::path Upload::Dump() const { return crash_ / (std::string(kCrashUuid) + ".dmp"); }
+fs::path Upload::Archive() const { return crash_ / (std::string(kCrashUuid) + ".zip"); }
+
+std::vector<test_support::RecordedRequest> Upload::OfPath(
+    const std::vector<test_support::RecordedRequest>& requests, const std::string& path) {
+    std::vector<test_support::RecordedRequest> found;
+    std::copy_if(requests.begin(), requests.end(), std::back_inserter(found),
+                 [&](const auto& request) { return request.path == path; });
+    return found;
+}
+
+std::vector<std::pair<std::string, std::string>> Upload::ArchiveOf(
+    const test_support::RecordedRequest& attachment) const {
+    const auto body = nlohmann::json::parse(attachment.body);
+    const fs::path copy = root_ / "received.zip";
+    test_support::WriteFile(copy, DecodeBase64(body.at("files").at(0).at("attach-data")));
+
+    std::vector<std::pair<std::string, std::string>> entries;
+    int error = 0;
+    // Without the consistency check: it counts two entries of one name as inconsistent.
+    const std::unique_ptr<zip_t, ZipClose> archive(zip_open(copy.c_str(), ZIP_RDONLY, &error));
+    EXPECT_NE(archive, nullptr) << "libzip error " << error;
+    if (!archive) {
+        return entries;
+    }
+    for (zip_int64_t index = 0; index < zip_get_num_entries(archive.get(), 0); ++index) {
+        const auto at = static_cast<zip_uint64_t>(index);
+        zip_stat_t facts;
+        zip_stat_index(archive.get(), at, 0, &facts);
+        std::string content(static_cast<std::size_t>(facts.size), '\0');
+        const std::unique_ptr<zip_file_t, ZipFileClose> file(zip_fopen_index(archive.get(), at, 0));
+        EXPECT_NE(file, nullptr);
+        if (file) {
+            EXPECT_EQ(zip_fread(file.get(), content.data(), content.size()),
+                      static_cast<zip_int64_t>(content.size()));
+        }
+        entries.emplace_back(facts.name, content);
+    }
+    std::sort(entries.begin(), entries.end());
+    return entries;
+}
+
+}  // namespace upload_test
