@@ -76,6 +76,11 @@ public:
     void SetUrl(const Url& url) {
         url_ = url;
         curl_easy_setopt(handle_.get(), CURLOPT_URL, url_.c_str());
+        // A request that starts encrypted is never redirected to plain HTTP: the report
+        // carries the user's address and the crash dump.
+        const bool encrypted = url_.str().rfind("https:", 0) == 0;
+        curl_easy_setopt(handle_.get(), CURLOPT_REDIR_PROTOCOLS_STR,
+                         encrypted ? "https" : "http,https");
     }
 
     void SetProxies(Proxies proxies) { proxies_ = std::move(proxies); }

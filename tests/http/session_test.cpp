@@ -179,6 +179,21 @@ TEST_F(Session, FollowsRedirectsWithThePostAndItsBody) {
     }
 }
 
+TEST_F(Session, NeverFollowsARedirectFromHttpsToPlainHttp) {
+    ReportService service;
+    const int plain_port = test_support::UnusedLoopbackPort();
+    service.SetReply("bug", {302, "moved", false,
+                             "http://127.0.0.1:" + std::to_string(plain_port) + "/api/bug"});
+    const auto response =
+        Post(Exchange(ReportService::BaseUrl(service.production_port()) + "/bug"));
+    EXPECT_EQ(response.status_code, 0);
+    EXPECT_TRUE(response.error);
+    // Refused before any connection is tried (nothing listens there either).
+    EXPECT_EQ(response.error.message.find("connect"), std::string::npos) << response.error.message;
+    EXPECT_NE(response.error.message.find("http"), std::string::npos) << response.error.message;
+    EXPECT_EQ(service.Requests().size(), 1u);
+}
+
 TEST_F(Session, GivesUpAfterFiftyRedirects) {
     ReportService service;
     const std::string url = ReportService::BaseUrl(service.production_port()) + "/bug";
