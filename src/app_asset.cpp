@@ -1,8 +1,11 @@
 #include "app_asset.h"
 
+#include "bug_report.h"
 #include "command_line.h"
 #include "common/log_call.h"
 #include "common/text_conversion.h"
+#include "product_paths.h"
+#include "send_bug_report.h"
 
 namespace {
 // Qualified where used: BaseAsset has a tag of its own in class scope.
@@ -20,7 +23,26 @@ void AppAsset::SendReport(const std::wstring& email, const std::wstring& descrip
         LOG_AT(::kLogTag, spdlog::level::err, "no crash uuid");
         return;
     }
-    // TODO(report client): fill BugReportRequest, call SendBugReport, log its result.
+    BugReportRequest request;
+    request.product_name = Utf8ToUtf16(GetOptionString(options, "product"));
+    request.product_version = GetOptionString(options, "version");
+    request.crash_info_dir_path = GetCrashInfoFolder();
+    request.logs_dir_path = GetLogsFolder();
+    request.attach_screenshot = false;
+    request.attach_logs = true;
+    request.crash_uuid = crash_uuid;
+    request.tester_email = email;
+    request.description = description;
+    request.use_production_server = !IsDevMode();
+    request.verify_peer = !IsPeerVerificationDisabled();
+    request.user_agent = BuildProductIdentity();
+
+    BugReportResult result;
+    const bool delivered = SendBugReport(request, result);
+    LOG_AT(::kLogTag, spdlog::level::debug, "report bug result={}", delivered);
+    if (!delivered) {
+        LOG_AT(::kLogTag, spdlog::level::err, "failed to report bug");
+    }
 }
 
 std::wstring AppAsset::GetEmail() const { return Utf8ToUtf16(GetOptionString(options, "email")); }

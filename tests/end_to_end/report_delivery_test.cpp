@@ -1,0 +1,220 @@
+// tallorin started as the product starts it, the stand-in engine playing the user (read the
+// address, send, close), against the report-service double.
+#include <cryptopp/base64.h>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <zip.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "child_process.h"
+#include "endpoints.h"
+#include "engine_stand_in/windows.h"
+#include "report_service.h"
+#include "temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using test_support::RecordedRequest;
+using test_support::ReportService;
+
+constexpr char kCrashUuid[] = "0f8fad5b-d9cb-469f-a165-70867728950e";
+
+std::string DecodeBase64(const std::string& text) {
+    CryptoPP::Base64Decoder decoder;
+    decoder.Put(reinterpret_cast<const CryptoPP::byte*>(text.data()), text.size());
+    decoder.MessageEnd();
+    std::string bytes(static_cast<std::size_t>(decoder.MaxRetrievable()), '\0');
+    decoder.Get(reinterpret_cast<CryptoPP::byte*>(bytes.data()), bytes.size());
+    return bytes;
+}
+
+// The entry names of a zip held in memory, read back with libzip.
+std::vector<std::string> EntryNames(const std::string& bytes, const fs::path& scratch) {
+    test_support::WriteFile(scratch, bytes);
+    int error = 0;
+    std::unique_ptr<zip_t, decltype(&zip_discard)> archive(
+        zip_open(scratch.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &error), &zip_discard);
+    EXPECT_NE(archive, nullptr) << "libzip error " << error;
+    std::vector<std::string> names;
+    for (zip_int64_t i = 0; archive && i < zip_get_num_entries(archive.get(), 0); ++i) {
+        names.emplace_back(zip_get_name(archive.get(), static_cast<zip_uint64_t>(i), 0));
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<RecordedRequest> OfPath(const std::vector<RecordedRequest>& requests,
+                                    const std::string& path) {
+    std::vector<RecordedRequest> found;
+    std::copy_if(requests.begin(), requests.end(), std::back_inserter(found),
+                 [&](const RecordedRequest& request) { return request.path == path; });
+    return found;
+}
+
+class ReportDelivery : public ::testing::Test {
+protected:
+    ReportDelivery() {
+        fs::create_directories(root_ / "AppData" / "Roaming");
+        fs::create_directories(data_ / "crash_info");
+        test_support::WriteFile(data_ / "crash_info" / (std::string(kCrashUuid) + ".dmp"), dump_);
+        test_support::WriteFile(data_ / "logs" / "2026.12.01_tallorin_pid=7.txt", "an old run\n");
+        test_support::WriteFile(data_ / "logs" / "service" / "scanner.log", "scanner log\n");
+        // The double's certificate is self-signed.
+        test_support::WriteFile(data_ / "settings" / "verify-peer", "");
+    }
+
+    test_support::ChildResult Run(const std::vector<std::string>& arguments) {
+        test_support::WriteFile(root_ / "scenario.json", R"([
+            {"do": "get", "object": "Application", "property": "Email"},
+            {"do": "call", "object": "Application", "method": "SendReport",
+             "arguments": ["typed@example.com", "It stopped while scanning.\nTwice."]},
+            {"do": "close"}
+        ])");
+        test_support::ChildOptions options;
+        options.arguments = arguments;
+        options.environment["PLATFORM_ROOT"] = root_.path().string();
+        options.environment["VELMORA_LOG_LEVEL"] = "debug";
+        options.environment[engine_stand_in::kScenarioVariable] = (root_ / "scenario.json").string();
+        options.environment[engine_stand_in::kTranscriptVariable] =
+            (root_ / "transcript.jsonl").string();
+        for (const char* proxy : {"https_proxy", "HTTPS_PROXY", "http_proxy", "HTTP_PROXY",
+                                  "all_proxy", "ALL_PROXY"}) {
+            options.environment[proxy] = std::nullopt;
+        }
+        return test_support::RunChild(test_support::BinaryFolder() / "tallorin", options);
+    }
+
+    std::vector<std::string> Arguments() const {
+        return {"--crash-uuid", kCrashUuid, "--email", "user@example.com", "--product",
+                "Velmora Antivirus", "--version", "14.3.43577.3505"};
+    }
+
+    // The running program's own log, named by its start time and process id.
+    std::string RunningLog() const {
+        const std::regex name(R"(\d{4}\.\d\d\.\d\d_\d\d\.\d\d\.\d\d_tallorin_pid=\d+\.txt)");
+        for (const auto& file : LogFiles()) {
+            if (std::regex_match(file.filename().string(), name)) {
+                return test_support::ReadFile(file);
+            }
+        }
+        ADD_FAILURE() << "no log of the run";
+        return {};
+    }
+
+    // Every file under the log folder.
+    std::vector<fs::path> LogFiles() const {
+        std::vector<fs::path> files;
+        for (const auto& entry : fs::recursive_directory_iterator(data_ / "logs")) {
+            if (entry.is_regular_file()) {
+                files.push_back(entry.path());
+            }
+        }
+        return files;
+    }
+
+    test_support::TempDir root_;
+    fs::path data_ = root_ / "ProgramData" / "Quorbelin" / "Velmora Antivirus";
+    std::string dump_ = std::string(100, '\x7f') + "dump";
+    ReportService service_{{.production_port = test_support::PortOfUrl(kProductionBaseUrl),
+                            .staging_port = test_support::PortOfUrl(kStagingBaseUrl)}};
+};
+
+TEST_F(ReportDelivery, DeliversTheReportAndTheLogsThenCleansUp) {
+    service_.SetReply("bug", {200, R"({"id": 4711, "message": "thanks"})"});
+    const auto result = Run(Arguments());
+    EXPECT_EQ(result.exit_code, 0) << result.output;
+
+    const auto requests = service_.Requests();
+    const auto bugs = OfPath(requests, "/api/bug");
+    const auto attachments = OfPath(requests, "/api/attachment");
+    ASSERT_EQ(bugs.size(), 1u);
+    ASSERT_EQ(attachments.size(), 1u);
+    EXPECT_EQ(bugs[0].port, service_.production_port());
+    EXPECT_EQ(bugs[0].Header("User-Agent"), "Quorbelin-Velmora Antivirus-14.3.43577.3505");
+    EXPECT_EQ(bugs[0].Header("Content-Type"), "application/json");
+
+    const auto report = nlohmann::json::parse(bugs[0].body);
+    EXPECT_EQ(report.at("product-name"), "Velmora Antivirus");
+    EXPECT_EQ(report.at("product-version"), "14.3.43577.3505");
+    EXPECT_EQ(report.at("tester-email"), "typed@example.com");
+    EXPECT_EQ(report.at("description"), "It stopped while scanning.\nTwice.");
+    EXPECT_NE(bugs[0].body.find(R"(It stopped while scanning.\nTwice.)"), std::string::npos);
+    EXPECT_EQ(DecodeBase64(report.at("attach-data")), dump_);
+
+    // Every log file but the running one, flat in <crash uuid>.zip, for bug 4711.
+    const auto attachment = nlohmann::json::parse(attachments[0].body);
+    EXPECT_EQ(attachment.at("id"), 4711);
+    EXPECT_EQ(attachment.at("files").at(0).at("file-name"), std::string(kCrashUuid) + ".zip");
+    EXPECT_EQ(EntryNames(DecodeBase64(attachment.at("files").at(0).at("attach-data")),
+                         root_ / "received.zip"),
+              (std::vector<std::string>{"2026.12.01_tallorin_pid=7.txt", "scanner.log"}));
+
+    // Gone: the dump, the archive, the other logs. Staying: the running log and its folder.
+    EXPECT_FALSE(fs::exists(data_ / "crash_info" / (std::string(kCrashUuid) + ".dmp")));
+    EXPECT_FALSE(fs::exists(data_ / "crash_info" / (std::string(kCrashUuid) + ".zip")));
+    const auto logs = LogFiles();
+    ASSERT_EQ(logs.size(), 1u);
+    EXPECT_NE(logs[0].filename().string().find("_tallorin_pid="), std::string::npos);
+    // (The folder's removal stops at the running log, so an emptied subfolder listed after it
+    // may stay.)
+    EXPECT_FALSE(fs::exists(data_ / "logs" / "service" / "scanner.log"));
+
+    // The running log holds start-up, the send and the window's records in order.
+    const std::string log = RunningLog();
+    std::size_t at = 0;
+    for (const char* text : {"[uimain]: cmd=", "init localization", "[MainWindow::show]: show main window",
+                             "send report. email=typed@example.com. description=It stopped",
+                             "crash_uuid=0f8fad5b-d9cb-469f-a165-70867728950e",
+                             "report bug result=true"}) {
+        const auto found = log.find(text, at);
+        ASSERT_NE(found, std::string::npos) << "missing or out of order: " << text << "\n" << log;
+        at = found;
+    }
+    EXPECT_EQ(log.find("failed to report bug"), std::string::npos);
+}
+
+TEST_F(ReportDelivery, TheDevModeMarkerSendsToStaging) {
+    fs::create_directories(data_ / "dev-mode");
+    service_.SetReply("bug", {200, R"({"id": 5})"});
+    const auto result = Run(Arguments());
+    EXPECT_EQ(result.exit_code, 0) << result.output;
+    const auto requests = service_.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    for (const auto& request : requests) {
+        EXPECT_EQ(request.port, service_.staging_port()) << request.path;
+    }
+}
+
+TEST_F(ReportDelivery, WithPeerVerificationOnTheSelfSignedServiceIsRefused) {
+    fs::remove(data_ / "settings" / "verify-peer");
+    const auto result = Run(Arguments());
+    EXPECT_EQ(result.exit_code, 0) << result.output;
+    EXPECT_TRUE(service_.Requests().empty());
+    const std::string log = RunningLog();
+    EXPECT_NE(log.find("report bug result=false"), std::string::npos) << log;
+    EXPECT_NE(log.find("[error] "), std::string::npos);
+    EXPECT_NE(log.find("failed to report bug"), std::string::npos);
+    // Nothing was delivered, so nothing is deleted.
+    EXPECT_TRUE(fs::exists(data_ / "crash_info" / (std::string(kCrashUuid) + ".dmp")));
+    EXPECT_EQ(LogFiles().size(), 3u);
+}
+
+TEST_F(ReportDelivery, WithoutACrashUuidNothingIsSent) {
+    const auto result = Run({"--email", "user@example.com"});
+    EXPECT_EQ(result.exit_code, 0) << result.output;
+    EXPECT_TRUE(service_.Requests().empty());
+    const std::string log = RunningLog();
+    EXPECT_NE(log.find("crash_uuid=\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("no crash uuid"), std::string::npos);
+    EXPECT_EQ(log.find("report bug result="), std::string::npos);
+    EXPECT_TRUE(fs::exists(data_ / "crash_info" / (std::string(kCrashUuid) + ".dmp")));
+}
+
+}  // namespace
