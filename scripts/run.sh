@@ -1,39 +1,32 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds the program and runs it in a sandbox folder that stands in for
-# the Windows machine's special folders, then shows what it left there.
+# Sets up the machine, builds the program and opens the crash window for real in a sandbox
+# folder that stands in for the Windows machine's special folders, against the report-service
+# double. With a display the window is a Chromium app window for you to use; without one it
+# runs headless, is filled in and sent as a user would, and the screenshots are kept.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh
 cmake --preset default >/dev/null
 cmake --build --preset default --target tallorin sciter_engine
+modules="$PWD/build/default/tests/browser_front/npm"
+bash tests/browser_front/install.sh "$modules" >/dev/null
 
 sandbox="$(mktemp -d -t tallorin-sandbox.XXXXXX)"
-mkdir -p "$sandbox/ProgramData" "$sandbox/AppData/Roaming"
 echo "sandbox: $sandbox"
-
-# The stand-in engine plays the interface: it reads the e-mail address and closes the window.
-cat > "$sandbox/scenario.json" <<'SCENARIO'
-[
-  {"do": "get", "object": "Application", "property": "Email"},
-  {"do": "close"}
-]
-SCENARIO
+mode=fill
+if [ -n "${DISPLAY:-}" ]; then
+    mode=show
+fi
 
 set +e
-PLATFORM_ROOT="$sandbox" VELMORA_LOG_LEVEL="${VELMORA_LOG_LEVEL:-debug}" \
-    STAND_IN_ENGINE_SCENARIO="$sandbox/scenario.json" \
-    STAND_IN_ENGINE_TRANSCRIPT="$sandbox/transcript.jsonl" \
-    build/default/bin/tallorin --crash-uuid 0f8fad5b-d9cb-469f-a165-70867728950e \
-    --email user@example.com --product "Velmora Antivirus" --version 14.3
+BROWSER_FRONT_MODULES="$modules" node tests/browser_front/run_window.mjs "$sandbox" \
+    "$PWD/build/default/bin/tallorin" "$mode"
 status=$?
 set -e
-echo "tallorin exited with $status"
-echo "what the interface saw:"
-sed 's/^/  /' "$sandbox/transcript.jsonl"
 echo "files:"
 find "$sandbox" -type f -print | sed "s|^$sandbox/|  |"
 for log in "$sandbox"/ProgramData/Quorbelin/"Velmora Antivirus"/logs/*.txt; do
-    [ -f "$log" ] && { echo "--- $log"; cat "$log"; }
+    [ -f "$log" ] && echo "log: $log"
 done
 exit $status
