@@ -4,7 +4,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -103,23 +103,30 @@ Chromium::Chromium(const ChromiumWindow& window, std::string page_prefix,
         argv.push_back(argument.data());
     }
     argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    // Chromium talks a lot on its own streams; the program's output is not the place.
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    const int failed = posix_spawn(&pid_, kChromium, &actions, &attributes, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (failed != 0) {
+    // Prepared before the fork: the child only makes async-signal-safe calls.
+    const int quiet = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    pid_ = fork();
+    if (pid_ == 0) {
+        // A browser whose program was killed would live on: it dies with the program.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        setpgid(0, 0);
+        if (quiet >= 0) {
+            // Chromium talks a lot on its own streams; the program's output is not the place.
+            dup2(quiet, 1);
+            dup2(quiet, 2);
+        }
+        execve(kChromium, argv.data(), environ);
+        _exit(127);
+    }
+    if (quiet >= 0) {
+        close(quiet);
+    }
+    if (pid_ < 0) {
         pid_ = -1;
         std::filesystem::remove_all(profile_);
         throw std::runtime_error("cannot start " + std::string(kChromium));
     }
+    setpgid(pid_, pid_);  // also here: End may come before the child has run
     group_ = pid_;
     watcher_ = std::thread([this] { Watch(); });
 }
