@@ -6,22 +6,13 @@ import fs from "node:fs";
 import os from "node:os";
 import path from "node:path";
 import { createRequire } from "node:module";
+import { eventually } from "./page_helpers.mjs";
 
 const kProductFolder = ["Quorbelin", "Velmora Antivirus"];
 export const kCrashUuid = "0f8fad5b-d9cb-469f-a165-70867728950e";
 
 export function loadPlaywright(modules) {
   return createRequire(path.join(modules, "package.json"))("playwright-core");
-}
-
-async function until(check, what, timeout = 30000) {
-  const deadline = Date.now() + timeout;
-  for (;;) {
-    const value = await check();
-    if (value) return value;
-    if (Date.now() > deadline) throw new Error(`timed out: ${what}`);
-    await new Promise((resolve) => setTimeout(resolve, 50));
-  }
 }
 
 // ProgramData and AppData of one run; `language` is written to the saved-language file.
@@ -61,7 +52,7 @@ export async function startReportService({ script, root, ports }) {
                       { stdio: "ignore" });
   let ended = false;
   child.on("exit", () => { ended = true; });
-  await until(() => ended || fs.existsSync(path.join(state, "ready")), "report service ready", 15000);
+  await eventually(() => ended || fs.existsSync(path.join(state, "ready")), "report service ready", 15000);
   if (ended) throw new Error("the report-service double did not start (ports in use?)");
   return {
     state,
@@ -98,9 +89,9 @@ export async function startTallorin({ program, sandbox, playwright, args = [], e
   let exitCode = null;
   const exited = new Promise((resolve) => child.on("exit", (code, signal) => { exitCode = code ?? signal; resolve(exitCode); }));
   try {
-    const endpoint = await until(() => exitCode === null ? fs.existsSync(devtools) && fs.readFileSync(devtools, "utf8").trim()
+    const endpoint = await eventually(() => exitCode === null ? fs.existsSync(devtools) && fs.readFileSync(devtools, "utf8").trim()
                                                           : Promise.reject(new Error(`tallorin exited with ${exitCode}: ${output}`)),
-                                 "the DevTools endpoint");
+                                 "the DevTools endpoint", 30000);
     const browser = await playwright.chromium.connectOverCDP(endpoint);
     const context = browser.contexts()[0];
     const page = context.pages()[0] || await context.waitForEvent("page");
