@@ -8,6 +8,7 @@ import path from "node:path";
 import { createRequire } from "node:module";
 import { fileURLToPath } from "node:url";
 import { startFrontServer } from "./front_server.mjs";
+import { eventually, expectTextLimit, textOf } from "./page_helpers.mjs";
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const source = path.resolve(here, "../..");
@@ -63,18 +64,6 @@ async function openWindow(options = {}) {
   };
 }
 
-// Waits for what a deferred re-render shows.
-async function eventually(check, what) {
-  const deadline = Date.now() + 5000;
-  for (;;) {
-    const value = await check();
-    if (value) return value;
-    if (Date.now() > deadline) assert.fail(`never happened: ${what}`);
-    await new Promise((resolve) => setTimeout(resolve, 25));
-  }
-}
-
-const textOf = (page, selector) => page.locator(selector).first().innerText();
 const logged = (server, line) => server.state.console.some((entry) => entry.text === line);
 
 test("the window opens with the command line's address and the English texts", async () => {
@@ -150,14 +139,7 @@ test("an invalid address blocks sending until a valid one is typed; an emptied o
 
 test("the text area takes at most 300 characters", async () => {
   const { page, done } = await openWindow();
-  await page.fill("#description", "x".repeat(299));
-  await eventually(async () => (await textOf(page, ".textarea-counter")) === "299/300", "299");
-  await page.press("#description", "End");
-  await page.keyboard.type("yz");
-  await eventually(async () => (await textOf(page, ".textarea-counter")) === "300/300", "300/300");
-  const value = await page.inputValue("#description");
-  assert.equal(value.length, 300);
-  assert.equal(value.at(-1), "y");
+  await expectTextLimit(page);
   await done();
 });
 

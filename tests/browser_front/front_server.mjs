@@ -126,6 +126,8 @@ export async function startFrontServer({root, frontFolder, email = "", language 
       if (message.op === "console") {
         state.console.push({level: message.level, text: message.text});
         reply(open, {result: encode(undefined)});
+      } else if (message.op === "key") {
+        reply(open, {result: false});  // no element handler here
       } else if (message.op === "close") {
         state.closes.push(decode(message.value, message.page));
         reply(open, {result: encode(undefined)});

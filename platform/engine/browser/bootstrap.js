@@ -94,6 +94,8 @@
       }
       reply = post(answer);
     }
+    // The program loaded the window's page again (a reload key): the page goes there.
+    if (reply.navigate) window.location.replace(reply.navigate);
     if ("error" in reply) throw new Error(reply.error);
     return decode(reply.result);
   }
@@ -112,6 +114,26 @@
     }
     Object.defineProperty(window, description.name, {value: Object.freeze(object), enumerable: true});
   }
+
+  // ---- keys ---------------------------------------------------------------------------------
+
+  // Key presses go to the window's element handlers as the engine sends them; one that the
+  // program handles goes no further. F5 reloads nothing of the browser's: the engine has no such key.
+  const kF5 = 116;
+  function sendKey(command, event) {
+    if (!front.bridge) return;
+    let handled = false;
+    try {
+      handled = exchange({op: "key", command, code: event.keyCode, ctrl: event.ctrlKey,
+                          shift: event.shiftKey, alt: event.altKey}) === true;
+    } catch (error) { handled = false; }
+    if (handled || event.keyCode === kF5) {
+      event.preventDefault();
+      event.stopPropagation();
+    }
+  }
+  window.addEventListener("keydown", (event) => sendKey("down", event), true);
+  window.addEventListener("keyup", (event) => sendKey("up", event), true);
 
   // ---- console ------------------------------------------------------------------------------
 

@@ -12,6 +12,8 @@
 
 namespace engine_stand_in::detail {
 
+class BrowserFront;
+
 struct ElementHandler {
     SciterElementEventProc proc;
     void* tag;
@@ -33,6 +35,9 @@ struct EngineWindow {
     std::u16string asked_url;
     std::optional<std::vector<BYTE>> delivered;
 
+    // Set for a main window when the browser front shows it.
+    std::shared_ptr<BrowserFront> front;
+
     char root = 0;  // its address is the root element's handle
     HELEMENT root_element() { return &root; }
 };
@@ -48,6 +53,15 @@ UINT Notify(EngineWindow& window, SCITER_CALLBACK_NOTIFICATION* notification);
 void EmitDebug(UINT subsystem, UINT severity, std::u16string_view text);
 
 UINT PixelsPerInch();
+
+// One load request to the host callback: the bytes it delivered (or the engine found by its
+// own means), none when it discarded the request or had nothing.
+std::optional<std::vector<BYTE>> AskHost(EngineWindow& window, const std::u16string& url,
+                                         UINT data_type);
+// The debug output's report of a file that could not be had.
+void ReportMissing(const std::u16string& url, UINT data_type, const std::u16string& referrer);
+// Sizes the window as the page's <html window-width window-height> asks.
+void SizeWindowAsThePageSays(HWND hwnd, const std::string& page);
 
 // Starts the scenario driver on this thread when its variable names a file (once per process).
 void StartScenarioIfAsked(HWND main_window);

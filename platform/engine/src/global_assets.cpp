@@ -75,4 +75,14 @@ som_asset_t* ReferenceGlobalAsset(std::string_view name) {
     return found->second;
 }
 
+std::vector<std::string> GlobalAssetNames() {
+    auto& table = Globals();
+    const std::lock_guard lock(table.mutex);
+    std::vector<std::string> names;
+    for (const auto& entry : table.objects) {
+        names.push_back(entry.first);
+    }
+    return names;
+}
+
 }  // namespace engine_stand_in::detail

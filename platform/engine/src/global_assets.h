@@ -2,7 +2,9 @@
 // by one engine reference each from registration to release.
 #pragma once
 
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "sciter/api.h"
 
@@ -13,5 +15,8 @@ BOOL SCAPI SciterReleaseGlobalAsset(som_asset_t* asset);
 
 // The object registered under `name` with one reference added for the caller, or null.
 som_asset_t* ReferenceGlobalAsset(std::string_view name);
+
+// The names registered now, in the order of their names.
+std::vector<std::string> GlobalAssetNames();
 
 }  // namespace engine_stand_in::detail

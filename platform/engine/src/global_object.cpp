@@ -39,6 +39,26 @@ const som_passport_t& GlobalObject::Passport() const {
     return *passport;
 }
 
+std::vector<std::string> GlobalObject::MethodNames() const {
+    const som_passport_t& passport = Passport();
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < passport.n_methods; ++i) {
+        names.push_back(detail::AtomName(passport.methods[i].name).value_or(""));
+    }
+    return names;
+}
+
+std::vector<std::string> GlobalObject::PropertyNames() const {
+    const som_passport_t& passport = Passport();
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < passport.n_properties; ++i) {
+        names.push_back(detail::AtomName(passport.properties[i].name).value_or(""));
+    }
+    return names;
+}
+
+std::vector<std::string> GlobalObject::Names() { return detail::GlobalAssetNames(); }
+
 Value GlobalObject::Call(std::string_view name, const std::vector<Value>& arguments) const {
     const som_passport_t& passport = Passport();
     const som_atom_t atom = detail::SciterAtomValue(std::string(name).c_str());

@@ -13,6 +13,7 @@
 #include <string>
 #include <utility>
 
+#include "browser_front.h"
 #include "engine_window.h"
 #include "text.h"
 
@@ -170,6 +171,96 @@ int LengthInPixels(const std::string& length) {
                                   : static_cast<int>(value * PixelsPerInch() / 96);
 }
 
+// What the engine loads by itself: local files.
+std::optional<std::vector<BYTE>> OwnMeans(const std::u16string& url) {
+    if (!url.starts_with(u"file://")) {
+        return std::nullopt;
+    }
+    std::ifstream file(UnitsToUtf8(url.substr(7)), std::ios::binary);
+    if (!file) {
+        return std::nullopt;
+    }
+    return std::vector<BYTE>(std::istreambuf_iterator<char>(file), {});
+}
+
+class PageLoad {
+public:
+    explicit PageLoad(EngineWindow& window) : window_(window) {}
+
+    // Answers the file's bytes, or none.
+    std::optional<std::vector<BYTE>> Request(const std::u16string& url, UINT data_type,
+                                             const std::u16string& referrer) {
+        if (!asked_.insert(url).second) {
+            return std::nullopt;
+        }
+        auto bytes = AskHost(window_, url, data_type);
+        requests_.push_back({url, data_type, bytes.has_value(), bytes ? bytes->size() : 0});
+        if (!bytes) {
+            ReportMissing(url, data_type, referrer);
+            return std::nullopt;
+        }
+        const std::string text(bytes->begin(), bytes->end());
+        std::vector<Reference> references;
+        if (data_type == RT_DATA_HTML) {
+            references = PageReferences(text);
+        } else if (data_type == RT_DATA_STYLE) {
+            references = StyleReferences(text);
+        } else if (data_type == RT_DATA_SCRIPT) {
+            references = ScriptReferences(text);
+        }
+        for (const Reference& reference : references) {
+            Request(Resolve(url, Utf8ToUnits(reference.target)), reference.data_type, url);
+        }
+        return bytes;
+    }
+
+    std::vector<FileRequest> requests() const { return requests_; }
+
+private:
+    EngineWindow& window_;
+    std::set<std::u16string> asked_;
+    std::vector<FileRequest> requests_;
+};
+
+}  // namespace
+
+std::optional<std::vector<BYTE>> AskHost(EngineWindow& window, const std::u16string& url,
+                                         UINT data_type) {
+    window.asked_url = url;
+    window.delivered.reset();
+    SCN_LOAD_DATA request{SC_LOAD_DATA,
+                          window.hwnd,
+                          window.asked_url.c_str(),
+                          nullptr,
+                          0,
+                          data_type,
+                          nullptr,
+                          window.root_element(),
+                          window.root_element()};
+    const UINT answer = Notify(window, reinterpret_cast<SCITER_CALLBACK_NOTIFICATION*>(&request));
+    auto delivered = std::exchange(window.delivered, std::nullopt);
+    window.asked_url.clear();
+    if (answer == LOAD_DISCARD) {
+        return std::nullopt;
+    }
+    if (delivered) {
+        return delivered;
+    }
+    if (request.out_data != nullptr && request.out_data_size != 0) {
+        return std::vector<BYTE>(request.out_data, request.out_data + request.out_data_size);
+    }
+    return OwnMeans(url);
+}
+
+void ReportMissing(const std::u16string& url, UINT data_type, const std::u16string& referrer) {
+    const auto [subsystem, severity] = MissingReport(data_type);
+    std::u16string message = u"failed to load \"" + url + u"\"";
+    if (!referrer.empty()) {
+        message += u" referred to by \"" + referrer + u"\"";
+    }
+    EmitDebug(subsystem, severity, message);
+}
+
 // The size that the page's <html window-width window-height> asks for.
 void SizeWindowAsThePageSays(HWND hwnd, const std::string& page) {
     static const std::regex html(R"(<html\b([^>]*)>)", std::regex::icase);
@@ -195,92 +286,12 @@ void SizeWindowAsThePageSays(HWND hwnd, const std::string& page) {
     SetWindowPos(hwnd, nullptr, 0, 0, cx, cy, SWP_NOMOVE | SWP_NOZORDER);
 }
 
-class PageLoad {
-public:
-    explicit PageLoad(EngineWindow& window) : window_(window) {}
-
-    // Answers the file's bytes, or none.
-    std::optional<std::vector<BYTE>> Request(const std::u16string& url, UINT data_type,
-                                             const std::u16string& referrer) {
-        if (!asked_.insert(url).second) {
-            return std::nullopt;
-        }
-        auto bytes = Ask(url, data_type);
-        requests_.push_back({url, data_type, bytes.has_value(), bytes ? bytes->size() : 0});
-        if (!bytes) {
-            const auto [subsystem, severity] = MissingReport(data_type);
-            std::u16string message = u"failed to load \"" + url + u"\"";
-            if (!referrer.empty()) {
-                message += u" referred to by \"" + referrer + u"\"";
-            }
-            EmitDebug(subsystem, severity, message);
-            return std::nullopt;
-        }
-        const std::string text(bytes->begin(), bytes->end());
-        std::vector<Reference> references;
-        if (data_type == RT_DATA_HTML) {
-            references = PageReferences(text);
-        } else if (data_type == RT_DATA_STYLE) {
-            references = StyleReferences(text);
-        } else if (data_type == RT_DATA_SCRIPT) {
-            references = ScriptReferences(text);
-        }
-        for (const Reference& reference : references) {
-            Request(Resolve(url, Utf8ToUnits(reference.target)), reference.data_type, url);
-        }
-        return bytes;
-    }
-
-    std::vector<FileRequest> requests() const { return requests_; }
-
-private:
-    std::optional<std::vector<BYTE>> Ask(const std::u16string& url, UINT data_type) {
-        window_.asked_url = url;
-        window_.delivered.reset();
-        SCN_LOAD_DATA request{SC_LOAD_DATA,
-                              window_.hwnd,
-                              window_.asked_url.c_str(),
-                              nullptr,
-                              0,
-                              data_type,
-                              nullptr,
-                              window_.root_element(),
-                              window_.root_element()};
-        const UINT answer = Notify(window_, reinterpret_cast<SCITER_CALLBACK_NOTIFICATION*>(&request));
-        auto delivered = std::exchange(window_.delivered, std::nullopt);
-        window_.asked_url.clear();
-        if (answer == LOAD_DISCARD) {
-            return std::nullopt;
-        }
-        if (delivered) {
-            return delivered;
-        }
-        if (request.out_data != nullptr && request.out_data_size != 0) {
-            return std::vector<BYTE>(request.out_data, request.out_data + request.out_data_size);
-        }
-        return OwnMeans(url);
-    }
-
-    // What the engine loads by itself: local files.
-    static std::optional<std::vector<BYTE>> OwnMeans(const std::u16string& url) {
-        if (!url.starts_with(u"file://")) {
-            return std::nullopt;
-        }
-        std::ifstream file(UnitsToUtf8(url.substr(7)), std::ios::binary);
-        if (!file) {
-            return std::nullopt;
-        }
-        return std::vector<BYTE>(std::istreambuf_iterator<char>(file), {});
-    }
-
-    EngineWindow& window_;
-    std::set<std::u16string> asked_;
-    std::vector<FileRequest> requests_;
-};
-
-}  // namespace
-
 void LoadDocument(EngineWindow& window, const std::u16string& url) {
+    if (window.front) {
+        window.front->Load(WithoutFragment(url));  // Chromium asks for the rest itself
+        ScenarioDocumentLoaded(window);
+        return;
+    }
     PageLoad load(window);
     const auto page = load.Request(WithoutFragment(url), RT_DATA_HTML, u"");
     window.last_load = load.requests();

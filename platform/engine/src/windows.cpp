@@ -12,6 +12,7 @@
 #include <mutex>
 #include <utility>
 
+#include "browser_front.h"
 #include "engine_window.h"
 #include "window_members.h"
 
@@ -36,6 +37,9 @@ std::atomic<UINT> g_pixels_per_inch{96};
 // The window is going: each element handler hears its detachment once, then the host its
 // last notification; nothing of the program is called for this window afterwards.
 void TearDown(EngineWindow& window) {
+    if (window.front) {
+        window.front->Stop();  // the page goes with its window
+    }
     const auto handlers = std::exchange(window.handlers, {});
     for (const ElementHandler& handler : handlers) {
         INITIALIZATION_PARAMS params{BEHAVIOR_DETACH};
@@ -57,6 +61,10 @@ void TearDown(EngineWindow& window) {
 
 LRESULT Procedure(const std::shared_ptr<EngineWindow>& window, HWND hwnd, UINT message,
                   WPARAM w_param, LPARAM l_param) {
+    if (message == kFrontWorkMessage && window->front) {
+        window->front->RunWork();  // the engine's own message: not the program's to see
+        return 0;
+    }
     BOOL handled = FALSE;
     LRESULT result = 0;
     if (window->delegate != nullptr) {
@@ -120,6 +128,7 @@ HWINDOW SCAPI SciterCreateWindow(UINT creation_flags, const RECT* frame,
         table.windows.emplace(hwnd, window);
     }
     if ((creation_flags & SW_MAIN) != 0) {
+        window->front = BrowserFront::MakeIfAsked(*window);
         StartScenarioIfAsked(hwnd);
     }
     return hwnd;
@@ -179,11 +188,15 @@ BOOL SCAPI SciterLoadFile(HWINDOW hwnd, const char16_t* url) {
 }
 
 BOOL SCAPI SciterWindowExec(HWINDOW hwnd, UINT command, UINT_PTR p1, UINT_PTR /*p2*/) {
-    if (!FindEngineWindow(hwnd) || command != SCITER_WINDOW_SET_STATE) {
+    const auto window = FindEngineWindow(hwnd);
+    if (!window || command != SCITER_WINDOW_SET_STATE) {
         return FALSE;
     }
     if (p1 == SCITER_WINDOW_STATE_SHOWN) {
         ShowWindow(hwnd, SW_SHOW);
+        if (window->front) {
+            window->front->Show();
+        }
         return TRUE;
     }
     if (p1 == SCITER_WINDOW_STATE_HIDDEN) {

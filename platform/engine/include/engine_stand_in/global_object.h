@@ -3,6 +3,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -28,6 +29,13 @@ public:
     Value Call(std::string_view name, const std::vector<Value>& arguments) const;
     // Reads the passport's property `name` through its getter; throws as Call does.
     Value Get(std::string_view name) const;
+
+    // The passport's method and property names, in passport order.
+    std::vector<std::string> MethodNames() const;
+    std::vector<std::string> PropertyNames() const;
+
+    // The class names of every global object registered now.
+    static std::vector<std::string> Names();
 
     som_asset_t* asset() const { return asset_; }
 

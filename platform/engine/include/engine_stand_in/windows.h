@@ -44,4 +44,12 @@ void SetPixelsPerInch(UINT ppi);
 inline constexpr char kScenarioVariable[] = "STAND_IN_ENGINE_SCENARIO";
 inline constexpr char kTranscriptVariable[] = "STAND_IN_ENGINE_TRANSCRIPT";
 
+// Which front shows the main window: "headless" (the default) loads the page and its files
+// without showing anything; "browser" shows it in Chromium, as an app window when DISPLAY is
+// set and headless otherwise; "browser-headless" always runs Chromium headless. A headless
+// Chromium's remote-debugging endpoint ("http://127.0.0.1:PORT") goes to the debug output and,
+// when the second variable names a file, into that file.
+inline constexpr char kFrontVariable[] = "STAND_IN_ENGINE_FRONT";
+inline constexpr char kDevToolsFileVariable[] = "STAND_IN_ENGINE_DEVTOOLS_FILE";
+
 }  // namespace engine_stand_in

@@ -1,0 +1,46 @@
+// scripts/run.sh's part: the crash window of the real tallorin against the report-service double.
+//   node run_window.mjs SANDBOX PROGRAM show   Chromium app window on the display; you use it
+//   node run_window.mjs SANDBOX PROGRAM fill   headless: filled in and sent as a user would
+// The double's records and the screenshots stay in SANDBOX.
+import { spawn } from "node:child_process";
+import fs from "node:fs";
+import path from "node:path";
+import { fileURLToPath } from "node:url";
+import { kCrashUuid, loadPlaywright, makeSandbox, startReportService, startTallorin } from "./tallorin_session.mjs";
+
+const here = path.dirname(fileURLToPath(import.meta.url));
+const [root, program, mode] = process.argv.slice(2);
+const ports = (process.env.REPORT_SERVICE_PORTS || "44731,44732").split(",").map(Number);
+const sandbox = makeSandbox({ folder: root });
+const service = await startReportService({ script: path.resolve(here, "../report_service/report_service.py"), root, ports });
+let status;
+try {
+  if (mode === "show") {
+    const env = { ...process.env, PLATFORM_ROOT: root, VELMORA_LOG_LEVEL: "debug", STAND_IN_ENGINE_FRONT: "browser" };
+    const child = spawn(program, ["--crash-uuid", kCrashUuid, "--email", "user@example.com"], { env, stdio: "inherit" });
+    status = await new Promise((resolve) => child.on("exit", (code) => resolve(code)));
+  } else {
+    const playwright = loadPlaywright(process.env.BROWSER_FRONT_MODULES || here);
+    const run = await startTallorin({ program, sandbox, playwright });
+    const shots = path.join(root, "screenshots");
+    fs.mkdirSync(shots, { recursive: true });
+    await run.page.fill("#description", "The scan stopped and the window closed.");
+    await run.page.fill("#email", "reporter@example.net");
+    await run.page.screenshot({ path: path.join(shots, "form.png") });
+    await run.page.click("#send");
+    const box = run.page.frameLocator("iframe");
+    await box.locator("#ok").waitFor();
+    await run.page.screenshot({ path: path.join(shots, "thank-you.png") });
+    await box.locator("#ok").click().catch(() => {});  // the window may be gone before the click returns
+    status = await run.exit();
+    console.log(`screenshots: ${shots}/form.png ${shots}/thank-you.png`);
+  }
+} finally {
+  await service.stop();
+}
+console.log(`tallorin exited with ${status}`);
+const reports = path.join(service.state, "requests");
+const received = fs.existsSync(reports) ? fs.readdirSync(reports).filter((name) => name.endsWith(".body")) : [];
+console.log(received.length > 0 ? `received report: ${received.map((name) => path.join(reports, name)).join(" ")}`
+                                : `the report service received nothing (records folder: ${service.state})`);
+process.exit(status === 0 ? 0 : 1);

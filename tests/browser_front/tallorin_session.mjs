@@ -1,0 +1,116 @@
+// The real tallorin with the stand-in engine's browser front in headless Chromium, a sandbox
+// that stands in for the Windows machine's special folders, and the report-service double.
+// Used by the end-to-end tests and by scripts/run.sh's headless run.
+import { spawn, execFileSync } from "node:child_process";
+import fs from "node:fs";
+import os from "node:os";
+import path from "node:path";
+import { createRequire } from "node:module";
+import { eventually } from "./page_helpers.mjs";
+
+const kProductFolder = ["Quorbelin", "Velmora Antivirus"];
+export const kCrashUuid = "0f8fad5b-d9cb-469f-a165-70867728950e";
+
+export function loadPlaywright(modules) {
+  return createRequire(path.join(modules, "package.json"))("playwright-core");
+}
+
+// ProgramData and AppData of one run; `language` is written to the saved-language file.
+export function makeSandbox({ language, folder } = {}) {
+  const root = folder || fs.mkdtempSync(path.join(os.tmpdir(), "tallorin-e2e-"));
+  const data = path.join(root, "ProgramData", ...kProductFolder);
+  fs.mkdirSync(path.join(data, "crash_info"), { recursive: true });
+  fs.mkdirSync(path.join(data, "settings"), { recursive: true });
+  // The double's certificate is self-signed: the marker turns peer verification off.
+  fs.writeFileSync(path.join(data, "settings", "verify-peer"), "");
+  fs.writeFileSync(path.join(data, "crash_info", `${kCrashUuid}.dmp`), "MDMP stand-in dump");
+  const settings = path.join(root, "AppData", "Roaming", ...kProductFolder, "settings");
+  fs.mkdirSync(settings, { recursive: true });
+  if (language) fs.writeFileSync(path.join(settings, "language"), JSON.stringify({ language }));
+  return {
+    root,
+    logs: () => {
+      const folder = path.join(data, "logs");
+      if (!fs.existsSync(folder)) return "";
+      return fs.readdirSync(folder).map((name) => fs.readFileSync(path.join(folder, name), "utf8")).join("");
+    },
+    remove: () => fs.rmSync(root, { recursive: true, force: true }),
+  };
+}
+
+// The double on the ports that the build compiles in; its records stay in `<root>/report-service`.
+export async function startReportService({ script, root, ports }) {
+  const state = path.join(root, "report-service");
+  fs.mkdirSync(state, { recursive: true });
+  const cert = path.join(state, "loopback.pem");
+  const key = path.join(state, "loopback.key");
+  execFileSync("openssl", ["req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                           "-nodes", "-days", "2", "-keyout", key, "-out", cert, "-subj", "/CN=127.0.0.1",
+                           "-addext", "subjectAltName=IP:127.0.0.1,DNS:localhost"], { stdio: "ignore" });
+  const child = spawn("python3", [script, "--state", state, "--cert", cert, "--key", key,
+                                  "--production-port", String(ports[0]), "--staging-port", String(ports[1])],
+                      { stdio: "ignore" });
+  let ended = false;
+  child.on("exit", () => { ended = true; });
+  await eventually(() => ended || fs.existsSync(path.join(state, "ready")), "report service ready", 15000);
+  if (ended) throw new Error("the report-service double did not start (ports in use?)");
+  return {
+    state,
+    // Every request to the bug endpoint, with its JSON body.
+    bugReports: () => {
+      const folder = path.join(state, "requests");
+      if (!fs.existsSync(folder)) return [];
+      return fs.readdirSync(folder).filter((name) => name.endsWith(".json")).sort()
+        .map((name) => ({ meta: JSON.parse(fs.readFileSync(path.join(folder, name), "utf8")),
+                          body: fs.readFileSync(path.join(folder, name.replace(/\.json$/, ".body")), "utf8") }))
+        .filter((request) => request.meta.path === "/api/bug")
+        .map((request) => JSON.parse(request.body));
+    },
+    stop: () => new Promise((resolve) => {
+      if (ended) return resolve();
+      child.once("exit", resolve);
+      child.kill("SIGTERM");
+    }),
+  };
+}
+
+// Starts tallorin with the browser front headless and attaches to its Chromium.
+export async function startTallorin({ program, sandbox, playwright, args = [], email = "user@example.com" }) {
+  const devtools = path.join(sandbox.root, "devtools-endpoint");
+  fs.rmSync(devtools, { force: true });
+  const env = { ...process.env, PLATFORM_ROOT: sandbox.root, VELMORA_LOG_LEVEL: "debug",
+                STAND_IN_ENGINE_FRONT: "browser-headless", STAND_IN_ENGINE_DEVTOOLS_FILE: devtools };
+  for (const name of ["STAND_IN_ENGINE_SCENARIO", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"]) delete env[name];
+  const commandLine = ["--crash-uuid", kCrashUuid, ...(email === null ? [] : ["--email", email]), ...args];
+  const child = spawn(program, commandLine, { env, stdio: ["ignore", "pipe", "pipe"] });
+  let output = "";
+  child.stdout.on("data", (chunk) => { output += chunk; });
+  child.stderr.on("data", (chunk) => { output += chunk; });
+  let exitCode = null;
+  const exited = new Promise((resolve) => child.on("exit", (code, signal) => { exitCode = code ?? signal; resolve(exitCode); }));
+  try {
+    const endpoint = await eventually(() => exitCode === null ? fs.existsSync(devtools) && fs.readFileSync(devtools, "utf8").trim()
+                                                          : Promise.reject(new Error(`tallorin exited with ${exitCode}: ${output}`)),
+                                 "the DevTools endpoint", 30000);
+    const browser = await playwright.chromium.connectOverCDP(endpoint);
+    const context = browser.contexts()[0];
+    const page = context.pages()[0] || await context.waitForEvent("page");
+    // Headless Chromium takes a browser's bars off its window size; the engine's window has none.
+    await page.setViewportSize({ width: 560, height: 540 });
+    await page.locator("#send").waitFor({ timeout: 30000 });
+    return {
+      child, page, browser, exited, output: () => output,
+      // Waits for the exit; the process is killed when it does not end in time.
+      exit: async (timeout = 15000) => {
+        const timer = setTimeout(() => child.kill("SIGKILL"), timeout);
+        const code = await exited;
+        clearTimeout(timer);
+        await browser.close().catch(() => {});
+        return code;
+      },
+    };
+  } catch (error) {
+    child.kill("SIGKILL");
+    throw error;
+  }
+}
