@@ -1,6 +1,5 @@
 // tallorin started as the product starts it, the stand-in engine playing the user (read the
 // address, send, close), against the report-service double.
-#include <cryptopp/base64.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <zip.h>
@@ -21,19 +20,12 @@
 namespace {
 
 namespace fs = std::filesystem;
+using test_support::DecodeBase64;
 using test_support::RecordedRequest;
+using test_support::RequestsTo;
 using test_support::ReportService;
 
 constexpr char kCrashUuid[] = "0f8fad5b-d9cb-469f-a165-70867728950e";
-
-std::string DecodeBase64(const std::string& text) {
-    CryptoPP::Base64Decoder decoder;
-    decoder.Put(reinterpret_cast<const CryptoPP::byte*>(text.data()), text.size());
-    decoder.MessageEnd();
-    std::string bytes(static_cast<std::size_t>(decoder.MaxRetrievable()), '\0');
-    decoder.Get(reinterpret_cast<CryptoPP::byte*>(bytes.data()), bytes.size());
-    return bytes;
-}
 
 // The entry names of a zip held in memory, read back with libzip.
 std::vector<std::string> EntryNames(const std::string& bytes, const fs::path& scratch) {
@@ -48,14 +40,6 @@ std::vector<std::string> EntryNames(const std::string& bytes, const fs::path& sc
     }
     std::sort(names.begin(), names.end());
     return names;
-}
-
-std::vector<RecordedRequest> OfPath(const std::vector<RecordedRequest>& requests,
-                                    const std::string& path) {
-    std::vector<RecordedRequest> found;
-    std::copy_if(requests.begin(), requests.end(), std::back_inserter(found),
-                 [&](const RecordedRequest& request) { return request.path == path; });
-    return found;
 }
 
 class ReportDelivery : public ::testing::Test {
@@ -132,8 +116,8 @@ TEST_F(ReportDelivery, DeliversTheReportAndTheLogsThenCleansUp) {
     EXPECT_EQ(result.exit_code, 0) << result.output;
 
     const auto requests = service_.Requests();
-    const auto bugs = OfPath(requests, "/api/bug");
-    const auto attachments = OfPath(requests, "/api/attachment");
+    const auto bugs = RequestsTo(requests, "/api/bug");
+    const auto attachments = RequestsTo(requests, "/api/attachment");
     ASSERT_EQ(bugs.size(), 1u);
     ASSERT_EQ(attachments.size(), 1u);
     EXPECT_EQ(bugs[0].port, service_.production_port());

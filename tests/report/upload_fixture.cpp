@@ -1,6 +1,5 @@
 #include "upload_fixture.h"
 
-#include <cryptopp/base64.h>
 #include <nlohmann/json.hpp>
 #include <zip.h>
 
@@ -16,14 +15,6 @@ namespace fs = std::filesystem;
 
 bool OnLoopback(std::string_view url) { return url.rfind("https://127.0.0.1:", 0) == 0; }
 
-std::string DecodeBase64(const std::string& text) {
-    CryptoPP::Base64Decoder decoder;
-    decoder.Put(reinterpret_cast<const CryptoPP::byte*>(text.data()), text.size());
-    decoder.MessageEnd();
-    std::string bytes(static_cast<std::size_t>(decoder.MaxRetrievable()), '\0');
-    decoder.Get(reinterpret_cast<CryptoPP::byte*>(bytes.data()), bytes.size());
-    return bytes;
-}
 
 struct ZipClose {
     void operator()(zip_t* archive) const { zip_discard(archive); }
@@ -74,17 +65,14 @@ fs::path Upload::Archive() const { return crash_ / (std::string(kCrashUuid) + ".
 
 std::vector<test_support::RecordedRequest> Upload::OfPath(
     const std::vector<test_support::RecordedRequest>& requests, const std::string& path) {
-    std::vector<test_support::RecordedRequest> found;
-    std::copy_if(requests.begin(), requests.end(), std::back_inserter(found),
-                 [&](const auto& request) { return request.path == path; });
-    return found;
+    return test_support::RequestsTo(requests, path);
 }
 
 std::vector<std::pair<std::string, std::string>> Upload::ArchiveOf(
     const test_support::RecordedRequest& attachment) const {
     const auto body = nlohmann::json::parse(attachment.body);
     const fs::path copy = root_ / "received.zip";
-    test_support::WriteFile(copy, DecodeBase64(body.at("files").at(0).at("attach-data")));
+    test_support::WriteFile(copy, test_support::DecodeBase64(body.at("files").at(0).at("attach-data")));
 
     std::vector<std::pair<std::string, std::string>> entries;
     int error = 0;

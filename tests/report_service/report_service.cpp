@@ -1,5 +1,7 @@
 #include "report_service.h"
 
+#include <cryptopp/base64.h>
+
 #include <algorithm>
 #include <cctype>
 #include <map>
@@ -134,6 +136,23 @@ int PortOfUrl(std::string_view url) {
     const auto authority = url.substr(start, end == std::string_view::npos ? url.npos : end - start);
     const auto colon = authority.rfind(':');
     return colon == std::string_view::npos ? 443 : std::stoi(std::string(authority.substr(colon + 1)));
+}
+
+std::vector<RecordedRequest> RequestsTo(const std::vector<RecordedRequest>& requests,
+                                        const std::string& path) {
+    std::vector<RecordedRequest> found;
+    std::copy_if(requests.begin(), requests.end(), std::back_inserter(found),
+                 [&](const RecordedRequest& request) { return request.path == path; });
+    return found;
+}
+
+std::string DecodeBase64(const std::string& text) {
+    CryptoPP::Base64Decoder decoder;
+    decoder.Put(reinterpret_cast<const CryptoPP::byte*>(text.data()), text.size());
+    decoder.MessageEnd();
+    std::string bytes(static_cast<std::size_t>(decoder.MaxRetrievable()), '\0');
+    decoder.Get(reinterpret_cast<CryptoPP::byte*>(bytes.data()), bytes.size());
+    return bytes;
 }
 
 }  // namespace test_support

@@ -89,4 +89,11 @@ private:
 // The port of an "https://host:port/..." URL; 443 without one.
 int PortOfUrl(std::string_view url);
 
+// The requests of one endpoint path ("/api/attachment") among `requests`, in their order.
+std::vector<RecordedRequest> RequestsTo(const std::vector<RecordedRequest>& requests,
+                                        const std::string& path);
+
+// The bytes of a Base64 text, as the report and attachment bodies carry files.
+std::string DecodeBase64(const std::string& text);
+
 }  // namespace test_support
