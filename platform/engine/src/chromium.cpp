@@ -200,11 +200,12 @@ void Chromium::Announce() {
     }
     const std::string endpoint = "http://127.0.0.1:" + std::to_string(port);
     EmitDebug(OT_DOM, OS_INFO, Utf8ToUnits("browser front: DevTools at " + endpoint));
-    const std::string file = DevToolsFile();
-    const std::string temporary = file + ".tmp";
-    std::ofstream(temporary, std::ios::trunc) << endpoint << '\n';
-    std::error_code ignored;
-    std::filesystem::rename(temporary, file, ignored);
+    if (const std::string file = DevToolsFile(); !file.empty()) {
+        const std::string temporary = file + ".tmp";
+        std::ofstream(temporary, std::ios::trunc) << endpoint << '\n';
+        std::error_code ignored;
+        std::filesystem::rename(temporary, file, ignored);
+    }
     port_asked_ = false;
 }
 
