@@ -14,7 +14,8 @@ packages=(
     gettext
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     openssl python3 tinyproxy zip unzip
-    chromium nodejs
+    chromium nodejs fonts-roboto-unhinted
+    xvfb xauth x11-apps netpbm
 )
 
 missing=()

@@ -26,3 +26,19 @@ export async function expectTextLimit(page, timeout = 5000) {
   assert.equal(value.length, 300);
   assert.equal(value.at(-1), "y");
 }
+
+// The window's page area as it is, how far the page moves when asked to scroll to its end, and
+// the elements (text fields aside) that could scroll their content.
+export function pageArea(page) {
+  return page.evaluate(() => {
+    window.scrollTo(100000, 100000);
+    const scrolled = [window.scrollX, window.scrollY];
+    window.scrollTo(0, 0);
+    const scrollers = [...document.querySelectorAll("*")]
+      .filter((element) => !(element instanceof HTMLTextAreaElement || element instanceof HTMLInputElement))
+      .filter((element) => /auto|scroll/.test(getComputedStyle(element).overflow) &&
+                           (element.scrollHeight > element.clientHeight || element.scrollWidth > element.clientWidth))
+      .map((element) => `${element.tagName.toLowerCase()}.${element.className}`);
+    return { width: innerWidth, height: innerHeight, scrolled, scrollers };
+  });
+}

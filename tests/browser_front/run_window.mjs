@@ -1,12 +1,14 @@
 // scripts/run.sh's part: the crash window of the real tallorin against the report-service double.
 //   node run_window.mjs SANDBOX PROGRAM show   Chromium app window on the display; you use it
 //   node run_window.mjs SANDBOX PROGRAM fill   headless: filled in and sent as a user would
-// The double's records and the screenshots stay in SANDBOX.
+// The double's records and the screenshots stay in SANDBOX. Chromium opens no DevTools port
+// unless STAND_IN_ENGINE_DEVTOOLS_FILE names a file for its endpoint (the headless run's own
+// driver does; a test that drives the app window does).
 import { spawn } from "node:child_process";
 import fs from "node:fs";
 import path from "node:path";
 import { fileURLToPath } from "node:url";
-import { kCrashUuid, loadPlaywright, makeSandbox, startReportService, startTallorin } from "./tallorin_session.mjs";
+import { loadPlaywright, makeSandbox, startReportService, startTallorin, tallorinCommand } from "./tallorin_session.mjs";
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const [root, program, mode] = process.argv.slice(2);
@@ -16,8 +18,9 @@ const service = await startReportService({ script: path.resolve(here, "../report
 let status;
 try {
   if (mode === "show") {
-    const env = { ...process.env, PLATFORM_ROOT: root, VELMORA_LOG_LEVEL: "debug", STAND_IN_ENGINE_FRONT: "browser" };
-    const child = spawn(program, ["--crash-uuid", kCrashUuid, "--email", "user@example.com"], { env, stdio: "inherit" });
+    const { env, commandLine } = tallorinCommand({ sandbox, front: "browser",
+                                                   devtools: process.env.STAND_IN_ENGINE_DEVTOOLS_FILE });
+    const child = spawn(program, commandLine, { env, stdio: "inherit" });
     status = await new Promise((resolve) => child.on("exit", (code) => resolve(code)));
   } else {
     const playwright = loadPlaywright(process.env.BROWSER_FRONT_MODULES || here);

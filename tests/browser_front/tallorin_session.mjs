@@ -74,14 +74,34 @@ export async function startReportService({ script, root, ports }) {
   };
 }
 
-// Starts tallorin with the browser front headless and attaches to its Chromium.
-export async function startTallorin({ program, sandbox, playwright, args = [], email = "user@example.com" }) {
+// How the run command starts tallorin with the browser front ("browser-headless", or "browser":
+// an app window where DISPLAY is set): its environment and command line. `devtools` names the
+// file where the engine writes its DevTools endpoint; without it Chromium opens no port.
+export function tallorinCommand({ sandbox, front = "browser-headless", email = "user@example.com", args = [], devtools }) {
+  const env = { ...process.env, PLATFORM_ROOT: sandbox.root, VELMORA_LOG_LEVEL: "debug", STAND_IN_ENGINE_FRONT: front };
+  for (const name of ["STAND_IN_ENGINE_DEVTOOLS_FILE", "STAND_IN_ENGINE_SCENARIO", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"]) delete env[name];
+  if (devtools) env.STAND_IN_ENGINE_DEVTOOLS_FILE = devtools;
+  return { env, commandLine: ["--crash-uuid", kCrashUuid, ...(email === null ? [] : ["--email", email]), ...args] };
+}
+
+// Waits for the DevTools endpoint that the engine writes into `file` once the window is sized,
+// attaches to that Chromium and answers the window's page as the program made it.
+export async function attachToWindow({ playwright, file, ended }) {
+  const endpoint = await eventually(() => ended() ? Promise.reject(new Error(ended()))
+                                                  : fs.existsSync(file) && fs.readFileSync(file, "utf8").trim(),
+                                    "the DevTools endpoint", 30000);
+  const browser = await playwright.chromium.connectOverCDP(endpoint);
+  const context = browser.contexts()[0];
+  const page = context.pages()[0] || await context.waitForEvent("page");
+  return { browser, page };
+}
+
+// Starts tallorin with the browser front (headless unless `front` says otherwise) and attaches
+// to its Chromium.
+export async function startTallorin({ program, sandbox, playwright, args = [], email = "user@example.com", front }) {
   const devtools = path.join(sandbox.root, "devtools-endpoint");
   fs.rmSync(devtools, { force: true });
-  const env = { ...process.env, PLATFORM_ROOT: sandbox.root, VELMORA_LOG_LEVEL: "debug",
-                STAND_IN_ENGINE_FRONT: "browser-headless", STAND_IN_ENGINE_DEVTOOLS_FILE: devtools };
-  for (const name of ["STAND_IN_ENGINE_SCENARIO", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"]) delete env[name];
-  const commandLine = ["--crash-uuid", kCrashUuid, ...(email === null ? [] : ["--email", email]), ...args];
+  const { env, commandLine } = tallorinCommand({ sandbox, front, email, args, devtools });
   const child = spawn(program, commandLine, { env, stdio: ["ignore", "pipe", "pipe"] });
   let output = "";
   child.stdout.on("data", (chunk) => { output += chunk; });
@@ -89,14 +109,8 @@ export async function startTallorin({ program, sandbox, playwright, args = [], e
   let exitCode = null;
   const exited = new Promise((resolve) => child.on("exit", (code, signal) => { exitCode = code ?? signal; resolve(exitCode); }));
   try {
-    const endpoint = await eventually(() => exitCode === null ? fs.existsSync(devtools) && fs.readFileSync(devtools, "utf8").trim()
-                                                          : Promise.reject(new Error(`tallorin exited with ${exitCode}: ${output}`)),
-                                 "the DevTools endpoint", 30000);
-    const browser = await playwright.chromium.connectOverCDP(endpoint);
-    const context = browser.contexts()[0];
-    const page = context.pages()[0] || await context.waitForEvent("page");
-    // Headless Chromium takes a browser's bars off its window size; the engine's window has none.
-    await page.setViewportSize({ width: 560, height: 540 });
+    const { browser, page } = await attachToWindow({
+      playwright, file: devtools, ended: () => exitCode !== null && `tallorin exited with ${exitCode}: ${output}` });
     await page.locator("#send").waitFor({ timeout: 30000 });
     return {
       child, page, browser, exited, output: () => output,

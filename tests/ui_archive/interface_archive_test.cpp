@@ -17,45 +17,71 @@ namespace {
 
 std::span<const std::uint8_t> Linked() { return {kInterfaceArchive, kInterfaceArchiveSize}; }
 
-TEST(InterfaceArchive, HoldsEveryFileOfTheInterfaceFolder) {
+// The fonts packed beside the folder's files: archive path and source file, as the build names them.
+std::vector<std::pair<std::string, std::filesystem::path>> Fonts() {
+    std::vector<std::pair<std::string, std::filesystem::path>> fonts;
+    const std::string list = INTERFACE_FONTS;
+    for (std::size_t at = 0; at < list.size();) {
+        const auto end = std::min(list.find('|', at), list.size());
+        const std::string item = list.substr(at, end - at);
+        const auto equals = item.find('=');
+        fonts.emplace_back(item.substr(0, equals), item.substr(equals + 1));
+        at = end + 1;
+    }
+    return fonts;
+}
+
+std::vector<std::uint8_t> Bytes(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+std::string Upper(std::string path) {
+    for (auto& c : path) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return path;
+}
+
+TEST(InterfaceArchive, HoldsEveryFileOfTheInterfaceFolderAndItsFonts) {
     const auto reader = ui_archive::ArchiveReader::Open(Linked());
     ASSERT_TRUE(reader);
-    std::size_t files = 0;
+    std::vector<std::pair<std::string, std::filesystem::path>> expected = Fonts();
+    ASSERT_EQ(expected.size(), 2U);
     for (const auto& entry : std::filesystem::recursive_directory_iterator(INTERFACE_FOLDER)) {
-        if (!entry.is_regular_file()) {
-            continue;
+        if (entry.is_regular_file()) {
+            expected.emplace_back(entry.path().lexically_relative(INTERFACE_FOLDER).generic_string(),
+                                  entry.path());
         }
-        ++files;
-        const auto path = entry.path().lexically_relative(INTERFACE_FOLDER).generic_string();
+    }
+    for (const auto& [path, source] : expected) {
         SCOPED_TRACE(path);
-        std::string upper = path;
-        for (auto& c : upper) {
-            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        }
-        const auto index = reader->Find(std::string_view(upper));
+        const auto index = reader->Find(std::string_view(Upper(path)));
         ASSERT_TRUE(index);
         const auto expanded = reader->Expand(*index);
         ASSERT_TRUE(expanded);
-        std::ifstream file(entry.path(), std::ios::binary);
-        const std::vector<std::uint8_t> on_disk((std::istreambuf_iterator<char>(file)),
-                                                std::istreambuf_iterator<char>());
-        EXPECT_EQ(*expanded, on_disk);
+        EXPECT_EQ(*expanded, Bytes(source));
     }
-    EXPECT_GE(files, 5U);
-    EXPECT_EQ(reader->FileCount(), files);
+    EXPECT_GE(expected.size(), 7U);
+    EXPECT_EQ(reader->FileCount(), expected.size());
     // The build packed it with the same packer: packing again gives the same bytes.
-    const auto packed = ui_archive::PackArchive(ui_archive::CollectFolder(INTERFACE_FOLDER));
+    auto files = ui_archive::CollectFolder(INTERFACE_FOLDER);
+    for (const auto& [path, source] : Fonts()) {
+        files.push_back(ui_archive::ReadFile(path, source));
+    }
+    const auto packed = ui_archive::PackArchive(files);
     EXPECT_TRUE(std::equal(packed.begin(), packed.end(), Linked().begin(), Linked().end()));
 }
 
 // What the start page refers to, followed as an engine would: stylesheets, scripts, images,
-// module imports and the files that scripts name (style sets, images, the dialog page and its
-// component), each relative to the file that names it or, under src/, to the root.
+// module imports, the files that style sheets name (fonts) and the files that scripts name
+// (style sets, images, the dialog page and its component), each relative to the file that names
+// it or, under src/, to the root.
 TEST(InterfaceArchive, EveryFileTheStartPageRefersToIsThere) {
     const auto reader = ui_archive::ArchiveReader::Open(Linked());
     ASSERT_TRUE(reader);
     const std::regex reference(
-        R"re((?:href|src)="([^"]+)"|(?:import|from)\s*\(?\s*"([^"]+)"|"([\w./-]+\.(?:css|svg|html|js))(?:#\w+)?")re");
+        R"re((?:href|src)="([^"]+)"|(?:import|from)\s*\(?\s*"([^"]+)"|"([\w./-]+\.(?:css|svg|html|js))(?:#\w+)?"|url\(\s*"?([^")]+)"?\s*\))re");
     std::vector<std::string> pending = {"index.html"};
     std::set<std::string> seen;
     while (!pending.empty()) {
@@ -74,7 +100,8 @@ TEST(InterfaceArchive, EveryFileTheStartPageRefersToIsThere) {
         for (std::sregex_iterator it(text.begin(), text.end(), reference), end; it != end; ++it) {
             const std::string target = (*it)[1].matched   ? (*it)[1].str()
                                        : (*it)[2].matched ? (*it)[2].str()
-                                                          : (*it)[3].str();
+                                       : (*it)[3].matched ? (*it)[3].str()
+                                                          : (*it)[4].str();
             if (target.find(':') != std::string::npos) {
                 continue;  // another scheme, not the archive's
             }
@@ -83,15 +110,19 @@ TEST(InterfaceArchive, EveryFileTheStartPageRefersToIsThere) {
             pending.push_back((base / target).lexically_normal().generic_string());
         }
     }
-    // The crash window reaches every file of the interface folder, and nothing else.
-    std::set<std::string> on_disk;
+    // The crash window reaches every file of the interface folder and every font, and nothing else.
+    std::set<std::string> packed;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(INTERFACE_FOLDER)) {
         if (entry.is_regular_file()) {
-            on_disk.insert(entry.path().lexically_relative(INTERFACE_FOLDER).generic_string());
+            packed.insert(entry.path().lexically_relative(INTERFACE_FOLDER).generic_string());
         }
     }
-    EXPECT_EQ(seen, on_disk);
+    for (const auto& font : Fonts()) {
+        packed.insert(font.first);
+    }
+    EXPECT_EQ(seen, packed);
     EXPECT_TRUE(seen.count("Layout/LayoutBase/Caption/CaptionBar/images/close.svg"));
+    EXPECT_TRUE(seen.count("fonts/Roboto-Regular.ttf"));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string_view>
+#include <utility>
 
 namespace ui_archive {
 namespace {
@@ -188,6 +189,10 @@ std::vector<ArchiveFile> CollectFolder(const fs::path& root) {
     std::vector<ArchiveFile> files;
     CollectInto(root, root, files);
     return files;
+}
+
+ArchiveFile ReadFile(std::string path, const fs::path& source) {
+    return {std::move(path), ReadBytes(source)};
 }
 
 std::vector<std::uint8_t> PackArchive(const std::vector<ArchiveFile>& files) {

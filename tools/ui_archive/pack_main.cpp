@@ -1,5 +1,6 @@
-// ui_archive_pack FOLDER OUTPUT.cpp: packs the interface folder and writes the archive as the
-// definitions that interface_archive.h declares.
+// ui_archive_pack FOLDER OUTPUT.cpp [PATH=FILE...]: packs the interface folder, and each FILE
+// under the archive path PATH after it, and writes the archive as the definitions that
+// interface_archive.h declares.
 #include <ui_archive/writer.h>
 
 #include <cstdio>
@@ -36,12 +37,21 @@ void WriteSource(const std::filesystem::path& output, const std::vector<std::uin
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fputs("usage: ui_archive_pack FOLDER OUTPUT.cpp\n", stderr);
+    if (argc < 3) {
+        std::fputs("usage: ui_archive_pack FOLDER OUTPUT.cpp [PATH=FILE...]\n", stderr);
         return 2;
     }
     try {
-        WriteSource(argv[2], ui_archive::PackArchive(ui_archive::CollectFolder(argv[1])));
+        auto files = ui_archive::CollectFolder(argv[1]);
+        for (int index = 3; index < argc; ++index) {
+            const std::string extra = argv[index];
+            const auto equals = extra.find('=');
+            if (equals == std::string::npos || equals == 0) {
+                throw std::runtime_error("not PATH=FILE: " + extra);
+            }
+            files.push_back(ui_archive::ReadFile(extra.substr(0, equals), extra.substr(equals + 1)));
+        }
+        WriteSource(argv[2], ui_archive::PackArchive(files));
     } catch (const std::exception& error) {
         std::fprintf(stderr, "ui_archive_pack: %s\n", error.what());
         return 1;

@@ -1,8 +1,6 @@
 #include "chromium.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -17,6 +15,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "devtools_pipe.h"
 #include "engine_stand_in/windows.h"
 #include "engine_window.h"
 #include "text.h"
@@ -31,67 +30,46 @@ using namespace std::chrono_literals;
 
 constexpr char kChromium[] = "/usr/bin/chromium";
 constexpr auto kPoll = 200ms;
+constexpr auto kAnswerTime = 2s;
 
-// A plain GET to the browser's debugging port; the body, or empty.
-std::string DevToolsGet(int port, const std::string& path) {
-    const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (s < 0) {
-        return {};
-    }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    timeval timeout{2, 0};
-    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    std::string answer;
-    if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-        const std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" +
-                                    std::to_string(port) + "\r\nConnection: close\r\n\r\n";
-        if (send(s, request.data(), request.size(), MSG_NOSIGNAL) ==
-            static_cast<ssize_t>(request.size())) {
-            char buffer[8192];
-            ssize_t n = 0;
-            while ((n = recv(s, buffer, sizeof buffer, 0)) > 0) {
-                answer.append(buffer, static_cast<std::size_t>(n));
-            }
-        }
-    }
-    close(s);
-    const auto body = answer.find("\r\n\r\n");
-    return answer.starts_with("HTTP/1.1 200") && body != std::string::npos ? answer.substr(body + 4)
-                                                                         : std::string();
-}
-
-void Announce(int port) {
-    const std::string endpoint = "http://127.0.0.1:" + std::to_string(port);
-    EmitDebug(OT_DOM, OS_INFO, Utf8ToUnits("browser front: DevTools at " + endpoint));
-    if (const char* const file = std::getenv(kDevToolsFileVariable); file != nullptr && *file != 0) {
-        const std::string temporary = std::string(file) + ".tmp";
-        std::ofstream(temporary, std::ios::trunc) << endpoint << '\n';
-        std::filesystem::rename(temporary, file);
-    }
+// The file that a test names to be told the remote-debugging endpoint; empty when none asked.
+std::string DevToolsFile() {
+    const char* const file = std::getenv(kDevToolsFileVariable);
+    return file != nullptr ? file : "";
 }
 
 }  // namespace
 
 Chromium::Chromium(const ChromiumWindow& window, std::string page_prefix,
                    std::function<void()> gone)
-    : page_prefix_(std::move(page_prefix)), gone_(std::move(gone)), headless_(window.headless) {
+    : page_prefix_(std::move(page_prefix)),
+      gone_(std::move(gone)),
+      width_(window.width),
+      height_(window.height),
+      port_asked_(!DevToolsFile().empty()) {
     std::string folder = (std::filesystem::temp_directory_path() / "stand-in-chromium-XXXXXX").string();
     if (mkdtemp(folder.data()) == nullptr) {
         throw std::runtime_error("no profile folder for chromium");
     }
     profile_ = folder;
     std::vector<std::string> arguments{
-        kChromium, "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+        kChromium, "--disable-gpu", "--disable-quic", "--no-first-run",
         "--disable-background-networking", "--disable-component-update", "--disable-sync",
         "--no-default-browser-check", "--user-data-dir=" + profile_,
-        "--window-size=" + std::to_string(window.width) + "," + std::to_string(window.height)};
-    if (headless_) {
+        // The window size is the page area's; the watcher makes it so once the page is there.
+        "--window-size=" + std::to_string(window.width) + "," + std::to_string(window.height),
+        "--remote-debugging-pipe"};
+    if (geteuid() == 0) {
+        // Chromium refuses root without it; --test-type keeps its warning bar off the window.
+        arguments.insert(arguments.end(), {"--no-sandbox", "--test-type"});
+    }
+    if (port_asked_) {
+        // Any local process can reach this port: only tests and demos that drive the page ask.
         arguments.insert(arguments.end(),
-                         {"--headless", "--remote-debugging-address=127.0.0.1",
-                          "--remote-debugging-port=0", window.url});
+                         {"--remote-debugging-address=127.0.0.1", "--remote-debugging-port=0"});
+    }
+    if (window.headless) {
+        arguments.insert(arguments.end(), {"--headless", window.url});
     } else {
         arguments.insert(arguments.end(),
                          {"--window-position=" + std::to_string(window.x) + "," +
@@ -104,8 +82,17 @@ Chromium::Chromium(const ChromiumWindow& window, std::string page_prefix,
     }
     argv.push_back(nullptr);
     // Prepared before the fork: the child only makes async-signal-safe calls.
+    int channel[2] = {-1, -1};
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, channel) != 0) {
+        std::filesystem::remove_all(profile_);
+        throw std::runtime_error("no DevTools channel for chromium");
+    }
+    devtools_ = std::make_unique<DevToolsPipe>(channel[0]);
+    // Above 4, so that putting it on 3 and 4 in the child cannot overwrite it first.
+    const int browser_end = fcntl(channel[1], F_DUPFD_CLOEXEC, 5);
+    close(channel[1]);
     const int quiet = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    pid_ = fork();
+    pid_ = browser_end < 0 ? -1 : fork();
     if (pid_ == 0) {
         // A browser whose program was killed would live on: it dies with the program.
         prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -115,11 +102,17 @@ Chromium::Chromium(const ChromiumWindow& window, std::string page_prefix,
             dup2(quiet, 1);
             dup2(quiet, 2);
         }
+        // --remote-debugging-pipe: commands come in on 3, answers go out on 4.
+        dup2(browser_end, 3);
+        dup2(browser_end, 4);
         execve(kChromium, argv.data(), environ);
         _exit(127);
     }
     if (quiet >= 0) {
         close(quiet);
+    }
+    if (browser_end >= 0) {
+        close(browser_end);
     }
     if (pid_ < 0) {
         pid_ = -1;
@@ -166,22 +159,54 @@ void Chromium::End() {
     std::filesystem::remove_all(profile_, ignored);
 }
 
-bool Chromium::PageListed() {
-    const std::string list = DevToolsGet(devtools_port_, "/json/list");
-    if (list.empty()) {
-        return true;  // no answer is not an answer that the page is gone
+std::optional<std::string> Chromium::PageTarget() {
+    std::string error;
+    const auto answer = devtools_->Call("Target.getTargets", nlohmann::json::object(), kAnswerTime, error);
+    if (!answer || !answer->contains("targetInfos") || !(*answer)["targetInfos"].is_array()) {
+        return std::nullopt;  // no answer is not an answer that the page is gone
     }
-    try {
-        for (const auto& target : nlohmann::json::parse(list)) {
-            if (target.value("type", "") != "iframe" &&
-                target.value("url", "").starts_with(page_prefix_)) {
-                return true;
-            }
+    for (const auto& target : (*answer)["targetInfos"]) {
+        if (target.is_object() && target.value("type", "") == "page" &&
+            target.value("url", "").starts_with(page_prefix_)) {
+            return target.value("targetId", "");
         }
-    } catch (const std::exception&) {
-        return true;
     }
-    return false;
+    return std::string();
+}
+
+// Chromium's window size is its outer size: an app window adds its bars, a headless one takes
+// a browser's bars off. The page area is what the window's size rules give.
+void Chromium::SizePageArea(const std::string& target) {
+    std::string error;
+    const auto window = devtools_->Call("Browser.getWindowForTarget", {{"targetId", target}},
+                                        kAnswerTime, error);
+    if (window && window->contains("windowId")) {
+        const nlohmann::json size{{"windowId", (*window)["windowId"]}, {"width", width_},
+                                  {"height", height_}};
+        if (devtools_->Call("Browser.setContentsSize", size, kAnswerTime, error)) {
+            return;
+        }
+    }
+    EmitDebug(OT_DOM, OS_WARNING,
+              Utf8ToUnits("browser front: the page area keeps the browser's size: " + error));
+}
+
+// The asked-for port, once Chromium has opened it, goes to the debug output and the test's file.
+void Chromium::Announce() {
+    std::ifstream active(std::filesystem::path(profile_) / "DevToolsActivePort");
+    int port = 0;
+    if (!(active >> port) || port <= 0) {
+        return;
+    }
+    const std::string endpoint = "http://127.0.0.1:" + std::to_string(port);
+    EmitDebug(OT_DOM, OS_INFO, Utf8ToUnits("browser front: DevTools at " + endpoint));
+    if (const std::string file = DevToolsFile(); !file.empty()) {
+        const std::string temporary = file + ".tmp";
+        std::ofstream(temporary, std::ios::trunc) << endpoint << '\n';
+        std::error_code ignored;
+        std::filesystem::rename(temporary, file, ignored);
+    }
+    port_asked_ = false;
 }
 
 void Chromium::Watch() {
@@ -198,23 +223,22 @@ void Chromium::Watch() {
             pid_ = -1;
             break;  // the browser ended: its window went with it
         }
-        if (!headless_) {
+        const auto page = PageTarget();
+        if (!page) {
             continue;
         }
-        if (devtools_port_ == 0) {
-            std::ifstream active(std::filesystem::path(profile_) / "DevToolsActivePort");
-            int port = 0;
-            if (active >> port && port > 0) {
-                devtools_port_ = port;
-                Announce(port);
+        if (page->empty()) {
+            if (seen) {
+                break;  // the page's window was closed
             }
             continue;
         }
-        const bool listed = PageListed();
-        if (listed) {
+        if (!seen) {
             seen = true;
-        } else if (seen) {
-            break;  // the page's window was closed
+            SizePageArea(*page);
+        }
+        if (port_asked_) {
+            Announce();  // after the sizing: a test sees the window as the program made it
         }
     }
     gone_();

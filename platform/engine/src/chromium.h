@@ -1,12 +1,15 @@
 // Debian's Chromium as the browser front's window: started with a fresh profile folder, shown
-// as an app window on a display or run headless with a remote-debugging port, watched until
-// its window is gone, and ended with its window.
+// as an app window on a display or run headless, its page area sized to the window's size,
+// watched until its window is gone, and ended with its window. The engine drives it through a
+// DevTools pipe of its own; a remote-debugging port is opened only when a test asks for one.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -14,11 +17,13 @@
 
 namespace engine_stand_in::detail {
 
+class DevToolsPipe;
+
 struct ChromiumWindow {
     std::string url;
     int x = 0;
     int y = 0;
-    int width = 0;
+    int width = 0;   // of the page area
     int height = 0;
     bool headless = true;
 };
@@ -38,15 +43,21 @@ public:
 
 private:
     void Watch();
-    bool PageListed();
+    // The id of the window's page among the browser's targets; empty when it is not listed,
+    // none when the browser did not answer.
+    std::optional<std::string> PageTarget();
+    void SizePageArea(const std::string& target);
+    void Announce();
 
     const std::string page_prefix_;
     const std::function<void()> gone_;
-    const bool headless_;
+    const int width_;
+    const int height_;
     std::string profile_;
+    std::unique_ptr<DevToolsPipe> devtools_;  // the watcher's alone
+    bool port_asked_ = false;
     pid_t pid_ = -1;    // until reaped
     pid_t group_ = -1;  // the browser's process group: its helpers too
-    int devtools_port_ = 0;
     std::mutex mutex_;
     std::condition_variable wake_;
     bool ending_ = false;

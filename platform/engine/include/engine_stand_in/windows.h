@@ -46,9 +46,10 @@ inline constexpr char kTranscriptVariable[] = "STAND_IN_ENGINE_TRANSCRIPT";
 
 // Which front shows the main window: "headless" (the default) loads the page and its files
 // without showing anything; "browser" shows it in Chromium, as an app window when DISPLAY is
-// set and headless otherwise; "browser-headless" always runs Chromium headless. A headless
-// Chromium's remote-debugging endpoint ("http://127.0.0.1:PORT") goes to the debug output and,
-// when the second variable names a file, into that file.
+// set and headless otherwise; "browser-headless" always runs Chromium headless. Chromium opens
+// a remote-debugging port only when the second variable names a file: its endpoint
+// ("http://127.0.0.1:PORT") then goes to the debug output and into that file. Tests and demos
+// that drive the page ask for it; a user's run has none.
 inline constexpr char kFrontVariable[] = "STAND_IN_ENGINE_FRONT";
 inline constexpr char kDevToolsFileVariable[] = "STAND_IN_ENGINE_DEVTOOLS_FILE";
 

@@ -18,6 +18,9 @@ struct ArchiveFile {
 // subfolders by name, so the root's files come first.
 std::vector<ArchiveFile> CollectFolder(const std::filesystem::path& root);
 
+// One file from anywhere, under the given archive path. Throws when it cannot be read.
+ArchiveFile ReadFile(std::string path, const std::filesystem::path& source);
+
 // The archive of the files, in their order. Each file is LZF-compressed when that makes it
 // smaller and stored otherwise. Throws for an empty or non-ASCII path, two paths that differ
 // only in case, and more files, name-tree nodes or bytes than the format can address.

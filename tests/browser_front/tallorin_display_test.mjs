@@ -1,0 +1,178 @@
+// The browser front's windows as tallorin opens them, on a display (run under Xvfb with no window
+// manager): the app window that scripts/run.sh opens shows exactly the form, and a run that no
+// test drives opens no port but the front's own server.
+import { test } from "node:test";
+import assert from "node:assert/strict";
+import { execFileSync, spawn } from "node:child_process";
+import fs from "node:fs";
+import http from "node:http";
+import os from "node:os";
+import path from "node:path";
+import { fileURLToPath } from "node:url";
+import { eventually, pageArea } from "./page_helpers.mjs";
+import { attachToWindow, loadPlaywright, makeSandbox, tallorinCommand } from "./tallorin_session.mjs";
+
+const here = path.dirname(fileURLToPath(import.meta.url));
+const playwright = loadPlaywright(process.env.BROWSER_FRONT_MODULES || here);
+const program = process.env.TALLORIN_PROGRAM || path.resolve(here, "../../build/ci/bin/tallorin");
+const screenshots = process.env.SCREENSHOT_DIR || path.join(os.tmpdir(), "tallorin-screenshots");
+
+// A child's end: its exit code, or the signal that ended it.
+const ended = (child) => new Promise((resolve) => {
+  if (child.exitCode !== null || child.signalCode !== null) resolve(child.exitCode ?? child.signalCode);
+  else child.once("exit", (code, signal) => resolve(code ?? signal));
+});
+
+// A binary PPM (P6) as width, height and RGB bytes.
+function readPpm(bytes) {
+  const header = /^P6\s+(\d+)\s+(\d+)\s+(\d+)\s/.exec(bytes.subarray(0, 64).toString("latin1"));
+  assert.ok(header, "a binary PPM");
+  return { width: Number(header[1]), height: Number(header[2]), rgb: bytes.subarray(header[0].length) };
+}
+
+// The screen's pixels in a rectangle, as X shows them: PPM, and the same as PNG into `png`.
+function screenArea({ left, top, width, height }, png) {
+  const ppm = execFileSync("sh", ["-c", `xwd -root -silent | xwdtopnm 2>/dev/null | pnmcut -left ${left} -top ${top} -width ${width} -height ${height}`],
+                           { maxBuffer: 64 << 20 });
+  fs.writeFileSync(png, execFileSync("pnmtopng", { input: ppm, maxBuffer: 64 << 20, stdio: ["pipe", "pipe", "ignore"] }));
+  return readPpm(ppm);
+}
+
+// How many pixels of two pictures of one size differ by more than a rounding.
+function differingPixels(a, b) {
+  assert.deepEqual([a.width, a.height], [b.width, b.height]);
+  let differing = 0;
+  for (let at = 0; at < a.rgb.length; at += 3) {
+    if ([0, 1, 2].some((channel) => Math.abs(a.rgb[at + channel] - b.rgb[at + channel]) > 8)) ++differing;
+  }
+  return differing;
+}
+
+test("the app window, opened as scripts/run.sh opens it, shows exactly the form", async () => {
+  assert.ok(process.env.DISPLAY, "runs under Xvfb (xvfb-run)");
+  fs.mkdirSync(screenshots, { recursive: true });
+  const root = fs.mkdtempSync(path.join(os.tmpdir(), "tallorin-app-window-"));
+  const devtools = path.join(root, "devtools-endpoint");
+  // run_window.mjs's "show" is what scripts/run.sh runs where DISPLAY is set; the endpoint file
+  // is this test's own way in.
+  const runner = spawn(process.execPath, [path.join(here, "run_window.mjs"), root, program, "show"],
+                       { env: { ...process.env, STAND_IN_ENGINE_DEVTOOLS_FILE: devtools }, stdio: ["ignore", "pipe", "pipe"] });
+  let output = "";
+  runner.stdout.on("data", (chunk) => { output += chunk; });
+  runner.stderr.on("data", (chunk) => { output += chunk; });
+  const exit = ended(runner);
+  let browser;
+  try {
+    const attached = await attachToWindow({ playwright, file: devtools,
+                                            ended: () => runner.exitCode !== null && `run_window.mjs ended: ${output}` });
+    browser = attached.browser;
+    const { page } = attached;
+    await page.locator("#send").waitFor({ timeout: 30000 });
+    await page.evaluate(() => document.fonts.ready);
+    assert.deepEqual(await pageArea(page), { width: 560, height: 540, scrolled: [0, 0], scrollers: [] });
+    // With no window manager the window has no frame: all of it is the page, no bar above it.
+    const cdp = await browser.newBrowserCDPSession();
+    const { targetInfos } = await cdp.send("Target.getTargets");
+    const target = targetInfos.find((info) => info.type === "page" && info.url === page.url());
+    const { bounds } = await cdp.send("Browser.getWindowForTarget", { targetId: target.targetId });
+    assert.deepEqual([bounds.width, bounds.height], [560, 540], "the window's outer size");
+    // And the screen shows, where the window is, what the page draws.
+    const drawn = readPpm(execFileSync("pngtopnm", { input: await page.screenshot(), maxBuffer: 64 << 20, stdio: ["pipe", "pipe", "ignore"] }));
+    const shown = screenArea(bounds, path.join(screenshots, "tallorin-app-window.png"));
+    assert.ok(differingPixels(shown, drawn) < 100, "the screen shows the page and nothing over it");
+    await page.locator("#cancel").click().catch(() => {});  // the window may be gone before the click returns
+    const timer = setTimeout(() => runner.kill("SIGKILL"), 20000);
+    assert.equal(await exit, 0, output);
+    clearTimeout(timer);
+    assert.match(output, /tallorin exited with 0/);
+  } finally {
+    if (runner.exitCode === null) runner.kill("SIGKILL");
+    await exit;
+    await browser?.close().catch(() => {});
+    fs.rmSync(root, { recursive: true, force: true, maxRetries: 5 });
+  }
+});
+
+// The process and every process under it.
+function processTree(root) {
+  const parents = new Map();
+  for (const name of fs.readdirSync("/proc").filter((entry) => /^\d+$/.test(entry))) {
+    try {
+      const stat = fs.readFileSync(`/proc/${name}/stat`, "utf8");
+      parents.set(Number(name), Number(stat.slice(stat.lastIndexOf(")") + 2).split(" ")[1]));
+    } catch {
+      // gone meanwhile
+    }
+  }
+  const tree = [root];
+  for (let index = 0; index < tree.length; ++index) {
+    for (const [pid, parent] of parents) if (parent === tree[index]) tree.push(pid);
+  }
+  return tree;
+}
+
+// The listening TCP sockets of the processes: which process, at which address and port.
+function listeningSockets(pids) {
+  const listening = new Map();  // inode -> address
+  for (const table of ["/proc/net/tcp", "/proc/net/tcp6"]) {
+    for (const line of fs.readFileSync(table, "utf8").trim().split("\n").slice(1)) {
+      const [, local, , state, , , , , , inode] = line.trim().split(/\s+/);
+      if (state !== "0A") continue;
+      const [host, port] = local.split(":");
+      const address = host.length === 8 ? host.match(/../g).reverse().map((byte) => parseInt(byte, 16)).join(".") : host;
+      listening.set(inode, { address, port: parseInt(port, 16) });
+    }
+  }
+  const found = [];
+  for (const pid of pids) {
+    let descriptors = [];
+    try { descriptors = fs.readdirSync(`/proc/${pid}/fd`); } catch { continue; }
+    for (const descriptor of descriptors) {
+      let link = "";
+      try { link = fs.readlinkSync(`/proc/${pid}/fd/${descriptor}`); } catch { continue; }
+      const inode = /^socket:\[(\d+)\]$/.exec(link)?.[1];
+      if (inode && listening.has(inode)) found.push({ pid, ...listening.get(inode) });
+    }
+  }
+  return found;
+}
+
+const statusOf = (port) => new Promise((resolve, reject) => {
+  http.get({ host: "127.0.0.1", port, path: "/" }, (response) => { response.resume(); resolve(response.statusCode); })
+    .on("error", reject);
+});
+
+test("a run that no test drives listens on no socket but the front's own server", async () => {
+  for (const front of ["browser-headless", "browser"]) {
+    const sandbox = makeSandbox({ language: "English" });
+    const { env, commandLine } = tallorinCommand({ sandbox, front });
+    // Chromium's profile folder goes into the sandbox, and with it when it is removed.
+    const child = spawn(program, commandLine, { env: { ...env, TMPDIR: sandbox.root }, stdio: "ignore" });
+    const exit = ended(child);
+    let tree = [];
+    try {
+      // The page is up once it has asked the program for its texts, the buttons' last.
+      await eventually(() => child.exitCode === null ? sandbox.logs().includes("localize. text=send")
+                                                      : assert.fail(`${front}: tallorin ended`),
+                       `${front}: the page asked for its texts`, 30000);
+      tree = processTree(child.pid);
+      const browsers = tree.filter((pid) => {
+        try { return /\/chromium$/.test(fs.readFileSync(`/proc/${pid}/cmdline`, "utf8").split("\0")[0]); } catch { return false; }
+      });
+      assert.ok(browsers.length > 0, `${front}: Chromium runs under tallorin`);
+      const sockets = listeningSockets(tree);
+      assert.equal(sockets.length, 1, `${front}: ${JSON.stringify(sockets)}`);
+      assert.equal(sockets[0].pid, child.pid, `${front}: tallorin's own`);
+      assert.equal(sockets[0].address, "127.0.0.1", front);
+      assert.equal(await statusOf(sockets[0].port), 403, `${front}: the front's server, refusing a path without the secret`);
+    } finally {
+      child.kill("SIGTERM");
+      const timer = setTimeout(() => child.kill("SIGKILL"), 10000);
+      await exit;
+      clearTimeout(timer);
+      // Chromium dies with the program; its profile is in the sandbox.
+      await eventually(() => tree.every((pid) => !fs.existsSync(`/proc/${pid}`)), "Chromium gone", 10000).catch(() => {});
+      fs.rmSync(sandbox.root, { recursive: true, force: true, maxRetries: 5 });
+    }
+  }
+});
