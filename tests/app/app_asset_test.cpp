@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 #include <platform/testing.h>
 
+#include <utility>
+
 #include "engine_fixture.h"
 #include "engine_stand_in/global_object.h"
+#include "globals.h"
 
 namespace {
 
@@ -17,25 +20,26 @@ protected:
     GlobalObject Register(std::vector<std::wstring> arguments) {
         arguments.insert(arguments.begin(), L"tallorin");
         platform::testing::SetCommandLineArguments(std::move(arguments));
-        auto* const app = new AppAsset();
-        SAPI()->SciterSetGlobalAsset(app);
-        app_ = app;
+        CreateAppAsset();
         auto object = GlobalObject::Find("Application");
         EXPECT_TRUE(object.has_value());
+        EXPECT_EQ(object->asset(), g_app_asset.asset);
         return std::move(*object);
     }
-    ~AppAssetTest() override {
-        if (app_ != nullptr) {
-            SAPI()->SciterReleaseGlobalAsset(app_);
+    static void Release() {
+        if (g_app_asset.asset != nullptr) {
+            SAPI()->SciterReleaseGlobalAsset(std::exchange(g_app_asset, {}).asset);
         }
+    }
+    ~AppAssetTest() override {
+        Release();
         platform::testing::SetCommandLineArguments({});
     }
-    AppAsset* app_ = nullptr;
 };
 
 TEST_F(AppAssetTest, EmailIsTheCommandLinesAndEmptyWithoutOne) {
     EXPECT_EQ(Register({L"--email", L"user@example.com"}).Get("Email").Text(), u"user@example.com");
-    SAPI()->SciterReleaseGlobalAsset(std::exchange(app_, nullptr));
+    Release();
     const Value email = Register({L"--crash-uuid", L"U"}).Get("Email");
     EXPECT_EQ(email.type(), T_STRING);
     EXPECT_EQ(email.units(), 0u);
@@ -47,10 +51,13 @@ TEST_F(AppAssetTest, WithoutACrashIdentifierNothingIsSent) {
     const Value result = app.Call("SendReport", {Value::String(u"a@b.c"), Value()});
     EXPECT_EQ(result.type(), T_UNDEFINED);
     const std::string log = Log();
-    EXPECT_NE(log.find("][AppAsset::SendReport]: send report. email=a@b.c. description=undefined. \n"),
-              std::string::npos) << log;
+    // The class lives in its source file's anonymous namespace, and its records say so.
+    EXPECT_NE(log.find("][{anonymous}::AppAsset::SendReport]: send report. email=a@b.c. "
+                       "description=undefined. \n"),
+              std::string::npos)
+        << log;
     EXPECT_NE(log.find("[debug] [") , std::string::npos);
-    EXPECT_NE(log.find("]: crash_uuid=\n"), std::string::npos);
+    EXPECT_NE(log.find("][{anonymous}::AppAsset::SendReport]: crash_uuid=\n"), std::string::npos);
     EXPECT_NE(log.find("[error]"), std::string::npos);
     EXPECT_NE(log.find("]: no crash uuid\n"), std::string::npos);
 }

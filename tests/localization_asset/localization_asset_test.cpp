@@ -1,15 +1,18 @@
 #include "localization_asset.h"
 
 #include <gtest/gtest.h>
+#include <spdlog/spdlog.h>
 
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine_stand_in/global_object.h"
 #include "engine_stand_in/value.h"
+#include "globals.h"
 #include "init_localization.h"
 #include "logging.h"
 #include "sciter/sapi.h"
@@ -37,11 +40,10 @@ public:
         settings.max_file_size = 20 * 1024 * 1024;
         SetupDefaultLogger(settings);
         InitLocalization();
-        asset = new LocalizationAsset();  // held by the engine's count from registration on
-        SAPI()->SciterSetGlobalAsset(asset);
+        CreateLocalizationAsset();
     }
     void TearDown() override {
-        SAPI()->SciterReleaseGlobalAsset(asset);
+        SAPI()->SciterReleaseGlobalAsset(std::exchange(g_localization_asset, {}).asset);
         spdlog::set_default_logger(std::make_shared<spdlog::logger>("reset"));
     }
 
@@ -54,7 +56,6 @@ public:
     static fs::path Root() { return instance->root_.path(); }
 
     static inline Sandbox* instance = nullptr;
-    static inline LocalizationAsset* asset = nullptr;
 
 private:
     test_support::TempDir root_;
@@ -98,7 +99,8 @@ TEST_F(LocalizerObject, TranslatesWithAndWithoutContext) {
     EXPECT_EQ(Call("Localize", {Value::String(u"")}).Text(), u"");
 
     const std::string log = Sandbox::LogText();
-    EXPECT_NE(log.find("[LocalizationAsset::Localize]: localize. text=Critical Error"),
+    // The class lives in its source file's anonymous namespace, and its records say so.
+    EXPECT_NE(log.find("[{anonymous}::LocalizationAsset::Localize]: localize. text=Critical Error"),
               std::string::npos);
     EXPECT_NE(log.find("]: localized_text="), std::string::npos);
 }
@@ -179,7 +181,7 @@ TEST_F(LocalizerObject, DisconnectedSignalsReachNoListener) {
                                        return Value();
                                    })});
     // What the main window does at close, before it releases the registration.
-    Sandbox::asset->connections.clear();
+    g_localization_asset.connections->clear();
     Call("SetCurrentLanguage", {Value::String(u"Spanish")});
     EXPECT_EQ(calls, 0);
     Call("removeListener", {uuid});
