@@ -9,6 +9,7 @@
 #include "engine_fixture.h"
 #include "engine_stand_in/global_object.h"
 #include "globals.h"
+#include "passport_reading.h"
 
 namespace {
 
@@ -68,6 +69,34 @@ TEST_F(AppAssetTest, HasNoEventsToSubscribeTo) {
     EXPECT_EQ(uuid.Text(), u"");
     EXPECT_EQ(app.Call("removeListener", {Value::String(u"x")}).Text(), u"false");
     EXPECT_NE(Log().find("on event. unsupported event=any"), std::string::npos);
+}
+
+// The passport as the engine reads it, and each entry wired to its own operation.
+TEST_F(AppAssetTest, PassportHasTheBaseMethodsThenSendReportAndTheEmailProperty) {
+    const GlobalObject app = Register({L"--email", L"user@example.com"});
+    som_asset_t* const asset = app.asset();
+    const som_passport_t* const passport = test_support::ExpectReadOnlyPassport(
+        asset, "Application", {{"on", 2}, {"removeListener", 1}, {"SendReport", 2}}, {"Email"});
+    ASSERT_NE(passport, nullptr);
+    ASSERT_EQ(passport->n_methods, 3u);
+    ASSERT_EQ(passport->n_properties, 1u);
+
+    const Value function = Value::Function([](auto&) { return Value(); });
+    EXPECT_EQ(test_support::CallEntry(asset, *passport, 0, {Value::String(u"any"), function}).Text(),
+              u"");
+    EXPECT_NE(Log().find("on event. unsupported event=any"), std::string::npos);
+    const Value removed = test_support::CallEntry(asset, *passport, 1, {Value::String(u"x")});
+    EXPECT_EQ(removed.type(), T_BOOL);
+    EXPECT_EQ(removed.Text(), u"false");
+    EXPECT_EQ(Log().find("send report."), std::string::npos);
+    const Value sent = test_support::CallEntry(
+        asset, *passport, 2, {Value::String(u"a@b.c"), Value::String(u"typed")});
+    EXPECT_EQ(sent.type(), T_UNDEFINED);
+    EXPECT_NE(Log().find("send report. email=a@b.c. description=typed. "), std::string::npos);
+
+    Value email;
+    EXPECT_TRUE(passport->properties[0].getter(asset, email.slot()));
+    EXPECT_EQ(email.Text(), u"user@example.com");
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "globals.h"
 #include "init_localization.h"
 #include "logging.h"
+#include "passport_reading.h"
 #include "sciter/sapi.h"
 #include "scoped_env.h"
 #include "temp_dir.h"
@@ -123,6 +124,41 @@ TEST_F(LocalizerObject, ListsTheFourLanguagesInOrder) {
     ASSERT_EQ(languages.type(), T_ARRAY);
     EXPECT_EQ(languages.Text(), u"English,French,German,Spanish");
     EXPECT_EQ(Call("GetCurrentLanguage", {}).Text(), u"English");
+}
+
+// The passport as the engine reads it, and each entry wired to its own operation.
+TEST_F(LocalizerObject, PassportHasTheBaseMethodsThenItsOwnAndNoProperties) {
+    ASSERT_TRUE(object_.has_value());
+    som_asset_t* const asset = object_->asset();
+    const som_passport_t* const passport = test_support::ExpectReadOnlyPassport(
+        asset, "Localizer",
+        {{"on", 2},
+         {"removeListener", 1},
+         {"GetLanguages", 0},
+         {"GetCurrentLanguage", 0},
+         {"SetCurrentLanguage", 1},
+         {"Localize", 2}},
+        {});
+    ASSERT_NE(passport, nullptr);
+    ASSERT_EQ(passport->n_methods, 6u);
+
+    const auto call = [&](std::size_t index, std::vector<Value> arguments) {
+        return test_support::CallEntry(asset, *passport, index, arguments);
+    };
+    const Value function = Value::Function([](const auto&) { return Value(); });
+    const Value uuid = call(0, {Value::String(u"language-changed"), function});
+    EXPECT_EQ(uuid.Text().size(), 36u);
+    const Value removed = call(1, {uuid});
+    EXPECT_EQ(removed.type(), T_BOOL);
+    EXPECT_EQ(removed.Text(), u"true");
+    const Value languages = call(2, {});
+    EXPECT_EQ(languages.type(), T_ARRAY);
+    EXPECT_EQ(languages.Text(), u"English,French,German,Spanish");
+    EXPECT_EQ(call(3, {}).Text(), u"English");
+    const Value refused = call(4, {Value::String(u"Klingon")});
+    EXPECT_EQ(refused.units(), static_cast<UINT>(UT_STRING_ERROR));
+    EXPECT_EQ(refused.Text(), u"no language");
+    EXPECT_EQ(call(5, {Value::String(u"Email")}).Text(), u"Email");
 }
 
 TEST_F(LocalizerObject, FiresLanguageChangedToEveryListenerBeforeTheCallReturns) {
