@@ -1,26 +1,54 @@
 #include "app_asset.h"
 
+#include <boost/program_options/variables_map.hpp>
+
+#include <string>
+
+#include "base_asset.h"
 #include "bug_report.h"
 #include "command_line.h"
 #include "common/log_call.h"
 #include "common/text_conversion.h"
+#include "globals.h"
 #include "product_paths.h"
 #include "send_bug_report.h"
 
 namespace {
-// Qualified where used: BaseAsset has a tag of its own in class scope.
-constexpr char kLogTag[] = "tallorin";
-}  // namespace
+
+// Holds the command line, parsed once when it is made. No events of its own, so `on` refuses
+// every event. Lives on the heap, held by the engine's references from its registration to
+// its release.
+class AppAsset : public BaseAsset<AppAsset> {
+public:
+    AppAsset();
+
+    // Logs the call, checks the crash identifier and hands the report to the report client.
+    // Delivery shows in the log only; what the client or the folder lookups throw passes on.
+    void SendReport(const std::wstring& email, const std::wstring& description);
+    // The command line's "email", or "" without one.
+    std::wstring GetEmail() const;
+
+    static bool SCAPI SendReportThunk(som_asset_t* thing, UINT argc, const VALUE* argv,
+                                      VALUE* result);
+    static bool SCAPI GetEmailThunk(som_asset_t* thing, VALUE* result);
+
+    som_passport_t* asset_get_passport() const override;
+
+    const boost::program_options::variables_map options;
+
+protected:
+    ~AppAsset() override = default;
+};
 
 AppAsset::AppAsset() : BaseAsset<AppAsset>({}), options(ParseCommandLine()) {}
 
 void AppAsset::SendReport(const std::wstring& email, const std::wstring& description) {
-    LOG_AT(::kLogTag, spdlog::level::debug, "send report. email={}. description={}. ",
+    LOG_AT(kLogTag, spdlog::level::debug, "send report. email={}. description={}. ",
            Utf16ToUtf8(email), Utf16ToUtf8(description));
     const std::string crash_uuid = GetOptionString(options, "crash-uuid");
-    LOG_AT(::kLogTag, spdlog::level::debug, "crash_uuid={}", crash_uuid);
+    LOG_AT(kLogTag, spdlog::level::debug, "crash_uuid={}", crash_uuid);
     if (crash_uuid.empty()) {
-        LOG_AT(::kLogTag, spdlog::level::err, "no crash uuid");
+        LOG_AT(kLogTag, spdlog::level::err, "no crash uuid");
         return;
     }
     BugReportRequest request;
@@ -39,9 +67,9 @@ void AppAsset::SendReport(const std::wstring& email, const std::wstring& descrip
 
     BugReportResult result;
     const bool delivered = SendBugReport(request, result);
-    LOG_AT(::kLogTag, spdlog::level::debug, "report bug result={}", delivered);
+    LOG_AT(kLogTag, spdlog::level::debug, "report bug result={}", delivered);
     if (!delivered) {
-        LOG_AT(::kLogTag, spdlog::level::err, "failed to report bug");
+        LOG_AT(kLogTag, spdlog::level::err, "failed to report bug");
     }
 }
 
@@ -62,4 +90,12 @@ som_passport_t* AppAsset::asset_get_passport() const {
         std::to_array<sciter::om::property_entry>({{"Email", &GetEmailThunk, nullptr}}));
     static som_passport_t passport{};
     return tables.fill(passport, "Application");
+}
+
+}  // namespace
+
+void CreateAppAsset() {
+    auto* const app = new AppAsset();  // held by the engine's references once registered
+    g_app_asset = {app, &app->connections};
+    SAPI()->SciterSetGlobalAsset(app);
 }

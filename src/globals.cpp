@@ -1,4 +1,4 @@
 #include "globals.h"
 
-AppAsset* g_app_asset = nullptr;
-LocalizationAsset* g_localization_asset = nullptr;
+GlobalAsset g_app_asset;
+GlobalAsset g_localization_asset;

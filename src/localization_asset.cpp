@@ -1,19 +1,45 @@
 #include "localization_asset.h"
 
 #include <array>
+#include <string>
 #include <vector>
 
+#include "base_asset.h"
 #include "common/log_call.h"
 #include "common/text_conversion.h"
+#include "globals.h"
 #include "localizer.h"
 #include "sciter/om_passport.h"
 #include "sciter/sapi.h"
+#include "sciter/value.h"
 
 namespace {
 
 constexpr wchar_t kLanguageChanged[] = L"language-changed";
 
-}  // namespace
+// Keeps no localization state of its own: every method asks the library's process-wide
+// instance, and every change of the library's language reaches the script as the event
+// "language-changed".
+class LocalizationAsset : public BaseAsset<LocalizationAsset> {
+public:
+    // Connects to the library's change signal; the connection ends with the object or when
+    // the main window empties `connections` at close.
+    LocalizationAsset();
+
+    som_passport_t* asset_get_passport() const override;
+
+    // Script methods (the library's runtime errors reach the script as error values).
+    sciter::value GetLanguages();
+    std::wstring GetCurrentLanguage();
+    void SetCurrentLanguage(const std::wstring& language);
+    // An undefined context or "" translates without context; any other value's text is the
+    // gettext context.
+    std::wstring Localize(const std::wstring& text, sciter::value context);
+
+private:
+    void Init();
+    void AttachSignals();
+};
 
 LocalizationAsset::LocalizationAsset() : BaseAsset<LocalizationAsset>({kLanguageChanged}) {
     LOG_AT(kLogTag, spdlog::level::debug, "ctor");
@@ -79,4 +105,12 @@ som_passport_t* LocalizationAsset::asset_get_passport() const {
     }});
     static som_passport_t passport{};
     return tables.fill(passport, "Localizer");
+}
+
+}  // namespace
+
+void CreateLocalizationAsset() {
+    auto* const localizer = new LocalizationAsset();  // held by the engine once registered
+    g_localization_asset = {localizer, &localizer->connections};
+    SAPI()->SciterSetGlobalAsset(localizer);
 }

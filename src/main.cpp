@@ -7,7 +7,6 @@
 
 #include "app_asset.h"
 #include "common/log_call.h"
-#include "globals.h"
 #include "init_localization.h"
 #include "localization_asset.h"
 #include "logging.h"
@@ -31,10 +30,8 @@ int uimain(std::function<int()> pump) {
     SAPI()->SciterSetOption(nullptr, SCITER_SET_SCRIPT_RUNTIME_FEATURES, kScriptRuntimeFeatures);
     SAPI()->SciterSetOption(nullptr, SCITER_SET_PX_AS_DIP, 1);
 
-    g_app_asset = new AppAsset();  // held by the engine's references once registered
-    SAPI()->SciterSetGlobalAsset(g_app_asset);
-    g_localization_asset = new LocalizationAsset();
-    SAPI()->SciterSetGlobalAsset(g_localization_asset);
+    CreateAppAsset();
+    CreateLocalizationAsset();
 
     const SciterLogger logger;
 

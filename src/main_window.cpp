@@ -6,11 +6,9 @@
 
 #include <utility>
 
-#include "app_asset.h"
 #include "common/log_call.h"
 #include "globals.h"
 #include "sciter/sapi.h"
-#include "localization_asset.h"
 
 namespace {
 
@@ -51,14 +49,13 @@ void AdjustWindowPosToScreenCenter(HWINDOW hwnd) {
 }
 
 // Disconnects the object's signal connections and ends its registration; the release may
-// free it, so only the pointer is touched afterwards.
-template <class Asset>
-void ReleaseGlobalObject(Asset*& object) {
-    if (object == nullptr) {
+// free it, so nothing of it is touched afterwards.
+void ReleaseGlobalObject(GlobalAsset& object) {
+    if (object.asset == nullptr) {
         return;
     }
-    object->connections.clear();
-    SAPI()->SciterReleaseGlobalAsset(std::exchange(object, nullptr));
+    object.connections->clear();
+    SAPI()->SciterReleaseGlobalAsset(std::exchange(object, {}).asset);
 }
 
 }  // namespace

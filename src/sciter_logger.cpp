@@ -40,5 +40,6 @@ void SciterLogger::output(UINT subsystem, UINT severity, const wchar_t* text, UI
     const Severity& row = kSeverities[std::min<std::size_t>(severity, kSeverities.size() - 1)];
     const std::string message =
         text == nullptr || length == 0 ? std::string() : Utf16ToUtf8(std::wstring(text, length));
-    LOG_AT(kLogTag, row.level, "{}: {}: {}", row.name, subsystem_name, message);
+    // Unlike the program's own records, these carry the compiler's full path of this file.
+    LOG_AT_SOURCE_PATH(row.level, "{}: {}: {}", row.name, subsystem_name, message);
 }

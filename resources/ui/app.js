@@ -98,7 +98,9 @@ export class App extends AssetBaseComponent {
 
   async ["on click at #send"]() {
     try {
-      Application.SendReport(this.email, this.description);
+      // A description never typed is still undefined, which the engine would send as the
+      // text "undefined": nothing typed is an empty description.
+      Application.SendReport(this.email, this.description ?? "");
     } catch (error) {
       // The outcome is in the program's log; the user is thanked either way.
     }

@@ -1,7 +1,9 @@
 // The one way the program's own code logs: a level, an fmt message and the source location,
 // whose file is the component's tag with the source file's name (GetSourceTag) and whose
-// function is the caller's qualified name. The default logger is fetched on every call, the
-// message is formatted only when the level passes the threshold, and a log call never throws.
+// function is the caller's qualified name; the engine's debug messages alone
+// (LOG_AT_SOURCE_PATH) carry the compiler's full source path as the file instead. The default
+// logger is fetched on every call, the message is formatted only when the level passes the
+// threshold, and a log call never throws.
 //
 //     constexpr char kLogTag[] = "tallorin";
 //     LOG_AT(kLogTag, spdlog::level::debug, "crash_uuid={}", crash_uuid);
@@ -20,24 +22,46 @@ namespace logging {
 // "void Localization::Localizer::Init(const LocalizerConfig&)" -> "Localization::Localizer::Init".
 std::string QualifiedFunctionName(std::string_view pretty_function);
 
-template <typename... Args>
-void Write(const char* tag, const char* file, int line, const char* pretty_function,
-           spdlog::level::level_enum level, fmt::format_string<Args...> format,
-           Args&&... args) noexcept {
+// One record whose file field is `source_file()`, asked for only when the level passes.
+template <typename SourceFile, typename... Args>
+void WriteAt(const SourceFile& source_file, int line, const char* pretty_function,
+             spdlog::level::level_enum level, fmt::format_string<Args...> format,
+             Args&&... args) noexcept {
     try {
         const auto logger = spdlog::default_logger();
         if (!logger || !logger->should_log(level)) {
             return;
         }
         const std::string function = QualifiedFunctionName(pretty_function);
-        const spdlog::source_loc location{GetSourceTag(tag, file).c_str(), line, function.c_str()};
+        const spdlog::source_loc location{source_file(), line, function.c_str()};
         logger->log(location, level, format, std::forward<Args>(args)...);
     } catch (...) {
         // Logging must never take its caller down.
     }
 }
 
+template <typename... Args>
+void Write(const char* tag, const char* file, int line, const char* pretty_function,
+           spdlog::level::level_enum level, fmt::format_string<Args...> format,
+           Args&&... args) noexcept {
+    WriteAt([tag, file] { return GetSourceTag(tag, file).c_str(); }, line, pretty_function, level,
+            format, std::forward<Args>(args)...);
+}
+
+// The file field is the compiler's path of the source file as it stands, with no tag.
+template <typename... Args>
+void WriteUntagged(const char* file, int line, const char* pretty_function,
+                   spdlog::level::level_enum level, fmt::format_string<Args...> format,
+                   Args&&... args) noexcept {
+    WriteAt([file] { return file; }, line, pretty_function, level, format,
+            std::forward<Args>(args)...);
+}
+
 }  // namespace logging
 
 #define LOG_AT(tag, level, ...) \
     ::logging::Write((tag), __FILE__, __LINE__, __PRETTY_FUNCTION__, (level), __VA_ARGS__)
+
+// Only for the engine's debug messages, whose records carry the compiler's full source path.
+#define LOG_AT_SOURCE_PATH(level, ...) \
+    ::logging::WriteUntagged(__FILE__, __LINE__, __PRETTY_FUNCTION__, (level), __VA_ARGS__)

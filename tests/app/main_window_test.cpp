@@ -8,6 +8,10 @@
 
 #include <boost/signals2/signal.hpp>
 
+#include <memory>
+#include <string>
+#include <vector>
+
 #include "app_asset.h"
 #include "engine_fixture.h"
 #include "engine_stand_in/global_object.h"
@@ -181,68 +185,82 @@ TEST_F(MainWindowTest, ReferenceCountFromConstructionToZero) {
 }
 
 TEST_F(MainWindowTest, WmCloseReleasesApplicationOnceAndDisconnectsItsSignals) {
-    auto* const app = new AppAsset();
-    SAPI()->SciterSetGlobalAsset(app);
-    g_app_asset = app;
+    CreateAppAsset();
+    som_asset_t* const app = g_app_asset.asset;
+    ASSERT_NE(app, nullptr);
+    app->isa->asset_add_ref(app);  // the test's own, to read the count after the close
     boost::signals2::signal<void()> signal;
-    app->connections.emplace_back(signal.connect([] {}));
+    g_app_asset.connections->emplace_back(signal.connect([] {}));
     ASSERT_EQ(signal.num_slots(), 1u);
 
     Open();
     BOOL handled = FALSE;
     EXPECT_EQ(window_->on_message(window_->get_hwnd(), WM_CLOSE, 0, 0, &handled), 0);
     EXPECT_FALSE(handled);
-    EXPECT_EQ(g_app_asset, nullptr);
+    EXPECT_EQ(g_app_asset.asset, nullptr);
+    EXPECT_EQ(g_app_asset.connections, nullptr);
     EXPECT_EQ(signal.num_slots(), 0u);
     EXPECT_FALSE(engine_stand_in::GlobalObject::Find("Application").has_value());
-    EXPECT_EQ(g_localization_asset, nullptr);
+    EXPECT_EQ(g_localization_asset.asset, nullptr);
 
     // A second WM_CLOSE finds nothing left to release, and other messages touch nothing.
     EXPECT_EQ(window_->on_message(window_->get_hwnd(), WM_CLOSE, 0, 0, &handled), 0);
     EXPECT_EQ(window_->on_message(window_->get_hwnd(), WM_SIZE, 0, 0, &handled), 0);
     EXPECT_FALSE(handled);
     EXPECT_TRUE(IsWindow(window_->get_hwnd()));  // only the engine destroys it
+    // The engine let go of its one reference: the test's is the last.
+    EXPECT_EQ(app->isa->asset_release(app), 0);
 }
 
-// Records when the engine's last reference frees the object.
-template <class Asset>
-class Recorded : public Asset {
+// Notes, when the slot that owns it is let go, which global objects are still registered.
+class Witness {
 public:
-    Recorded(std::vector<std::string>& freed, std::string name)
-        : freed_(freed), name_(std::move(name)) {}
-
-protected:
-    ~Recorded() override { freed_.push_back(name_); }
+    Witness(std::vector<std::string>& notes, std::string name)
+        : notes_(notes), name_(std::move(name)) {}
+    Witness(const Witness&) = delete;
+    Witness& operator=(const Witness&) = delete;
+    ~Witness() {
+        std::string note = name_ + " disconnected; registered:";
+        for (const std::string& registered : engine_stand_in::GlobalObject::Names()) {
+            note += " " + registered;
+        }
+        notes_.push_back(note);
+    }
 
 private:
-    std::vector<std::string>& freed_;
+    std::vector<std::string>& notes_;
     std::string name_;
 };
 
-TEST_F(MainWindowTest, WmCloseReleasesApplicationBeforeLocalizer) {
-    std::vector<std::string> freed;
-    g_app_asset = new Recorded<AppAsset>(freed, "Application");
-    g_localization_asset = new Recorded<LocalizationAsset>(freed, "Localizer");
-    SAPI()->SciterSetGlobalAsset(g_app_asset);
-    SAPI()->SciterSetGlobalAsset(g_localization_asset);
+TEST_F(MainWindowTest, WmCloseReleasesApplicationBeforeLocalizerEachAfterItsSignals) {
+    std::vector<std::string> notes;
+    boost::signals2::signal<void()> signal;
+    CreateAppAsset();
+    CreateLocalizationAsset();
+    for (auto* object : {&g_app_asset, &g_localization_asset}) {
+        const auto witness = std::make_shared<Witness>(
+            notes, object == &g_app_asset ? "Application" : "Localizer");
+        object->connections->emplace_back(signal.connect([witness] {}));
+    }
     Open();
     BOOL handled = FALSE;
     window_->on_message(window_->get_hwnd(), WM_CLOSE, 0, 0, &handled);
-    EXPECT_EQ(freed, (std::vector<std::string>{"Application", "Localizer"}));
-    EXPECT_EQ(g_app_asset, nullptr);
-    EXPECT_EQ(g_localization_asset, nullptr);
-    EXPECT_FALSE(engine_stand_in::GlobalObject::Find("Localizer").has_value());
+    EXPECT_EQ(notes, (std::vector<std::string>{
+                         "Application disconnected; registered: Application Localizer",
+                         "Localizer disconnected; registered: Localizer"}));
+    EXPECT_EQ(g_app_asset.asset, nullptr);
+    EXPECT_EQ(g_localization_asset.asset, nullptr);
+    EXPECT_TRUE(engine_stand_in::GlobalObject::Names().empty());
 
     window_->on_message(window_->get_hwnd(), WM_CLOSE, 0, 0, &handled);
-    EXPECT_EQ(freed.size(), 2u);  // nothing left to release
+    EXPECT_EQ(notes.size(), 2u);  // nothing left to release
 }
 
 TEST_F(MainWindowTest, ClosingThroughTheEngineReleasesTheGlobalObject) {
-    g_app_asset = new AppAsset();
-    SAPI()->SciterSetGlobalAsset(g_app_asset);
+    CreateAppAsset();
     Open();
     Close();
-    EXPECT_EQ(g_app_asset, nullptr);
+    EXPECT_EQ(g_app_asset.asset, nullptr);
     EXPECT_FALSE(engine_stand_in::GlobalObject::Find("Application").has_value());
     EXPECT_EQ(window_->reference_count(), 1);
 }

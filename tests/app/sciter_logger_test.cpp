@@ -33,8 +33,18 @@ TEST_F(SciterLoggerTest, LogsEachMessageWithItsNamesAtItsLevel) {
                                           static_cast<UINT>(text.size()));
     }
     const std::string log = Log();
-    EXPECT_NE(log.find("[tallorin:sciter_logger.cpp:"), std::string::npos);
-    EXPECT_NE(log.find("][SciterLogger::SciterLogger]: created"), std::string::npos);
+    // The logger's own record carries the application's tag; the engine's messages carry the
+    // compiler's full path of the source file, with no tag.
+    EXPECT_TRUE(std::regex_search(
+        log, std::regex(R"(\] \[tallorin:sciter_logger\.cpp:\d+\]\[SciterLogger::SciterLogger\]: created\n)")))
+        << log;
+    const std::regex output_record(R"(\] \[\d+\] \[([^\n]*):\d+\]\[SciterLogger::output\]: )");
+    std::size_t outputs = 0;
+    for (auto match = std::sregex_iterator(log.begin(), log.end(), output_record);
+         match != std::sregex_iterator(); ++match, ++outputs) {
+        EXPECT_EQ((*match)[1].str(), TALLORIN_SOURCE_DIR "/src/sciter_logger.cpp");
+    }
+    EXPECT_EQ(outputs, std::size(cases));
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         SCOPED_TRACE(i);
         std::string pattern = cases[i].line;

@@ -11,6 +11,8 @@ import { fileURLToPath } from "node:url";
 import { loadPlaywright, makeSandbox, startReportService, startTallorin, tallorinCommand } from "./tallorin_session.mjs";
 
 const here = path.dirname(fileURLToPath(import.meta.url));
+// As the product starts it: its name and version are in the report and its title.
+const kProduct = ["--product", "Velmora Antivirus", "--version", "14.3.43577.3505"];
 const [root, program, mode] = process.argv.slice(2);
 const ports = (process.env.REPORT_SERVICE_PORTS || "44731,44732").split(",").map(Number);
 const sandbox = makeSandbox({ folder: root });
@@ -18,13 +20,13 @@ const service = await startReportService({ script: path.resolve(here, "../report
 let status;
 try {
   if (mode === "show") {
-    const { env, commandLine } = tallorinCommand({ sandbox, front: "browser",
+    const { env, commandLine } = tallorinCommand({ sandbox, front: "browser", args: kProduct,
                                                    devtools: process.env.STAND_IN_ENGINE_DEVTOOLS_FILE });
     const child = spawn(program, commandLine, { env, stdio: "inherit" });
     status = await new Promise((resolve) => child.on("exit", (code) => resolve(code)));
   } else {
     const playwright = loadPlaywright(process.env.BROWSER_FRONT_MODULES || here);
-    const run = await startTallorin({ program, sandbox, playwright });
+    const run = await startTallorin({ program, sandbox, playwright, args: kProduct });
     const shots = path.join(root, "screenshots");
     fs.mkdirSync(shots, { recursive: true });
     await run.page.fill("#description", "The scan stopped and the window closed.");
@@ -44,6 +46,7 @@ try {
 console.log(`tallorin exited with ${status}`);
 const reports = path.join(service.state, "requests");
 const received = fs.existsSync(reports) ? fs.readdirSync(reports).filter((name) => name.endsWith(".body")) : [];
+for (const report of service.bugReports()) console.log(`report "${report.title}"`);
 console.log(received.length > 0 ? `received report: ${received.map((name) => path.join(reports, name)).join(" ")}`
                                 : `the report service received nothing (records folder: ${service.state})`);
 process.exit(status === 0 ? 0 : 1);

@@ -138,7 +138,7 @@ test("an invalid address blocks send until a valid one is typed; emptied, the re
     const reports = run.reports();
     assert.equal(reports.length, 1);
     assert.equal(reports[0]["tester-email"], "");
-    assert.equal(reports[0].description, "undefined", "nothing typed: the engine's text for undefined");
+    assert.equal(reports[0].description, "", "nothing typed: an empty description, not the text of undefined");
   });
 });
 

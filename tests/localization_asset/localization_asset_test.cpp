@@ -1,17 +1,21 @@
 #include "localization_asset.h"
 
 #include <gtest/gtest.h>
+#include <spdlog/spdlog.h>
 
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine_stand_in/global_object.h"
 #include "engine_stand_in/value.h"
+#include "globals.h"
 #include "init_localization.h"
 #include "logging.h"
+#include "passport_reading.h"
 #include "sciter/sapi.h"
 #include "scoped_env.h"
 #include "temp_dir.h"
@@ -37,11 +41,10 @@ public:
         settings.max_file_size = 20 * 1024 * 1024;
         SetupDefaultLogger(settings);
         InitLocalization();
-        asset = new LocalizationAsset();  // held by the engine's count from registration on
-        SAPI()->SciterSetGlobalAsset(asset);
+        CreateLocalizationAsset();
     }
     void TearDown() override {
-        SAPI()->SciterReleaseGlobalAsset(asset);
+        SAPI()->SciterReleaseGlobalAsset(std::exchange(g_localization_asset, {}).asset);
         spdlog::set_default_logger(std::make_shared<spdlog::logger>("reset"));
     }
 
@@ -54,7 +57,6 @@ public:
     static fs::path Root() { return instance->root_.path(); }
 
     static inline Sandbox* instance = nullptr;
-    static inline LocalizationAsset* asset = nullptr;
 
 private:
     test_support::TempDir root_;
@@ -98,7 +100,8 @@ TEST_F(LocalizerObject, TranslatesWithAndWithoutContext) {
     EXPECT_EQ(Call("Localize", {Value::String(u"")}).Text(), u"");
 
     const std::string log = Sandbox::LogText();
-    EXPECT_NE(log.find("[LocalizationAsset::Localize]: localize. text=Critical Error"),
+    // The class lives in its source file's anonymous namespace, and its records say so.
+    EXPECT_NE(log.find("[{anonymous}::LocalizationAsset::Localize]: localize. text=Critical Error"),
               std::string::npos);
     EXPECT_NE(log.find("]: localized_text="), std::string::npos);
 }
@@ -121,6 +124,41 @@ TEST_F(LocalizerObject, ListsTheFourLanguagesInOrder) {
     ASSERT_EQ(languages.type(), T_ARRAY);
     EXPECT_EQ(languages.Text(), u"English,French,German,Spanish");
     EXPECT_EQ(Call("GetCurrentLanguage", {}).Text(), u"English");
+}
+
+// The passport as the engine reads it, and each entry wired to its own operation.
+TEST_F(LocalizerObject, PassportHasTheBaseMethodsThenItsOwnAndNoProperties) {
+    ASSERT_TRUE(object_.has_value());
+    som_asset_t* const asset = object_->asset();
+    const som_passport_t* const passport = test_support::ExpectReadOnlyPassport(
+        asset, "Localizer",
+        {{"on", 2},
+         {"removeListener", 1},
+         {"GetLanguages", 0},
+         {"GetCurrentLanguage", 0},
+         {"SetCurrentLanguage", 1},
+         {"Localize", 2}},
+        {});
+    ASSERT_NE(passport, nullptr);
+    ASSERT_EQ(passport->n_methods, 6u);
+
+    const auto call = [&](std::size_t index, std::vector<Value> arguments) {
+        return test_support::CallEntry(asset, *passport, index, arguments);
+    };
+    const Value function = Value::Function([](const auto&) { return Value(); });
+    const Value uuid = call(0, {Value::String(u"language-changed"), function});
+    EXPECT_EQ(uuid.Text().size(), 36u);
+    const Value removed = call(1, {uuid});
+    EXPECT_EQ(removed.type(), T_BOOL);
+    EXPECT_EQ(removed.Text(), u"true");
+    const Value languages = call(2, {});
+    EXPECT_EQ(languages.type(), T_ARRAY);
+    EXPECT_EQ(languages.Text(), u"English,French,German,Spanish");
+    EXPECT_EQ(call(3, {}).Text(), u"English");
+    const Value refused = call(4, {Value::String(u"Klingon")});
+    EXPECT_EQ(refused.units(), static_cast<UINT>(UT_STRING_ERROR));
+    EXPECT_EQ(refused.Text(), u"no language");
+    EXPECT_EQ(call(5, {Value::String(u"Email")}).Text(), u"Email");
 }
 
 TEST_F(LocalizerObject, FiresLanguageChangedToEveryListenerBeforeTheCallReturns) {
@@ -179,7 +217,7 @@ TEST_F(LocalizerObject, DisconnectedSignalsReachNoListener) {
                                        return Value();
                                    })});
     // What the main window does at close, before it releases the registration.
-    Sandbox::asset->connections.clear();
+    g_localization_asset.connections->clear();
     Call("SetCurrentLanguage", {Value::String(u"Spanish")});
     EXPECT_EQ(calls, 0);
     Call("removeListener", {uuid});
