@@ -1,5 +1,5 @@
-// File names outside ASCII, as wide text and as the bytes a Linux folder holds them in. The
-// last is not UTF-8: its wide text is the U+FFFD form, which names another file.
+// File names outside ASCII, as wide text and as the bytes a Linux folder holds them in. One is
+// not UTF-8: its wide text is its U+FFFD form, which is the name of the last one.
 #pragma once
 
 #include <string_view>
@@ -19,6 +19,7 @@ inline constexpr NonAsciiName kNonAsciiNames[] = {
     {L"日志ログ.txt", "\xE6\x97\xA5\xE5\xBF\x97\xE3\x83\xAD\xE3\x82\xB0.txt", true},
     {L"crash 😀.log", "crash \xF0\x9F\x98\x80.log", true},
     {L"latin1-caf\uFFFD.log", "latin1-caf\xE9.log", false},
+    {L"latin1-caf\uFFFD.log", "latin1-caf\xEF\xBF\xBD.log", true},
 };
 
 }  // namespace test_support
