@@ -2,14 +2,41 @@
 
 #include <win_fs.h>
 
+#include <optional>
 #include <system_error>
 #include <utility>
 
+#include "common/path_conversion.h"
 #include "send_bug_report.h"
 #include "report_json.h"
 #include "zip_writer.h"
 
 namespace fs = std::filesystem;
+
+namespace {
+
+// The wide name through which the writer opens a file, or none for a name that is not UTF-8:
+// its U+FFFD form would name another file or none.
+std::optional<std::wstring> WideName(const fs::path& path) {
+    std::wstring wide = PathToWide(path);
+    if (WideToPath(wide).native() != path.native()) {
+        return std::nullopt;
+    }
+    return wide;
+}
+
+std::uint32_t AddToArchive(ZipHandle& handle, const fs::path& file) {
+    if (handle.kind != kZipHandleArchive) {
+        return kZipWrongHandle;
+    }
+    const auto source = WideName(file);
+    if (!source) {
+        return kZipNoFile;  // as a file that cannot be opened: left out
+    }
+    return handle.writer->AddFile(PathToWide(file.filename()), *source);
+}
+
+}  // namespace
 
 void SendAttachments(const BugReportRequest& request, std::uint32_t bug_id, bool verify_peer,
                      const std::string& user_agent) {
@@ -58,15 +85,18 @@ bool ZipFilesToArchive(const fs::path& archive, const std::vector<fs::path>& fil
     if (!fs::exists(archive.parent_path(), error)) {
         fs::create_directories(archive.parent_path(), error);
     }
-    auto handle = ZipWriter::Open(archive.wstring());
+    const auto name = WideName(archive);
+    if (!name) {
+        SetZipLastResult(kZipNoFile);  // as an archive that cannot be created
+        return false;
+    }
+    auto handle = ZipWriter::Open(*name);
     if (!handle) {
         return false;
     }
     for (const auto& file : files) {
         // A file that cannot be added is left out; the archive is still made.
-        SetZipLastResult(handle->kind == kZipHandleArchive
-                             ? handle->writer->AddFile(file.filename().wstring(), file.wstring())
-                             : kZipWrongHandle);
+        SetZipLastResult(AddToArchive(*handle, file));
     }
     const std::uint32_t closed = ZipWriter::Close(std::move(handle));
     SetZipLastResult(closed);

@@ -22,13 +22,13 @@ void SendAttachments(const BugReportRequest& request, std::uint32_t bug_id, bool
 void CollectFilesRecursive(const std::filesystem::path& folder,
                            std::vector<std::filesystem::path>& files);
 
-// Writes the files as flat entries named by their bare file names; a file that cannot be read
-// is left out. True when the archive was created and closed with result 0. Sets the zip
+// Writes the files as flat entries named by their bare file names in UTF-8; a file that cannot
+// be read, or whose name is not UTF-8 (it has no wide form to open it by), is left out. True when the archive was created and closed with result 0. Sets the zip
 // writer's last result after each file and after closing.
 bool ZipFilesToArchive(const std::filesystem::path& archive,
                        const std::vector<std::filesystem::path>& files);
 
 // Deletes each path (a file, or a folder with its content) with Windows' sharing rules: a file
-// held open without delete sharing stays, and the removal of its folder stops at it. Every
-// failure is ignored.
+// held open without delete sharing, or named by bytes that are not UTF-8, stays, and the
+// removal of its folder stops at it. Every failure is ignored.
 void RemovePaths(const std::vector<std::filesystem::path>& paths);

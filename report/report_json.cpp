@@ -9,6 +9,7 @@
 #include "file_reading.h"
 #include "os_language.h"
 #include "system_info_helper.h"
+#include "common/path_conversion.h"
 #include "common/text_conversion.h"
 
 namespace {
@@ -92,7 +93,7 @@ std::string BuildAttachmentJson(std::uint32_t bug_id, const BugReportRequest& re
     attachment["id"] = bug_id;
     attachment["product-name"] = Utf16ToUtf8(request.product_name);
     nlohmann::json file;
-    file["file-name"] = Utf16ToUtf8(archive.filename().wstring());
+    file["file-name"] = Utf16ToUtf8(PathToWide(archive.filename()));
     file["attach-data"] = "";  // the archive's Base64, written in by WithAttachData
     attachment["files"] = nlohmann::json::array({file});
     return WithAttachData(attachment, bytes);

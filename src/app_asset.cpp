@@ -8,6 +8,7 @@
 #include "bug_report.h"
 #include "command_line.h"
 #include "common/log_call.h"
+#include "common/path_conversion.h"
 #include "common/text_conversion.h"
 #include "globals.h"
 #include "product_paths.h"
@@ -55,7 +56,7 @@ void AppAsset::SendReport(const std::wstring& email, const std::wstring& descrip
     request.product_name = Utf8ToUtf16(GetOptionString(options, "product"));
     request.product_version = GetOptionString(options, "version");
     request.crash_info_dir_path = GetCrashInfoFolder();
-    request.logs_dir_path = GetLogsFolder();
+    request.logs_dir_path = WideToPath(GetLogsFolder());
     request.attach_screenshot = false;
     request.attach_logs = true;
     request.crash_uuid = crash_uuid;

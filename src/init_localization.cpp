@@ -1,6 +1,7 @@
 #include "init_localization.h"
 
 #include "common/log_call.h"
+#include "common/path_conversion.h"
 #include "common/text_conversion.h"
 #include "localizer.h"
 #include "product_info.h"
@@ -17,6 +18,6 @@ void InitLocalization() {
     config.read_localization_files_from_resources = true;
     config.zipped_resource_name = L"localization";
     config.zipped_resource_type_id = 10;  // RT_RCDATA
-    config.language_serialization_file_path = GetLanguageFilePath();
+    config.language_serialization_file_path = WideToPath(GetLanguageFilePath());
     Localization::Localizer::Instance().Init(config);
 }

@@ -10,13 +10,13 @@
 
 #include <array>
 #include <ctime>
-#include <filesystem>
 #include <iomanip>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
 
+#include "common/path_conversion.h"
 #include "common/text_conversion.h"
 #include "product_paths.h"
 
@@ -77,7 +77,7 @@ void InitLogging() {
 }
 
 std::wstring MakeLogFileName(const std::wstring& module_path, unsigned long process_id) {
-    const std::wstring stem = std::filesystem::path(module_path).stem().wstring();
+    const std::wstring stem = PathToWide(WideToPath(module_path).stem());
     return TimeText() + stem + L"_pid=" + std::to_wstring(process_id) + L".txt";
 }
 
@@ -95,7 +95,7 @@ void SetupDefaultLogger(const LoggerSettings& settings) {
 
     const std::wstring file_name = MakeLogFileName(module_path.data(), GetCurrentProcessId());
     const std::string full_path =
-        Utf16ToUtf8((std::filesystem::path(settings.log_dir_path) / file_name).wstring());
+        Utf16ToUtf8(PathToWide(WideToPath(settings.log_dir_path) / WideToPath(file_name)));
 
     // Creates missing folders and empties a file that already has content; at the maximum size
     // the file is emptied again, and with no backups nothing earlier survives.

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "common/path_conversion.h"
 #include "common/text_conversion.h"
 #include "product_info.h"
 
@@ -32,24 +33,23 @@ std::wstring GetSpecialFolderPath(int csidl) {
 }
 
 std::filesystem::path GetProductDataFolder() {
-    return std::filesystem::path(GetSpecialFolderPath(CSIDL_COMMON_APPDATA)) / kMakerName /
-           kProductName;
+    return WideToPath(GetSpecialFolderPath(CSIDL_COMMON_APPDATA)) / WideToPath(kMakerName) /
+           WideToPath(kProductName);
 }
 
-std::wstring GetLogsFolder() { return (GetProductDataFolder() / L"logs").wstring(); }
+std::wstring GetLogsFolder() { return PathToWide(GetProductDataFolder() / "logs"); }
 
-std::filesystem::path GetCrashInfoFolder() { return GetProductDataFolder() / L"crash_info"; }
+std::filesystem::path GetCrashInfoFolder() { return GetProductDataFolder() / "crash_info"; }
 
-bool IsDevMode() { return MarkerExists(GetProductDataFolder() / L"dev-mode"); }
+bool IsDevMode() { return MarkerExists(GetProductDataFolder() / "dev-mode"); }
 
 bool IsPeerVerificationDisabled() {
-    return MarkerExists(GetProductDataFolder() / L"settings" / L"verify-peer");
+    return MarkerExists(GetProductDataFolder() / "settings" / "verify-peer");
 }
 
 std::wstring GetLanguageFilePath() {
-    return (std::filesystem::path(GetSpecialFolderPath(CSIDL_APPDATA)) / kMakerName /
-            kProductName / L"settings" / L"language")
-        .wstring();
+    return PathToWide(WideToPath(GetSpecialFolderPath(CSIDL_APPDATA)) / WideToPath(kMakerName) /
+                      WideToPath(kProductName) / "settings" / "language");
 }
 
 std::string BuildProductIdentity() {

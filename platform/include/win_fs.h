@@ -1,7 +1,8 @@
 // Removal of files and folders with Windows' rules, for the program's clean-up: a file that is
 // open anywhere without delete sharing (the running program's own log file, a file another
-// process writes) cannot be deleted. Otherwise like std::filesystem's functions of the same
-// names; errors come as std::errc values.
+// process writes) cannot be deleted, nor can a file whose name is not UTF-8, which the wide
+// calls cannot name (std::errc::illegal_byte_sequence). Otherwise like std::filesystem's
+// functions of the same names; errors come as std::errc values.
 #pragma once
 
 #include <cstdint>

@@ -35,10 +35,22 @@ ModuleTable& Modules() {
 
 char g_main_module_tag;
 
-std::wstring ExecutablePath() {
+// The executable's path as the file system has it (bytes), empty when it cannot be read.
+std::filesystem::path NativeExecutablePath() {
     std::error_code error;
-    const auto path = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::wstring() : Utf8ToWide(path.string());
+    auto path = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::filesystem::path() : path;
+}
+
+std::wstring ExecutablePath() {
+    const auto path = NativeExecutablePath();
+    return path.empty() ? std::wstring() : Utf8ToWide(path.native());
+}
+
+// The text after the last separator of a wide path (either slash counts, as on Windows).
+std::wstring_view FileNameOf(std::wstring_view path) {
+    const auto separator = path.find_last_of(L"/\\");
+    return separator == std::wstring_view::npos ? path : path.substr(separator + 1);
 }
 
 HMODULE HandleOf(const Module* module) {
@@ -90,7 +102,7 @@ HMODULE WINAPI GetModuleHandleW(LPCWSTR module_name) {
     auto& table = Modules();
     const std::lock_guard lock(table.mutex);
     for (auto& [handle, module] : table.modules) {
-        if (module->path == name || std::filesystem::path(module->path).filename() == name) {
+        if (module->path == name || FileNameOf(module->path) == name) {
             return handle;
         }
     }
@@ -124,13 +136,15 @@ HMODULE WINAPI LoadLibraryW(LPCWSTR file_name) {
     const std::lock_guard lock(table.mutex);
 
     std::wstring path = name;
+    std::string file = WideToUtf8(name);  // what dlopen is given
     if (bare) {
-        // Windows looks in the executable's folder before the system folders.
-        const auto beside =
-            std::filesystem::path(ExecutablePath()).parent_path() / std::filesystem::path(name);
+        // Windows looks in the executable's folder before the system folders. Built from the
+        // folder's own bytes, so the library is found whatever the folder is named.
+        const auto beside = NativeExecutablePath().parent_path() / file;
         std::error_code error;
         if (std::filesystem::exists(beside, error)) {
-            path = Utf8ToWide(beside.string());
+            path = Utf8ToWide(beside.native());
+            file = beside.native();
         } else if (IsSystemModuleName(name)) {
             path = LowerCase(name);
         } else {
@@ -146,7 +160,7 @@ HMODULE WINAPI LoadLibraryW(LPCWSTR file_name) {
     module->path = path;
     module->references = 1;
     if (!(bare && IsSystemModuleName(name) && path == LowerCase(name))) {
-        module->library = ::dlopen(WideToUtf8(path).c_str(), RTLD_NOW | RTLD_LOCAL);
+        module->library = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (module->library == nullptr) {
             SetLastError(ERROR_MOD_NOT_FOUND);
             return nullptr;

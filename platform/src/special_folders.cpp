@@ -4,6 +4,7 @@
 #include <cwchar>
 #include <filesystem>
 #include <optional>
+#include <string>
 
 #include "fault_injection.h"
 #include "utf.h"
@@ -62,7 +63,12 @@ HRESULT WINAPI SHGetFolderPathW(HWND /*owner*/, int csidl, HANDLE /*token*/, DWO
     if (!fs::is_directory(*folder, error)) {
         return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
     }
-    const auto wide = platform::detail::Utf8ToWide(folder->lexically_normal().string());
+    const std::string native = folder->lexically_normal().native();
+    const auto wide = platform::detail::Utf8ToWide(native);
+    // A name that is not UTF-8 has no wide form; its U+FFFD form would be another folder.
+    if (platform::detail::WideToUtf8(wide) != native) {
+        return HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
+    }
     if (wide.size() >= MAX_PATH) {
         return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
     }

@@ -8,6 +8,9 @@
 #include <optional>
 #include <vector>
 
+#include "file_facts.h"
+#include "utf.h"
+
 namespace win_fs {
 namespace {
 
@@ -44,7 +47,13 @@ std::optional<bool> IsFolder(const fs::path& path, std::error_code& error) {
 }
 
 bool RemoveOne(const fs::path& path, bool folder, std::error_code& error) {
-    const std::wstring wide = path.wstring();
+    // Only a name that the wide calls lead back to: bytes that are not UTF-8 would become
+    // U+FFFD (and a backslash a separator), naming another file or none.
+    const std::wstring wide = platform::detail::Utf8ToWide(path.native());
+    if (platform::detail::LinuxPath(wide.c_str()) != path.native()) {
+        error = std::make_error_code(std::errc::illegal_byte_sequence);
+        return false;
+    }
     if ((folder ? RemoveDirectoryW(wide.c_str()) : DeleteFileW(wide.c_str())) == FALSE) {
         error = ErrorCodeOf(GetLastError());
         return false;

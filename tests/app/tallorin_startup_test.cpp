@@ -31,7 +31,7 @@ protected:
         test_support::WriteFile(root_ / "scenario.json", scenario);
         test_support::ChildOptions options;
         options.arguments = std::move(arguments);
-        options.environment["PLATFORM_ROOT"] = root_.path().string();
+        options.environment["PLATFORM_ROOT"] = platform_root_.string();
         options.environment["VELMORA_LOG_LEVEL"] = level;
         options.environment[engine_stand_in::kScenarioVariable] = (root_ / "scenario.json").string();
         options.environment[engine_stand_in::kTranscriptVariable] =
@@ -56,7 +56,8 @@ protected:
 
     std::vector<fs::path> LogFiles() const {
         std::vector<fs::path> files;
-        const fs::path logs = root_ / "ProgramData" / "Quorbelin" / "Velmora Antivirus" / "logs";
+        const fs::path logs =
+            platform_root_ / "ProgramData" / "Quorbelin" / "Velmora Antivirus" / "logs";
         if (fs::exists(logs)) {
             for (const auto& entry : fs::directory_iterator(logs)) {
                 files.push_back(entry.path());
@@ -66,6 +67,7 @@ protected:
     }
 
     test_support::TempDir root_;
+    fs::path platform_root_ = root_.path();
     fs::path language_file_ =
         root_ / "AppData" / "Roaming" / "Quorbelin" / "Velmora Antivirus" / "settings" / "language";
     fs::path program_ = test_support::BinaryFolder() / "tallorin";
@@ -220,6 +222,42 @@ TEST_F(TallorinStartup, WithoutTheEngineItEndsWithMinusOneAndNoLog) {
     const auto result = Run({"--email", "a@b.c"});
     EXPECT_EQ(result.exit_code, 255) << result.output;  // -1
     EXPECT_TRUE(LogFiles().empty());
+}
+
+// A user whose folders are named outside ASCII, with the program installed in such a folder.
+TEST_F(TallorinStartup, FoldersNamedOutsideAsciiWorkAsOthers) {
+    platform_root_ = root_ / "Ünïcödé жук 日本 😀";
+    fs::create_directories(platform_root_ / "ProgramData");
+    fs::create_directories(platform_root_ / "AppData" / "Roaming");
+    const fs::path installed = platform_root_ / "Programmes é";
+    fs::create_directories(installed);
+    for (const char* file : {"tallorin", "libplatform.so", "sciter.dll"}) {
+        fs::copy_file(test_support::BinaryFolder() / file, installed / file);
+    }
+    program_ = installed / "tallorin";
+
+    auto result = Run({"--email", "a@b.c"}, "debug", R"([
+        {"do": "call", "object": "Localizer", "method": "SetCurrentLanguage", "arguments": ["French"]}
+    ])");
+    ASSERT_EQ(result.exit_code, 0) << result.output;
+    EXPECT_EQ(Transcript().at(0)["loaded"], "this://app/index.html");  // the window was shown
+    const std::string log = OnlyLog();
+    EXPECT_NE(log.find("[uimain]: cmd=\"" + program_.string() + "\" --email"), std::string::npos)
+        << log;
+    EXPECT_TRUE(std::regex_match(LogFiles().at(0).filename().string(),
+                                 std::regex(R"(\d{4}\.\d\d\.\d\d_\d\d\.\d\d\.\d\d_tallorin_pid=\d+\.txt)")))
+        << LogFiles().at(0);
+    EXPECT_EQ(log.find("[error]"), std::string::npos) << log;
+    const fs::path language_file = platform_root_ / "AppData" / "Roaming" / "Quorbelin" /
+                                   "Velmora Antivirus" / "settings" / "language";
+    EXPECT_EQ(test_support::ReadFile(language_file), "{\r\n  \"language\": \"French\"\r\n}");
+
+    // The next run starts in the saved language.
+    result = Run({"--email", "a@b.c"}, "debug", R"([
+        {"do": "call", "object": "Localizer", "method": "GetCurrentLanguage", "arguments": []}
+    ])");
+    ASSERT_EQ(result.exit_code, 0) << result.output;
+    EXPECT_EQ(Transcript().at(1)["result"]["text"], "French");
 }
 
 }  // namespace

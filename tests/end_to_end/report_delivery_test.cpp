@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <regex>
 #include <string>
@@ -16,6 +17,7 @@
 #include "engine_stand_in/windows.h"
 #include "report_service.h"
 #include "temp_dir.h"
+#include "zip_entries.h"
 
 namespace {
 
@@ -44,8 +46,10 @@ std::vector<std::string> EntryNames(const std::string& bytes, const fs::path& sc
 
 class ReportDelivery : public ::testing::Test {
 protected:
-    ReportDelivery() {
-        fs::create_directories(root_ / "AppData" / "Roaming");
+    // The special folders lie in `root_folder` of the test's folder, or in that folder itself.
+    explicit ReportDelivery(const fs::path& root_folder = {})
+        : platform_root_(root_folder.empty() ? root_.path() : root_ / root_folder) {
+        fs::create_directories(platform_root_ / "AppData" / "Roaming");
         fs::create_directories(data_ / "crash_info");
         test_support::WriteFile(data_ / "crash_info" / (std::string(kCrashUuid) + ".dmp"), dump_);
         test_support::WriteFile(data_ / "logs" / "2026.12.01_tallorin_pid=7.txt", "an old run\n");
@@ -63,7 +67,7 @@ protected:
         ])");
         test_support::ChildOptions options;
         options.arguments = arguments;
-        options.environment["PLATFORM_ROOT"] = root_.path().string();
+        options.environment["PLATFORM_ROOT"] = platform_root_.string();
         options.environment["VELMORA_LOG_LEVEL"] = "debug";
         options.environment[engine_stand_in::kScenarioVariable] = (root_ / "scenario.json").string();
         options.environment[engine_stand_in::kTranscriptVariable] =
@@ -104,7 +108,8 @@ protected:
     }
 
     test_support::TempDir root_;
-    fs::path data_ = root_ / "ProgramData" / "Quorbelin" / "Velmora Antivirus";
+    fs::path platform_root_;
+    fs::path data_ = platform_root_ / "ProgramData" / "Quorbelin" / "Velmora Antivirus";
     std::string dump_ = std::string(100, '\x7f') + "dump";
     ReportService service_{{.production_port = test_support::PortOfUrl(kProductionBaseUrl),
                             .staging_port = test_support::PortOfUrl(kStagingBaseUrl)}};
@@ -199,6 +204,49 @@ TEST_F(ReportDelivery, WithoutACrashUuidNothingIsSent) {
     EXPECT_NE(log.find("no crash uuid"), std::string::npos);
     EXPECT_EQ(log.find("report bug result="), std::string::npos);
     EXPECT_TRUE(fs::exists(data_ / "crash_info" / (std::string(kCrashUuid) + ".dmp")));
+}
+
+// The user's folders, and so the product's log folder, named outside ASCII.
+class NonAsciiReportDelivery : public ReportDelivery {
+protected:
+    NonAsciiReportDelivery() : ReportDelivery("Données ünï жук") {}
+};
+
+TEST_F(NonAsciiReportDelivery, LogsNamedOutsideAsciiGoUnderTheirUtf8NamesThenAreDeleted) {
+    const fs::path cyrillic = data_ / "logs" / "svc" / "журнал-déjà.log";
+    const fs::path in_subfolder = data_ / "logs" / "подпапка 日本" / "ログ 😀.txt";
+    test_support::WriteFile(cyrillic, "журнал\n");
+    test_support::WriteFile(in_subfolder, "ログ\n");
+    service_.SetReply("bug", {200, R"({"id": 4712})"});
+    const auto result = Run(Arguments());
+    EXPECT_EQ(result.exit_code, 0) << result.output;
+
+    const auto attachments = RequestsTo(service_.Requests(), "/api/attachment");
+    ASSERT_EQ(attachments.size(), 1u);
+    const auto body = nlohmann::json::parse(attachments[0].body);
+    std::map<std::string, std::string> entries;
+    for (const auto& entry : test_support::ReadZipEntries(
+             DecodeBase64(body.at("files").at(0).at("attach-data")))) {
+        entries[entry.name] = entry.content;
+        const bool ascii = std::all_of(entry.name.begin(), entry.name.end(),
+                                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+        EXPECT_EQ(entry.strict_name == entry.name, ascii) << "flagged as UTF-8: " << entry.name;
+    }
+    EXPECT_EQ(entries, (std::map<std::string, std::string>{
+                           {"2026.12.01_tallorin_pid=7.txt", "an old run\n"},
+                           {"scanner.log", "scanner log\n"},
+                           {"журнал-déjà.log", "журнал\n"},
+                           {"ログ 😀.txt", "ログ\n"},
+                       }));
+
+    EXPECT_FALSE(fs::exists(cyrillic));
+    EXPECT_FALSE(fs::exists(in_subfolder));
+    EXPECT_FALSE(fs::exists(data_ / "crash_info" / (std::string(kCrashUuid) + ".zip")));
+    EXPECT_FALSE(fs::exists(data_ / "crash_info" / (std::string(kCrashUuid) + ".dmp")));
+    EXPECT_EQ(LogFiles().size(), 1u);  // the running log only
+    const std::string log = RunningLog();
+    EXPECT_NE(log.find("report bug result=true"), std::string::npos) << log;
+    EXPECT_EQ(log.find("failed to report bug"), std::string::npos);
 }
 
 }  // namespace

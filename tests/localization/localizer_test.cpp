@@ -188,10 +188,13 @@ TEST_F(Localizer, FolderModeWithoutACatalogueLeavesTextsUntranslated) {
 }
 
 TEST_F(Localizer, FolderModeReadsTheCataloguesOfTheFolder) {
+    files_ = root_ / "Données ü" / "локализация";  // as under a user's profile
+    fs::create_directories(files_);
     fs::copy_file(fs::path(CATALOGUE_DIR) / "German.mo", files_ / "German.mo");
     localizer_.Init(FolderConfig(R"({"languages": ["German", "English"]})"));
     EXPECT_EQ(localizer_.GetCurrentLanguage(), "German");  // the first one listed
     EXPECT_EQ(localizer_.Localize(L"cancel", L""), L"ABBRECHEN");
+    EXPECT_EQ(Count("localization_files_dir_path=" + files_.string() + "\n"), 1u);
 }
 
 TEST_F(Localizer, ResourceModeWithoutACatalogueFailsTheSwitch) {

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "non_ascii_names.h"
 #include "temp_dir.h"
 
 namespace {
@@ -282,6 +283,35 @@ TEST_F(Files, DeletionNeedsDeleteSharingFromEveryHandle) {
     EXPECT_FALSE(error);
     EXPECT_FALSE(win_fs::remove(dir_ / "folder", error));
     EXPECT_FALSE(error);
+}
+
+// Names outside ASCII are deleted by their own bytes. A name that is not UTF-8 has no wide
+// form: it cannot be deleted, nor its folder, and the file that its U+FFFD form names stays.
+TEST_F(Files, RemovalOfNamesOutsideAscii) {
+    const fs::path folder = dir_ / "folder";
+    for (const auto& name : test_support::kNonAsciiNames) {
+        SCOPED_TRACE(std::string(name.bytes));
+        const fs::path file = folder / std::string(name.bytes);
+        WriteFile(file, "x");
+        // Made through the wide calls: for a name that is not UTF-8, another file.
+        const std::wstring wide = folder.wstring() + L"/" + std::wstring(name.wide);
+        const auto open_wide = [&wide](DWORD disposition) {
+            return File(CreateFileW(wide.c_str(), GENERIC_READ, kShareAll, nullptr, disposition,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+        };
+        EXPECT_TRUE(open_wide(OPEN_ALWAYS).valid());
+
+        std::error_code error;
+        EXPECT_EQ(win_fs::remove(file, error), name.utf8);
+        EXPECT_EQ(error == std::errc::illegal_byte_sequence, !name.utf8) << error.message();
+        EXPECT_EQ(fs::exists(file), !name.utf8);
+        EXPECT_EQ(open_wide(OPEN_EXISTING).valid(), !name.utf8);
+
+        EXPECT_EQ(win_fs::remove_all(folder, error) == static_cast<std::uintmax_t>(-1),
+                  !name.utf8);
+        EXPECT_EQ(fs::exists(file), !name.utf8);
+        fs::remove_all(folder);
+    }
 }
 
 // The program's own log: spdlog's sink holds the file with a plain descriptor, not a handle.

@@ -6,6 +6,7 @@
 #include <array>
 #include <filesystem>
 
+#include "non_ascii_names.h"
 #include "scoped_env.h"
 #include "temp_dir.h"
 
@@ -50,6 +51,27 @@ TEST(SHGetFolderPathW, UsesTheMachineFoldersWithoutPlatformRoot) {
     EXPECT_EQ(fs::path(path.data()), home.path());
     ASSERT_EQ(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, path.data()), S_OK);
     EXPECT_EQ(fs::path(path.data()), "/var/lib");
+}
+
+// A user's folder named outside ASCII is its UTF-8 text; one whose name is not UTF-8 has no
+// wide form, so it cannot be given.
+TEST(SHGetFolderPathW, FoldersNamedOutsideAscii) {
+    const test_support::TempDir home;
+    const test_support::ScopedEnv root("PLATFORM_ROOT", std::nullopt);
+    for (const auto& name : test_support::kNonAsciiNames) {
+        SCOPED_TRACE(std::string(name.bytes));
+        fs::create_directories(home / std::string(name.bytes));
+        const test_support::ScopedEnv config("XDG_CONFIG_HOME",
+                                             (home / std::string(name.bytes)).string());
+        std::array<wchar_t, MAX_PATH> path{};
+        const HRESULT result = SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, 0, path.data());
+        if (name.utf8) {
+            ASSERT_EQ(result, S_OK);
+            EXPECT_EQ(path.data(), home.path().wstring() + L"/" + std::wstring(name.wide));
+        } else {
+            EXPECT_EQ(result, HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION));
+        }
+    }
 }
 
 }  // namespace

@@ -1,14 +1,18 @@
 #include "attachments.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <spdlog/sinks/rotating_file_sink.h>
 #include <spdlog/spdlog.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <string>
 
+#include "non_ascii_names.h"
 #include "send_bug_report.h"
 #include "upload_fixture.h"
+#include "zip_entries.h"
 
 namespace {
 
@@ -75,6 +79,43 @@ TEST_F(Attachments, FilesOfSubfoldersLandFlatAndEverythingIsDeleted) {
     EXPECT_FALSE(fs::exists(Archive()));
     EXPECT_FALSE(fs::exists(Dump()));
     EXPECT_TRUE(fs::exists(crash_));
+}
+
+// Entries are named by the names' UTF-8 bytes without the UTF-8 flag. A name that is not
+// UTF-8 has no wide form to open it by: it stays out of the archive and on disk, and the file
+// that its U+FFFD form names goes in once.
+TEST_F(Attachments, NamesOutsideAsciiGoInAsTheirUtf8BytesAndAreDeleted) {
+    std::vector<std::pair<std::string, std::string>> expected;
+    std::vector<std::pair<fs::path, bool>> files;  // and whether it is sent
+    for (const auto& folder : {fs::path(), fs::path("подпапка")}) {
+        for (const auto& name : test_support::kNonAsciiNames) {
+            const fs::path relative = folder / std::string(name.bytes);
+            const std::string content = "log of " + relative.string() + "\n";
+            WriteLog(relative, content);
+            files.emplace_back(logs_ / relative, name.utf8);
+            if (name.utf8) {
+                expected.emplace_back(name.bytes, content);
+            }
+        }
+    }
+    const auto attachments = SendAndCollect();
+    ASSERT_EQ(attachments.size(), 1u);
+    const auto body = nlohmann::json::parse(attachments[0].body);
+    std::vector<std::pair<std::string, std::string>> entries;
+    for (const auto& entry : test_support::ReadZipEntries(
+             test_support::DecodeBase64(body.at("files").at(0).at("attach-data")))) {
+        EXPECT_NE(entry.strict_name, entry.name) << "flagged as UTF-8: " << entry.name;
+        entries.emplace_back(entry.name, entry.content);
+    }
+    std::sort(entries.begin(), entries.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(entries, expected);
+
+    for (const auto& [file, sent] : files) {
+        EXPECT_EQ(fs::exists(file), !sent) << file;
+    }
+    EXPECT_FALSE(fs::exists(Archive()));
+    EXPECT_FALSE(fs::exists(Dump()));
 }
 
 TEST_F(Attachments, AnArchiveThatCannotBeMadeIsNotPostedButTheFilesGo) {

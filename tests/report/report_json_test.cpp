@@ -147,6 +147,9 @@ TEST_F(ReportJson, AttachmentListsTheArchiveFirst) {
     EXPECT_EQ(missing["files"][0]["attach-data"], "");
     EXPECT_EQ(missing["files"][0]["file-name"], "gone.zip");
     EXPECT_EQ(missing["id"], 0);
+
+    const auto named = json::parse(BuildAttachmentJson(0, request_, folder_ / "крах-é.zip"));
+    EXPECT_EQ(named["files"][0]["file-name"], "крах-é.zip");
 }
 
 TEST(MakeDumpPath, NamesTheDumpByTheCrash) {

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "common/log_call.h"
+#include "common/path_conversion.h"
 #include "common/text_conversion.h"
 #include "log_tag.h"
 
@@ -22,7 +23,7 @@ void Localizer::Init(const LocalizerConfig& config) {
            "zipped_resource_type_id={}. localization_files_dir_path={}",
            config.app_name, config.read_localization_files_from_resources,
            Utf16ToUtf8(config.zipped_resource_name), config.zipped_resource_type_id,
-           Utf16ToUtf8(config.localization_files_dir_path.wstring()));
+           Utf16ToUtf8(PathToWide(config.localization_files_dir_path)));
     const std::lock_guard lock(mutex);
     this->config = config;
     if (this->config.read_localization_files_from_resources) {
