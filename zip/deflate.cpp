@@ -725,7 +725,10 @@ std::uint32_t LazyLoop(State& s) {
         previous_match = s.match_start;
         match_length = kMinMatch - 1;
 
-        if (head != 0 && s.previous_length < s.max_lazy && s.position - head <= kMaxDistance) {
+        // An input that ends past the slide point is never slid again: its last strings lack
+        // the lookahead a search needs, and are left unsearched rather than failing the entry.
+        if (head != 0 && s.previous_length < s.max_lazy && s.position - head <= kMaxDistance &&
+            s.position <= s.window_size - kMinLookahead) {
             if (s.nice_match > s.lookahead) {
                 s.nice_match = s.lookahead;
             }
@@ -786,7 +789,8 @@ std::uint32_t GreedyLoop(State& s) {
         if (s.lookahead >= kMinMatch) {
             head = InsertString(s, s.position);
         }
-        if (head != 0 && s.position - head <= kMaxDistance) {
+        if (head != 0 && s.position - head <= kMaxDistance &&
+            s.position <= s.window_size - kMinLookahead) {
             match_length = LongestMatch(s, head);
             if (match_length > s.lookahead) {
                 match_length = s.lookahead;
