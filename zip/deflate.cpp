@@ -586,11 +586,12 @@ inline void UpdateHash(State& s, unsigned byte) {
 // Inserts the string at `at` and answers the previous head of its chain.
 inline unsigned InsertString(State& s, unsigned at) {
     UpdateHash(s, s.window[at + kMinMatch - 1]);
-    const unsigned head = s.head[s.hash];
+    State::Head& entry = s.head[s.hash];
+    const unsigned head = entry.position;
     const unsigned slot = at & kWindowMask;
     s.chain[slot] = static_cast<std::uint16_t>(head);
-    s.head[s.hash] = static_cast<std::uint16_t>(at);
-    s.rank[slot] = s.head_count[s.hash]++;
+    s.rank[slot] = entry.count;
+    entry = {static_cast<std::uint16_t>(at), static_cast<std::uint16_t>(entry.count + 1)};
     // The next string's head is wanted soon: start fetching it while this one is searched.
     __builtin_prefetch(&s.head[((s.hash << kHashShift) ^ s.window[at + kMinMatch]) & kHashMask]);
     return head;
@@ -690,19 +691,24 @@ template <unsigned kLength>
 bool WalkPrefixChain(const State& s, const std::uint16_t* links, Search& search, unsigned next_best) {
     const std::uint8_t* const scan = search.scan;
     std::uint16_t end_pair = Load16(scan + search.best - 1);
+    unsigned visits = 0;
     for (unsigned candidate = links[search.position & kWindowMask]; candidate > search.limit;
          candidate = links[candidate & kWindowMask]) {
-        search.future |= candidate >= search.position;
         const std::uint8_t* const match = search.window + candidate;
         if (!SamePrefix<kLength>(match, scan)) {
             continue;  // a string of another prefix that shares the chain
         }
-        if (static_cast<std::uint16_t>(search.head_rank - s.rank[candidate & kWindowMask]) >= search.budget) {
+        // Ranks only grow along the chain, so the budget must stop the walk before a candidate
+        // is measured; elsewhere checking every eighth candidate bounds the walk as well.
+        const bool promising = Load16(match + search.best - 1) == end_pair;
+        if ((promising || (++visits & 7) == 0) &&
+            static_cast<std::uint16_t>(search.head_rank - s.rank[candidate & kWindowMask]) >= search.budget) {
             return true;
         }
-        if (Load16(match + search.best - 1) != end_pair) {
+        if (!promising) {
             continue;
         }
+        search.future |= candidate >= search.position;
         const unsigned length = kLength + MatchLength(scan + kLength, match + kLength, kMaxMatch - kLength);
         if (length > search.best) {
             search.match_start = candidate;
@@ -809,8 +815,9 @@ void FillWindow(State& s) {
             s.match_start -= kWindowSize;
             s.position -= kWindowSize;
             s.block_start -= static_cast<std::int32_t>(kWindowSize);
-            for (auto& value : s.head) {
-                value = static_cast<std::uint16_t>(value >= kWindowSize ? value - kWindowSize : 0);
+            for (auto& entry : s.head) {
+                entry.position = static_cast<std::uint16_t>(
+                    entry.position >= kWindowSize ? entry.position - kWindowSize : 0);
             }
             for (auto& value : s.chain) {
                 value = static_cast<std::uint16_t>(value >= kWindowSize ? value - kWindowSize : 0);
@@ -1002,7 +1009,7 @@ std::uint32_t Compress(State& s, const Io& io, int level, std::uint16_t& general
     const Tuning& tuning = kTuning[std::clamp(level, 0, 9)];
     s.window_size = 2 * kWindowSize;
     s.sliding = true;
-    s.head.fill(0);
+    s.head.fill({});
     for (auto& table : s.prefix_head) {
         table.fill(0);
     }
