@@ -630,6 +630,10 @@ inline std::uint32_t Load32(const std::uint8_t* p) {
 }
 
 constexpr unsigned kPrefixLength[kPrefixChains] = {4, 8, 16};
+// A search leaves the hash chain for the prefix chains when these lag fewer strings behind
+// than kCheapJoin, or once it has looked at kLongWalk candidates.
+constexpr unsigned kCheapJoin = 1024;
+constexpr unsigned kLongWalk = 16;
 
 template <unsigned kLength>
 inline unsigned PrefixHash(const std::uint8_t* p) {
@@ -659,7 +663,10 @@ inline bool SamePrefix(const std::uint8_t* a, const std::uint8_t* b) {
 // Puts every string up to `last` into the prefix chains.
 void JoinPrefixChains(State& s, unsigned last) {
     const std::uint8_t* const window = s.window.data();
-    for (unsigned at = s.prefix_next; at <= last; ++at) {
+    // Strings at the farthest distance or beyond are out of reach of this search and of every
+    // later one.
+    const unsigned first = std::max(s.prefix_next, last > kMaxDistance ? last - kMaxDistance + 1 : 0u);
+    for (unsigned at = first; at <= last; ++at) {
         const unsigned slot = at & kWindowMask;
         const unsigned keys[kPrefixChains] = {PrefixHash<4>(window + at), PrefixHash<8>(window + at),
                                               PrefixHash<16>(window + at)};
@@ -725,7 +732,7 @@ bool WalkPrefixChain(const State& s, const std::uint16_t* links, Search& search,
     return true;
 }
 
-// Walks the hash chain from `head` while no string of three bytes or more is found; from then
+// Walks the hash chain from `head` until a string of three bytes or more is found; from then
 // on only strings that share more bytes can be longer, and the chains of those are walked
 // instead. Every walk examines the candidates that the hash chain's walk would, in the same
 // order, so the match found is the same.
@@ -752,7 +759,7 @@ unsigned LongestMatch(State& s, unsigned head) {
     const std::uint8_t* const window = search.window;
     const std::uint8_t* const scan = search.scan;
     bool done = false;
-    if (search.best < kMinMatch) {
+    {
         // A candidate counts only when its bytes at best - 1 and best and its first two agree.
         std::uint16_t end_pair = Load16(scan + search.best - 1);
         const std::uint16_t start_pair = Load16(scan);
@@ -773,7 +780,11 @@ unsigned LongestMatch(State& s, unsigned head) {
                     end_pair = Load16(scan + search.best - 1);
                 }
             }
-            if (search.best >= kMinMatch) {
+            // The prefix chains pay once a match is held, unless they lag far behind: then
+            // the input has had few matches, hash chains are short, and catching up would
+            // cost more than the walk, until the walk proves long.
+            if (search.best >= kMinMatch &&
+                (search.position - s.prefix_next < kCheapJoin || search.budget - chain + 1 >= kLongWalk)) {
                 break;
             }
             candidate = s.chain[candidate & kWindowMask];

@@ -111,6 +111,40 @@ std::string FewLongMatches(std::mt19937& random, std::size_t size) {
     return out;
 }
 
+// A phrase, and its copy at the farthest distance a match may reach, 32,505 bytes later. In
+// between, random bytes, many 3-byte strings that differ from the phrase's start but share its
+// hash chain, and early on one copy of its first three bytes: for the last copy that copy is
+// found late in a long chain, and the phrase only behind it.
+std::string FarRepeatBehindALongChain(std::mt19937& random) {
+    const std::string phrase = test_support::RandomBytes(random, 64);
+    const auto b0 = static_cast<unsigned char>(phrase[0]);
+    const auto b1 = static_cast<unsigned char>(phrase[1]);
+    const auto b2 = static_cast<unsigned char>(phrase[2]);
+    // Three bytes hash as (b0 << 10) ^ (b1 << 5) ^ b2 in 15 bits: flipping bits of the second
+    // byte other than 3 and 4 can be undone in the other two.
+    std::vector<std::string> others;
+    for (unsigned flip = 1; flip < 256; ++flip) {
+        if ((flip & 0x18) != 0) {
+            continue;
+        }
+        const unsigned moved = flip << 5;
+        for (unsigned high = 0; high < 8; ++high) {
+            others.push_back({static_cast<char>(b0 ^ ((moved >> 10) & 0x1F) ^ (high << 5)),
+                              static_cast<char>(b1 ^ flip), static_cast<char>(b2 ^ (moved & 0xFF))});
+        }
+    }
+    std::string out = "##" + phrase;
+    for (std::size_t i = 0; i < 4; ++i) {
+        out += others[i] + test_support::RandomBytes(random, 250);
+    }
+    out += phrase.substr(0, 3) + static_cast<char>(phrase[3] ^ 1);
+    for (std::size_t i = 4; out.size() < 2 + 32505; ++i) {
+        out += test_support::RandomBytes(random, 150) + others.at(i);
+    }
+    out.resize(2 + 32505);
+    return out + phrase + test_support::RandomBytes(random, 300);
+}
+
 std::string ThisProgram(std::size_t most) {
     std::string bytes = test_support::ReadFile("/proc/self/exe");
     bytes.resize(std::min(bytes.size(), most));
@@ -141,6 +175,7 @@ std::vector<Case> Cases() {
         {"dump", DumpLike(random, 4 << 20), 0},
         {"binary", ThisProgram(3 << 20), 0},
         {"few long matches", FewLongMatches(random, 200000), 0},
+        {"far repeat behind a long chain", FarRepeatBehindALongChain(random), 0},
         {"mix read a byte at a time", test_support::Mix(random, 70000), 1},
     };
     // Around the lookahead, the dictionary, the slide point and the window. An input that ends
