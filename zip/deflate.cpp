@@ -732,10 +732,10 @@ bool WalkPrefixChain(const State& s, const std::uint16_t* links, Search& search,
     return true;
 }
 
-// Walks the hash chain from `head` until a string of three bytes or more is found; from then
-// on only strings that share more bytes can be longer, and the chains of those are walked
-// instead. Every walk examines the candidates that the hash chain's walk would, in the same
-// order, so the match found is the same.
+// Walks the hash chain from `head`; once it holds a match of three bytes or more, only strings
+// that share more bytes can be longer, and the walk moves to the chains of those. Every walk
+// examines the candidates that the hash chain's walk would, in the same order, so the match
+// found is the same.
 unsigned LongestMatch(State& s, unsigned head) {
     Search search{};
     search.window = s.window.data();
