@@ -179,8 +179,8 @@ std::vector<Case> Cases() {
         {"mix read a byte at a time", test_support::Mix(random, 70000), 1},
     };
     // Around the lookahead, the dictionary, the slide point and the window. An input that ends
-    // between the slide point and the window's end is searched up to its last bytes without a
-    // slide (65,300 to 65,533).
+    // between the slide point and the window's end (65,300 to 65,533) is never slid, and its
+    // last strings lack the lookahead of a search.
     for (const std::size_t size : {261u, 262u, 263u, 32767u, 32768u, 32769u, 65273u, 65274u,
                                    65275u, 65300u, 65400u, 65533u, 65535u, 65536u, 65537u,
                                    65536u + 262u, 98042u, 131072u}) {
@@ -253,8 +253,8 @@ TEST(DeflateIdentity, AMatchAtTheEndLooksNoFurtherThanTheInput) {
     EXPECT_EQ(reused.Run(input).bytes, stream);
 }
 
-// The table above reaches the block-ending rules it is meant to: a block cut at a 4,096th
-// item, and blocks cut when literals fill the buffer.
+// The inputs built for the block-ending rules reach them: a block cut at a 4,096th item, and
+// blocks cut when literals fill the buffer.
 TEST(DeflateIdentity, TableReachesBothBlockEndings) {
     std::mt19937 random(1501);
     Compressor compressor;
