@@ -586,9 +586,12 @@ inline void UpdateHash(State& s, unsigned byte) {
 // Inserts the string at `at` and answers the previous head of its chain.
 inline unsigned InsertString(State& s, unsigned at) {
     UpdateHash(s, s.window[at + kMinMatch - 1]);
-    const unsigned head = s.head[s.hash];
-    s.chain[at & kWindowMask] = static_cast<std::uint16_t>(head);
-    s.head[s.hash] = static_cast<std::uint16_t>(at);
+    State::Head& entry = s.head[s.hash];
+    const unsigned head = entry.position;
+    const unsigned slot = at & kWindowMask;
+    s.chain[slot] = static_cast<std::uint16_t>(head);
+    s.rank[slot] = entry.count;
+    entry = {static_cast<std::uint16_t>(at), static_cast<std::uint16_t>(entry.count + 1)};
     // The next string's head is wanted soon: start fetching it while this one is searched.
     __builtin_prefetch(&s.head[((s.hash << kHashShift) ^ s.window[at + kMinMatch]) & kHashMask]);
     return head;
@@ -620,52 +623,195 @@ inline std::uint16_t Load16(const std::uint8_t* p) {
     return value;
 }
 
-// Walks the chain from `candidate`; the checks are gathered so that the walk itself stays a
-// tight loop over the chain links.
-unsigned LongestMatch(State& s, unsigned candidate) {
-    const std::uint8_t* const window = s.window.data();
-    const auto* const links = s.chain.data();
-    const unsigned position = s.position;
-    const std::uint8_t* const scan = window + position;
-    const unsigned limit = position > kMaxDistance ? position - kMaxDistance : 0;
-    const unsigned nice = s.nice_match;
-    unsigned best = s.previous_length;
-    unsigned match_start = s.match_start;
-    unsigned chain = s.max_chain;
-    if (s.previous_length >= s.good_match) {
-        chain >>= 2;
+inline std::uint32_t Load32(const std::uint8_t* p) {
+    std::uint32_t value;
+    std::memcpy(&value, p, sizeof value);
+    return value;
+}
+
+constexpr unsigned kPrefixLength[kPrefixChains] = {4, 8, 16};
+// A search leaves the hash chain for the prefix chains when these lag fewer strings behind
+// than kCheapJoin, or once it has looked at kLongWalk candidates.
+constexpr unsigned kCheapJoin = 1024;
+constexpr unsigned kLongWalk = 16;
+
+template <unsigned kLength>
+inline unsigned PrefixHash(const std::uint8_t* p) {
+    constexpr unsigned kShift = 64 - kPrefixHashBits;
+    if constexpr (kLength == 4) {
+        return static_cast<unsigned>((Load32(p) * 0x9E3779B97F4A7C15ull) >> kShift);
+    } else if constexpr (kLength == 8) {
+        return static_cast<unsigned>((Load64(p) * 0x9E3779B97F4A7C15ull) >> kShift);
+    } else {
+        return static_cast<unsigned>(((Load64(p) * 0x9E3779B97F4A7C15ull) ^ Load64(p + 8)) *
+                                         0xC2B2AE3D27D4EB4Full >>
+                                     kShift);
     }
-    chain = std::max(chain, 1u);  // level 0's row: look at the head alone
-    if (position > s.window_size - kMinLookahead) {
+}
+
+template <unsigned kLength>
+inline bool SamePrefix(const std::uint8_t* a, const std::uint8_t* b) {
+    if constexpr (kLength == 4) {
+        return Load32(a) == Load32(b);
+    } else if constexpr (kLength == 8) {
+        return Load64(a) == Load64(b);
+    } else {
+        return ((Load64(a) ^ Load64(b)) | (Load64(a + 8) ^ Load64(b + 8))) == 0;
+    }
+}
+
+// Puts every string up to `last` into the prefix chains.
+void JoinPrefixChains(State& s, unsigned last) {
+    const std::uint8_t* const window = s.window.data();
+    // Strings at the farthest distance or beyond are out of reach of this search and of every
+    // later one.
+    const unsigned first = std::max(s.prefix_next, last > kMaxDistance ? last - kMaxDistance + 1 : 0u);
+    for (unsigned at = first; at <= last; ++at) {
+        const unsigned slot = at & kWindowMask;
+        const unsigned keys[kPrefixChains] = {PrefixHash<4>(window + at), PrefixHash<8>(window + at),
+                                              PrefixHash<16>(window + at)};
+        for (unsigned t = 0; t < kPrefixChains; ++t) {
+            s.prefix_chain[t][slot] = s.prefix_head[t][keys[t]];
+            s.prefix_head[t][keys[t]] = static_cast<std::uint16_t>(at);
+        }
+    }
+    s.prefix_next = std::max(s.prefix_next, last + 1);
+}
+
+struct Search {
+    const std::uint8_t* window;
+    const std::uint8_t* scan;
+    unsigned position;
+    unsigned limit;
+    unsigned nice;
+    unsigned budget;
+    std::uint16_t head_rank;
+    unsigned best;
+    unsigned match_start;
+    bool future;
+};
+
+// Walks the chain of strings that share kLength bytes with the scan, which holds all that can
+// beat the best match so far. Answers true when the search is over, false when the best match
+// has grown long enough for the next chain.
+template <unsigned kLength>
+bool WalkPrefixChain(const State& s, const std::uint16_t* links, Search& search, unsigned next_best) {
+    const std::uint8_t* const scan = search.scan;
+    std::uint16_t end_pair = Load16(scan + search.best - 1);
+    unsigned visits = 0;
+    for (unsigned candidate = links[search.position & kWindowMask]; candidate > search.limit;
+         candidate = links[candidate & kWindowMask]) {
+        const std::uint8_t* const match = search.window + candidate;
+        if (!SamePrefix<kLength>(match, scan)) {
+            continue;  // a string of another prefix that shares the chain
+        }
+        // Ranks only grow along the chain, so the budget must stop the walk before a candidate
+        // is measured; elsewhere checking every eighth candidate bounds the walk as well.
+        const bool promising = Load16(match + search.best - 1) == end_pair;
+        if ((promising || (++visits & 7) == 0) &&
+            static_cast<std::uint16_t>(search.head_rank - s.rank[candidate & kWindowMask]) >= search.budget) {
+            return true;
+        }
+        if (!promising) {
+            continue;
+        }
+        search.future |= candidate >= search.position;
+        const unsigned length = kLength + MatchLength(scan + kLength, match + kLength, kMaxMatch - kLength);
+        if (length > search.best) {
+            search.match_start = candidate;
+            search.best = length;
+            if (length >= search.nice) {
+                return true;
+            }
+            if (length >= next_best) {
+                return false;
+            }
+            end_pair = Load16(scan + search.best - 1);
+        }
+    }
+    return true;
+}
+
+// Walks the hash chain from `head`; once it holds a match of three bytes or more, only strings
+// that share more bytes can be longer, and the walk moves to the chains of those. Every walk
+// examines the candidates that the hash chain's walk would, in the same order, so the match
+// found is the same.
+unsigned LongestMatch(State& s, unsigned head) {
+    Search search{};
+    search.window = s.window.data();
+    search.position = s.position;
+    search.scan = search.window + search.position;
+    search.limit = search.position > kMaxDistance ? search.position - kMaxDistance : 0;
+    search.nice = s.nice_match;
+    search.best = s.previous_length;
+    search.match_start = s.match_start;
+    search.budget = s.max_chain;
+    if (s.previous_length >= s.good_match) {
+        search.budget >>= 2;
+    }
+    search.budget = std::max(search.budget, 1u);  // level 0's row: look at the head alone
+    if (search.position > s.window_size - kMinLookahead) {
         s.error = "insufficient lookahead";
     }
-    if (position + kMaxMatch > s.window_size) {
+    if (search.position + kMaxMatch > s.window_size) {
         s.error = "wild scan";
     }
-    // A candidate counts only when its bytes at best - 1 and best and its first two agree.
-    std::uint16_t end_pair = Load16(scan + best - 1);
-    const std::uint16_t start_pair = Load16(scan);
-    bool future = false;
-    do {
-        future |= candidate >= position;
-        const std::uint8_t* const match = window + candidate;
-        if (Load16(match + best - 1) == end_pair && Load16(match) == start_pair) {
-            const unsigned length = 2 + MatchLength(scan + 2, match + 2, kMaxMatch - 2);
-            if (length > best) {
-                match_start = candidate;
-                best = length;
-                if (length >= nice) {
-                    break;
+    const std::uint8_t* const window = search.window;
+    const std::uint8_t* const scan = search.scan;
+    bool done = false;
+    {
+        // A candidate counts only when its bytes at best - 1 and best and its first two agree.
+        std::uint16_t end_pair = Load16(scan + search.best - 1);
+        const std::uint16_t start_pair = Load16(scan);
+        unsigned candidate = head;
+        unsigned chain = search.budget;
+        for (;;) {
+            search.future |= candidate >= search.position;
+            const std::uint8_t* const match = window + candidate;
+            if (Load16(match + search.best - 1) == end_pair && Load16(match) == start_pair) {
+                const unsigned length = 2 + MatchLength(scan + 2, match + 2, kMaxMatch - 2);
+                if (length > search.best) {
+                    search.match_start = candidate;
+                    search.best = length;
+                    if (length >= search.nice) {
+                        done = true;
+                        break;
+                    }
+                    end_pair = Load16(scan + search.best - 1);
                 }
-                end_pair = Load16(scan + best - 1);
+            }
+            // The prefix chains pay once a match is held, unless they lag far behind: then
+            // the input has had few matches, hash chains are short, and catching up would
+            // cost more than the walk, until the walk proves long.
+            if (search.best >= kMinMatch &&
+                (search.position - s.prefix_next < kCheapJoin || search.budget - chain + 1 >= kLongWalk)) {
+                break;
+            }
+            candidate = s.chain[candidate & kWindowMask];
+            if (candidate <= search.limit || --chain == 0) {
+                done = true;
+                break;
             }
         }
-    } while ((candidate = links[candidate & kWindowMask]) > limit && --chain != 0);
-    if (future) {
+    }
+    if (!done) {
+        JoinPrefixChains(s, search.position);
+        search.head_rank = s.rank[head & kWindowMask];
+        if (search.best < kPrefixLength[1] - 1) {
+            done = WalkPrefixChain<4>(s, s.prefix_chain[0].data(), search, kPrefixLength[1] - 1);
+        }
+        if (!done && search.best < kPrefixLength[2] - 1) {
+            done = WalkPrefixChain<8>(s, s.prefix_chain[1].data(), search, kPrefixLength[2] - 1);
+        }
+        if (!done) {
+            WalkPrefixChain<16>(s, s.prefix_chain[2].data(), search, kMaxMatch + 1);
+        }
+    }
+    if (search.future) {
         s.error = "no future";
     }
-    s.match_start = match_start;
-    return best;
+    s.match_start = search.match_start;
+    return search.best;
 }
 
 std::uint32_t ReadInput(State& s, std::uint8_t* into, std::uint32_t size) {
@@ -680,12 +826,24 @@ void FillWindow(State& s) {
             s.match_start -= kWindowSize;
             s.position -= kWindowSize;
             s.block_start -= static_cast<std::int32_t>(kWindowSize);
-            for (auto& value : s.head) {
-                value = static_cast<std::uint16_t>(value >= kWindowSize ? value - kWindowSize : 0);
+            for (auto& entry : s.head) {
+                entry.position = static_cast<std::uint16_t>(
+                    entry.position >= kWindowSize ? entry.position - kWindowSize : 0);
             }
             for (auto& value : s.chain) {
                 value = static_cast<std::uint16_t>(value >= kWindowSize ? value - kWindowSize : 0);
             }
+            for (auto& table : s.prefix_head) {
+                for (auto& value : table) {
+                    value = static_cast<std::uint16_t>(value >= kWindowSize ? value - kWindowSize : 0);
+                }
+            }
+            for (auto& table : s.prefix_chain) {
+                for (auto& value : table) {
+                    value = static_cast<std::uint16_t>(value >= kWindowSize ? value - kWindowSize : 0);
+                }
+            }
+            s.prefix_next = s.prefix_next >= kWindowSize ? s.prefix_next - kWindowSize : 0;
             more += kWindowSize;
         }
         if (s.end_of_input) {
@@ -725,7 +883,10 @@ std::uint32_t LazyLoop(State& s) {
         previous_match = s.match_start;
         match_length = kMinMatch - 1;
 
-        if (head != 0 && s.previous_length < s.max_lazy && s.position - head <= kMaxDistance) {
+        // An input that ends past the slide point is never slid again: its last strings lack
+        // the lookahead a search needs, and are left unsearched rather than failing the entry.
+        if (head != 0 && s.previous_length < s.max_lazy && s.position - head <= kMaxDistance &&
+            s.position <= s.window_size - kMinLookahead) {
             if (s.nice_match > s.lookahead) {
                 s.nice_match = s.lookahead;
             }
@@ -786,7 +947,8 @@ std::uint32_t GreedyLoop(State& s) {
         if (s.lookahead >= kMinMatch) {
             head = InsertString(s, s.position);
         }
-        if (head != 0 && s.position - head <= kMaxDistance) {
+        if (head != 0 && s.position - head <= kMaxDistance &&
+            s.position <= s.window_size - kMinLookahead) {
             match_length = LongestMatch(s, head);
             if (match_length > s.lookahead) {
                 match_length = s.lookahead;
@@ -803,7 +965,10 @@ std::uint32_t GreedyLoop(State& s) {
                 } while (--match_length != 0);
                 ++s.position;
             } else {
+                // The strings skipped here join no chain.
+                JoinPrefixChains(s, s.position);
                 s.position += match_length;
+                s.prefix_next = s.position;
                 match_length = 0;
                 s.hash = s.window[s.position];
                 UpdateHash(s, s.window[s.position + 1]);
@@ -855,7 +1020,11 @@ std::uint32_t Compress(State& s, const Io& io, int level, std::uint16_t& general
     const Tuning& tuning = kTuning[std::clamp(level, 0, 9)];
     s.window_size = 2 * kWindowSize;
     s.sliding = true;
-    s.head.fill(0);
+    s.head.fill({});
+    for (auto& table : s.prefix_head) {
+        table.fill(0);
+    }
+    s.prefix_next = 0;
     s.max_lazy = tuning.lazy;
     s.good_match = tuning.good;
     s.nice_match = tuning.nice;

@@ -18,6 +18,10 @@ inline constexpr unsigned kHashSize = 1u << kHashBits;
 inline constexpr unsigned kHashMask = kHashSize - 1;
 inline constexpr unsigned kHashShift = (kHashBits + kMinMatch - 1) / kMinMatch;
 inline constexpr unsigned kTooFar = 4096;
+// Chains of strings that share their first 4, 8 or 16 bytes.
+inline constexpr unsigned kPrefixChains = 3;
+inline constexpr unsigned kPrefixHashBits = 15;
+inline constexpr unsigned kPrefixHashSize = 1u << kPrefixHashBits;
 
 inline constexpr int kLengthCodes = 29;
 inline constexpr int kLiterals = 256;
@@ -107,10 +111,26 @@ struct State {
     bool flush_full_buffers;
     std::uint64_t bits_sent;
 
-    // LZ77; the window has room for an 8-byte compare past its last match
-    std::array<std::uint8_t, 2 * kWindowSize + 8> window;
+    // LZ77; the window has room for a 16-byte read past its last string
+    std::array<std::uint8_t, 2 * kWindowSize + 16> window;
     std::array<std::uint16_t, kWindowSize> chain;  // positions stay under 65,536
-    std::array<std::uint16_t, kHashSize> head;
+    // A chain's head and the number of strings that ever joined it, side by side, as every
+    // insertion reads and writes both.
+    struct Head {
+        std::uint16_t position;
+        std::uint16_t count;
+    };
+    std::array<Head, kHashSize> head;
+    // A search that already holds a match of n bytes can only gain from strings that share
+    // n + 1 bytes with it, so beside each hash chain run chains of the strings that share
+    // their first 4, 8 and 16 bytes. The rank of a string counts the strings before it in its
+    // hash chain: rank differences give a string's place in that chain, and so whether the
+    // chain budget reaches it. Strings join the prefix chains when a search needs them, once
+    // all their bytes are in the window.
+    std::array<std::uint16_t, kWindowSize> rank;
+    std::array<std::array<std::uint16_t, kPrefixHashSize>, kPrefixChains> prefix_head;
+    std::array<std::array<std::uint16_t, kWindowSize>, kPrefixChains> prefix_chain;
+    unsigned prefix_next;  // the first string not yet in the prefix chains
     std::uint32_t window_size;
     std::int32_t block_start;
     bool sliding;

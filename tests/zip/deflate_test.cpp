@@ -7,68 +7,18 @@
 #include <random>
 #include <string>
 
+#include "deflate_harness.h"
 #include "deflate_inspector.h"
 #include "deflate_state.h"
 
 namespace {
 
+using test_support::Compressed;
+using test_support::Compressor;
 using test_support::InspectDeflate;
-
-struct Source {
-    const std::string* data;
-    std::size_t offset = 0;
-    std::size_t chunk = 0;  // most bytes one read gives; 0: as many as asked
-};
-
-std::uint32_t ReadSource(void* context, std::uint8_t* buffer, std::uint32_t size) {
-    auto& source = *static_cast<Source*>(context);
-    std::size_t count = std::min<std::size_t>(size, source.data->size() - source.offset);
-    if (source.chunk != 0) {
-        count = std::min(count, source.chunk);
-    }
-    std::memcpy(buffer, source.data->data() + source.offset, count);
-    source.offset += count;
-    return static_cast<std::uint32_t>(count);
-}
-
-struct Sink {
-    Source source;
-    std::string output;
-};
-
-void Flush(void* context, const std::uint8_t* buffer, std::uint32_t& count) {
-    static_cast<Sink*>(context)->output.append(reinterpret_cast<const char*>(buffer), count);
-    count = 0;
-}
-
-struct Compressed {
-    std::uint32_t result;
-    std::uint32_t size;
-    std::uint16_t flags;
-    std::string bytes;
-    std::string error;
-};
-
-class Compressor {
-public:
-    Compressed Run(const std::string& input, int level = 8, std::size_t chunk = 0) {
-        Sink sink{{&input, 0, chunk}, {}};
-        auto read = [](void* context, std::uint8_t* buffer, std::uint32_t size) {
-            return ReadSource(&static_cast<Sink*>(context)->source, buffer, size);
-        };
-        const zip_deflate::Io io{&sink, read, Flush, output_.data()};
-        Compressed result{};
-        std::uint16_t internal = 0;
-        result.result = zip_deflate::Compress(*state_, io, level, result.flags, internal, result.size);
-        result.bytes = std::move(sink.output);
-        result.error = state_->error == nullptr ? "" : state_->error;
-        return result;
-    }
-
-private:
-    std::unique_ptr<zip_deflate::State> state_ = std::make_unique<zip_deflate::State>();
-    std::array<std::uint8_t, zip_deflate::kOutputSize> output_{};
-};
+using test_support::LogText;
+using test_support::Mix;
+using test_support::RandomBytes;
 
 std::string Inflate(const std::string& stream, std::size_t expected_size) {
     z_stream z{};
@@ -83,53 +33,6 @@ std::string Inflate(const std::string& stream, std::size_t expected_size) {
     EXPECT_EQ(z.avail_in, 0u) << "bytes after the final block";
     out.resize(z.total_out);
     inflateEnd(&z);
-    return out;
-}
-
-std::string RandomBytes(std::mt19937& random, std::size_t size) {
-    std::string bytes(size, '\0');
-    for (auto& byte : bytes) {
-        byte = static_cast<char>(random() & 0xFF);
-    }
-    return bytes;
-}
-
-std::string LogText(std::size_t size) {
-    std::string text;
-    std::mt19937 random(7);
-    for (int line = 0; text.size() < size; ++line) {
-        text += "[03/04/21 10:15:" + std::to_string(10 + line % 50) + " " +
-                std::to_string(100 + random() % 900) + "] [debug] [4242] [tallorin:zip.cpp:" +
-                std::to_string(random() % 400) + "][SendAttachments]: crash_uuid=" +
-                std::to_string(random()) + "\n";
-    }
-    text.resize(size);
-    return text;
-}
-
-// Phrases, runs, random stretches and copies from earlier, in seeded proportions.
-std::string Mix(std::mt19937& random, std::size_t size) {
-    std::string out;
-    while (out.size() < size) {
-        switch (random() % 4) {
-            case 0:
-                out += RandomBytes(random, 1 + random() % 600);
-                break;
-            case 1:
-                out.append(1 + random() % 700, static_cast<char>(random()));
-                break;
-            case 2:
-                out += LogText(1 + random() % 2000);
-                break;
-            default:
-                if (!out.empty()) {
-                    const std::size_t from = random() % out.size();
-                    const std::size_t length = std::min<std::size_t>(1 + random() % 1000, out.size() - from);
-                    out += out.substr(from, length);
-                }
-        }
-    }
-    out.resize(size);
     return out;
 }
 

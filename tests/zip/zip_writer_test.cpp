@@ -265,23 +265,27 @@ TEST_F(ZipWriterTest, EntriesKeepTheOrderOfAddingAndReadBack) {
         c = static_cast<char>(random());
     }
     const std::string big = Text(3 << 20);
+    // Ends between the compressor's slide point and the end of its window.
+    const std::string tail = Text(65400);
     const auto results = Zip({{L"b.txt", Source("b.txt", big)},
                               {L"empty.log", Source("empty.log", "")},
-                              {L"noise.bin", Source("noise.bin", noise)}});
-    EXPECT_EQ(results, (std::vector<std::uint32_t>(3, kZipOk)));
+                              {L"noise.bin", Source("noise.bin", noise)},
+                              {L"tail.log", Source("tail.log", tail)}});
+    EXPECT_EQ(results, (std::vector<std::uint32_t>(4, kZipOk)));
     const ParsedArchive archive = Parse(ReadFile(archive_));
-    ASSERT_EQ(archive.entries.size(), 3u);
-    EXPECT_EQ(archive.disk_entries, 3u);
-    EXPECT_EQ(archive.total_entries, 3u);
+    ASSERT_EQ(archive.entries.size(), 4u);
+    EXPECT_EQ(archive.disk_entries, 4u);
+    EXPECT_EQ(archive.total_entries, 4u);
     EXPECT_EQ(archive.entries[0].name, "b.txt");
     EXPECT_EQ(archive.entries[1].name, "empty.log");
     EXPECT_EQ(archive.entries[2].name, "noise.bin");
+    EXPECT_EQ(archive.entries[3].name, "tail.log");
     // An empty source is one final fixed-code block with only its end code.
     EXPECT_EQ(archive.entries[1].data, std::string("\x03\x00", 2));
     EXPECT_EQ(archive.entries[1].crc, 0u);
     EXPECT_EQ(archive.entries[1].uncompressed, 0u);
     EXPECT_EQ(archive.entries[1].method, 8u);
-    ExpectReadersAgree({{"b.txt", big}, {"empty.log", ""}, {"noise.bin", noise}});
+    ExpectReadersAgree({{"b.txt", big}, {"empty.log", ""}, {"noise.bin", noise}, {"tail.log", tail}});
 }
 
 TEST_F(ZipWriterTest, ChoosesStoredByExtensionAndSlashesNames) {
