@@ -45,7 +45,9 @@ enum class CertificateFor {
 };
 
 struct ReportServiceOptions {
-    int production_port = 0;  // 0: any free port
+    // 0: any free port. A fixed port is locked machine-wide while the double runs, so that
+    // test runs of other clones or build folders wait for it rather than collide.
+    int production_port = 0;
     int staging_port = 0;
     CertificateFor certificate = CertificateFor::kLoopback;
 };
@@ -88,6 +90,15 @@ private:
 
 // The port of an "https://host:port/..." URL; 443 without one.
 int PortOfUrl(std::string_view url);
+
+// Why the double cannot stand in for a build's two base URLs, or nothing when it can: both
+// must read "https://127.0.0.1:<port>/..." and name two different ports. Tests that need the
+// build's own URLs skip with this reason.
+std::optional<std::string> WhyNotOnLoopback(std::string_view production_url,
+                                            std::string_view staging_url);
+
+// The double on the ports of the build's two base URLs.
+ReportServiceOptions OnPortsOf(std::string_view production_url, std::string_view staging_url);
 
 // The requests of one endpoint path ("/api/attachment") among `requests`, in their order.
 std::vector<RecordedRequest> RequestsTo(const std::vector<RecordedRequest>& requests,
