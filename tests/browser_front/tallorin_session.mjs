@@ -38,6 +38,18 @@ export function makeSandbox({ language, folder } = {}) {
   };
 }
 
+// The base URLs that the build compiles in (as CMake passes them to the tests; the default
+// preset's without), and why the double cannot stand on them, or false: the program posts to
+// them, so they must name two ports on loopback.
+export function compiledInService(env = process.env) {
+  const urls = [env.TALLORIN_PRODUCTION_BASE_URL || "https://127.0.0.1:44731/api",
+                env.TALLORIN_STAGING_BASE_URL || "https://127.0.0.1:44732/api"];
+  const ports = urls.map((url) => Number(/^https:\/\/127\.0\.0\.1:([1-9][0-9]{0,4})(\/|$)/.exec(url)?.[1]));
+  const onLoopback = ports.every((port) => port <= 65535) && ports[0] !== ports[1];
+  return { ports, notOnLoopback: !onLoopback &&
+    `this build's base URLs (${urls.join(", ")}) are not two ports on loopback, where the report-service double runs` };
+}
+
 // The processes that run with the sandbox as their PLATFORM_ROOT: the program, and the Chromium
 // it started with every helper of that browser, which inherit its environment.
 function processesOf(sandbox) {

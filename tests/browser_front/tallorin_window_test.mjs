@@ -9,18 +9,13 @@ import os from "node:os";
 import path from "node:path";
 import { fileURLToPath } from "node:url";
 import { eventually as eventuallyWithin, expectTextLimit, textOf } from "./page_helpers.mjs";
-import { expectNothingLeft, loadPlaywright, makeSandbox, startReportService, startTallorin } from "./tallorin_session.mjs";
+import { compiledInService, expectNothingLeft, loadPlaywright, makeSandbox, startReportService, startTallorin } from "./tallorin_session.mjs";
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const source = path.resolve(here, "../..");
 const playwright = loadPlaywright(process.env.BROWSER_FRONT_MODULES || here);
 const program = process.env.TALLORIN_PROGRAM || path.join(source, "build/ci/bin/tallorin");
-// The program posts to the base URLs compiled into it, so the double must stand on them.
-const baseUrls = [process.env.TALLORIN_PRODUCTION_BASE_URL || "https://127.0.0.1:44731/api",
-                  process.env.TALLORIN_STAGING_BASE_URL || "https://127.0.0.1:44732/api"];
-const ports = baseUrls.map((url) => Number(/^https:\/\/127\.0\.0\.1:([1-9][0-9]{0,4})(\/|$)/.exec(url)?.[1]));
-const notOnLoopback = ports.every((port) => port <= 65535) && ports[0] !== ports[1] ? false
-  : `this build's base URLs (${baseUrls.join(", ")}) are not two ports on loopback, where the report-service double runs`;
+const { ports, notOnLoopback } = compiledInService();
 const test = (name, body) => nodeTest(name, { skip: notOnLoopback }, body);
 const screenshots = process.env.SCREENSHOT_DIR || path.join(os.tmpdir(), "tallorin-screenshots");
 
