@@ -15,6 +15,7 @@ build folders that want the same port wait for it instead of failing to bind.
 """
 
 import argparse
+import ctypes
 import errno
 import fcntl
 import gzip
@@ -31,6 +32,7 @@ import time
 ENDPOINTS = {"/api/bug": "bug", "/api/attachment": "attachment"}
 # Machine-wide, whatever TMPDIR says: every clone on the machine must meet in the same file.
 PORT_LOCK = "/tmp/tallorin-port-%d.lock"
+PR_SET_PDEATHSIG = 1
 
 
 def write_atomically(path, data):
@@ -103,6 +105,17 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def log_message(self, format, *args):
         pass
+
+
+def end_with_parent():
+    """The double ends with the process that started it (a test, a test runner, a script):
+    an orphan would hold its ports, and their locks, until someone killed it."""
+    try:
+        ctypes.CDLL(None, use_errno=True).prctl(PR_SET_PDEATHSIG, signal.SIGTERM)
+    except (AttributeError, OSError):
+        return
+    if os.getppid() == 1:
+        sys.exit("the process that started the double has ended")
 
 
 def lock_ports(ports, patience):
@@ -179,6 +192,7 @@ def main():
     parser.add_argument("--lock-patience", type=int, default=600,
                         help="seconds to wait for another run's hold on a fixed port")
     arguments = parser.parse_args()
+    end_with_parent()
     locks = lock_ports((arguments.production_port, arguments.staging_port),
                        arguments.lock_patience)
 
