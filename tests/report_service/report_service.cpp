@@ -1,6 +1,10 @@
 #include "report_service.h"
 
 #include <cryptopp/base64.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -10,6 +14,7 @@
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <stdexcept>
+#include <thread>
 
 #include "child_process.h"
 
@@ -141,6 +146,38 @@ int PortOfUrl(std::string_view url) {
     const auto authority = url.substr(start, end == std::string_view::npos ? url.npos : end - start);
     const auto colon = authority.rfind(':');
     return colon == std::string_view::npos ? 443 : std::stoi(std::string(authority.substr(colon + 1)));
+}
+
+FixedPortsHeld::FixedPortsHeld(std::vector<int> ports) {
+    std::sort(ports.begin(), ports.end());  // the double's order: no two holders deadlock
+    ports.erase(std::unique(ports.begin(), ports.end()), ports.end());
+    for (const int port : ports) {
+        const std::string path = "/tmp/tallorin-port-" + std::to_string(port) + ".lock";
+        const int descriptor = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        if (descriptor < 0) {
+            throw std::runtime_error("cannot open " + path);
+        }
+        descriptors_.push_back(descriptor);
+        ::fchmod(descriptor, 0666);  // other users' runs must open it too
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(10);
+        while (::flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                Release();
+                throw std::runtime_error("port " + std::to_string(port) +
+                                         " stays locked by another test run: " + path);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    }
+}
+
+FixedPortsHeld::~FixedPortsHeld() { Release(); }
+
+void FixedPortsHeld::Release() {
+    for (const int descriptor : descriptors_) {
+        ::close(descriptor);  // and with it the lock
+    }
+    descriptors_.clear();
 }
 
 std::optional<std::string> WhyNotOnLoopback(std::string_view production_url,

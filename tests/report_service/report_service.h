@@ -78,6 +78,22 @@ private:
     int staging_port_ = 0;
 };
 
+// Takes the machine-wide locks of fixed ports that the double takes before it binds them (the
+// lock files /tmp/tallorin-port-<port>.lock), for a test that needs nothing to listen there;
+// waits up to ten minutes for another run's hold, then throws std::runtime_error.
+class FixedPortsHeld {
+public:
+    explicit FixedPortsHeld(std::vector<int> ports);
+    FixedPortsHeld(const FixedPortsHeld&) = delete;
+    FixedPortsHeld& operator=(const FixedPortsHeld&) = delete;
+    ~FixedPortsHeld();
+
+private:
+    void Release();
+
+    std::vector<int> descriptors_;
+};
+
 // Keeps libcurl's own proxy rules (the https_proxy and all_proxy variables) from sending
 // loopback requests elsewhere while it lives.
 class DirectConnections {
