@@ -7,11 +7,12 @@ import fs from "node:fs";
 import os from "node:os";
 import path from "node:path";
 import { fileURLToPath } from "node:url";
+import { compiledInService } from "./tallorin_session.mjs";
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const program = process.env.TALLORIN_PROGRAM || path.resolve(here, "../../build/ci/bin/tallorin");
 
-test("the run command's report carries the product's name and version and its title", async () => {
+test("the run command's report carries the product's name and version and its title", { skip: compiledInService().notOnLoopback }, async () => {
   const sandbox = fs.mkdtempSync(path.join(os.tmpdir(), "tallorin-run-"));
   try {
     const { code, stdout } = await new Promise((resolve) => {

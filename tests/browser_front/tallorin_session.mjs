@@ -38,6 +38,52 @@ export function makeSandbox({ language, folder } = {}) {
   };
 }
 
+// The base URLs that the build compiles in (as CMake passes them to the tests; the default
+// preset's without), and why the double cannot stand on them, or false: the program posts to
+// them, so they must name two ports on loopback.
+export function compiledInService(env = process.env) {
+  const urls = [env.TALLORIN_PRODUCTION_BASE_URL || "https://127.0.0.1:44731/api",
+                env.TALLORIN_STAGING_BASE_URL || "https://127.0.0.1:44732/api"];
+  const ports = urls.map((url) => Number(/^https:\/\/127\.0\.0\.1:([1-9][0-9]{0,4})(\/|$)/.exec(url)?.[1]));
+  const onLoopback = ports.every((port) => port <= 65535) && ports[0] !== ports[1];
+  return { ports, notOnLoopback: !onLoopback &&
+    `this build's base URLs (${urls.join(", ")}) are not two ports on loopback, where the report-service double runs` };
+}
+
+// The processes that run with the sandbox as their PLATFORM_ROOT: the program, and the Chromium
+// it started with every helper of that browser, which inherit its environment.
+function processesOf(sandbox) {
+  const marker = `\0PLATFORM_ROOT=${sandbox.root}\0`;
+  const found = [];
+  for (const pid of fs.readdirSync("/proc").filter((name) => /^\d+$/.test(name))) {
+    try {
+      if (`\0${fs.readFileSync(`/proc/${pid}/environ`, "latin1")}`.includes(marker)) {
+        found.push({ pid: Number(pid), command: fs.readFileSync(`/proc/${pid}/cmdline`, "latin1").replaceAll("\0", " ").trim() });
+      }
+    } catch {
+      // gone meanwhile, or not ours to read
+    }
+  }
+  return found;
+}
+
+// Fails when anything of a run outlives it by more than a few seconds (the browser's helpers
+// end shortly after the browser); what is left is killed first, so that the tests go on.
+export async function expectNothingLeft(sandbox, timeout = 10000) {
+  const deadline = Date.now() + timeout;
+  let left = processesOf(sandbox);
+  while (left.length > 0 && Date.now() < deadline) {
+    await new Promise((resolve) => setTimeout(resolve, 100));
+    left = processesOf(sandbox);
+  }
+  for (const { pid } of left) {
+    try { process.kill(pid, "SIGKILL"); } catch { /* ended meanwhile */ }
+  }
+  if (left.length > 0) {
+    throw new Error(`left running after the program ended:\n${left.map(({ pid, command }) => `  ${pid} ${command}`).join("\n")}`);
+  }
+}
+
 // The double on the ports that the build compiles in; its records stay in `<root>/report-service`.
 export async function startReportService({ script, root, ports }) {
   const state = path.join(root, "report-service");
@@ -49,11 +95,16 @@ export async function startReportService({ script, root, ports }) {
                            "-addext", "subjectAltName=IP:127.0.0.1,DNS:localhost"], { stdio: "ignore" });
   const child = spawn("python3", [script, "--state", state, "--cert", cert, "--key", key,
                                   "--production-port", String(ports[0]), "--staging-port", String(ports[1])],
-                      { stdio: "ignore" });
+                      { stdio: ["ignore", "pipe", "pipe"] });
+  let output = "";
+  // Its only line of its own says that it waits for another run's hold on the ports.
+  child.stdout.on("data", (chunk) => { output += chunk; console.error(String(chunk).trimEnd()); });
+  child.stderr.on("data", (chunk) => { output += chunk; });
   let ended = false;
   child.on("exit", () => { ended = true; });
-  await eventually(() => ended || fs.existsSync(path.join(state, "ready")), "report service ready", 15000);
-  if (ended) throw new Error("the report-service double did not start (ports in use?)");
+  // The double waits up to ten minutes for the machine-wide lock of the fixed ports.
+  await eventually(() => ended || fs.existsSync(path.join(state, "ready")), "report service ready", 11 * 60 * 1000);
+  if (ended) throw new Error(`the report-service double did not start: ${output}`);
   return {
     state,
     // Every request to the bug endpoint, with its JSON body.
@@ -66,9 +117,15 @@ export async function startReportService({ script, root, ports }) {
         .filter((request) => request.meta.path === "/api/bug")
         .map((request) => JSON.parse(request.body));
     },
-    stop: () => new Promise((resolve) => {
+    // Ends the double; one that does not end on SIGTERM is killed, and that fails the caller.
+    stop: () => new Promise((resolve, reject) => {
       if (ended) return resolve();
-      child.once("exit", resolve);
+      const timer = setTimeout(() => child.kill("SIGKILL"), 10000);
+      child.once("exit", (code, signal) => {
+        clearTimeout(timer);
+        if (signal === "SIGKILL") reject(new Error(`the report-service double did not end on SIGTERM: ${output}`));
+        else resolve();
+      });
       child.kill("SIGTERM");
     }),
   };

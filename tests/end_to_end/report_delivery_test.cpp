@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -56,6 +57,14 @@ protected:
         test_support::WriteFile(data_ / "logs" / "service" / "scanner.log", "scanner log\n");
         // The double's certificate is self-signed.
         test_support::WriteFile(data_ / "settings" / "verify-peer", "");
+    }
+
+    // The program posts to the base URLs compiled into it: the double must stand on them.
+    void SetUp() override {
+        if (const auto reason = test_support::WhyNotOnLoopback(kProductionBaseUrl, kStagingBaseUrl)) {
+            GTEST_SKIP() << *reason;
+        }
+        service_.emplace(test_support::OnPortsOf(kProductionBaseUrl, kStagingBaseUrl));
     }
 
     test_support::ChildResult Run(const std::vector<std::string>& arguments) {
@@ -111,21 +120,20 @@ protected:
     fs::path platform_root_;
     fs::path data_ = platform_root_ / "ProgramData" / "Quorbelin" / "Velmora Antivirus";
     std::string dump_ = std::string(100, '\x7f') + "dump";
-    ReportService service_{{.production_port = test_support::PortOfUrl(kProductionBaseUrl),
-                            .staging_port = test_support::PortOfUrl(kStagingBaseUrl)}};
+    std::optional<ReportService> service_;
 };
 
 TEST_F(ReportDelivery, DeliversTheReportAndTheLogsThenCleansUp) {
-    service_.SetReply("bug", {200, R"({"id": 4711, "message": "thanks"})"});
+    service_->SetReply("bug", {200, R"({"id": 4711, "message": "thanks"})"});
     const auto result = Run(Arguments());
     EXPECT_EQ(result.exit_code, 0) << result.output;
 
-    const auto requests = service_.Requests();
+    const auto requests = service_->Requests();
     const auto bugs = RequestsTo(requests, "/api/bug");
     const auto attachments = RequestsTo(requests, "/api/attachment");
     ASSERT_EQ(bugs.size(), 1u);
     ASSERT_EQ(attachments.size(), 1u);
-    EXPECT_EQ(bugs[0].port, service_.production_port());
+    EXPECT_EQ(bugs[0].port, service_->production_port());
     EXPECT_EQ(bugs[0].Header("User-Agent"), "Quorbelin-Velmora Antivirus-14.3.43577.3505");
     EXPECT_EQ(bugs[0].Header("Content-Type"), "application/json");
 
@@ -171,13 +179,13 @@ TEST_F(ReportDelivery, DeliversTheReportAndTheLogsThenCleansUp) {
 
 TEST_F(ReportDelivery, TheDevModeMarkerSendsToStaging) {
     fs::create_directories(data_ / "dev-mode");
-    service_.SetReply("bug", {200, R"({"id": 5})"});
+    service_->SetReply("bug", {200, R"({"id": 5})"});
     const auto result = Run(Arguments());
     EXPECT_EQ(result.exit_code, 0) << result.output;
-    const auto requests = service_.Requests();
+    const auto requests = service_->Requests();
     ASSERT_EQ(requests.size(), 2u);
     for (const auto& request : requests) {
-        EXPECT_EQ(request.port, service_.staging_port()) << request.path;
+        EXPECT_EQ(request.port, service_->staging_port()) << request.path;
     }
 }
 
@@ -185,7 +193,7 @@ TEST_F(ReportDelivery, WithPeerVerificationOnTheSelfSignedServiceIsRefused) {
     fs::remove(data_ / "settings" / "verify-peer");
     const auto result = Run(Arguments());
     EXPECT_EQ(result.exit_code, 0) << result.output;
-    EXPECT_TRUE(service_.Requests().empty());
+    EXPECT_TRUE(service_->Requests().empty());
     const std::string log = RunningLog();
     EXPECT_NE(log.find("report bug result=false"), std::string::npos) << log;
     EXPECT_NE(log.find("[error] "), std::string::npos);
@@ -198,7 +206,7 @@ TEST_F(ReportDelivery, WithPeerVerificationOnTheSelfSignedServiceIsRefused) {
 TEST_F(ReportDelivery, WithoutACrashUuidNothingIsSent) {
     const auto result = Run({"--email", "user@example.com"});
     EXPECT_EQ(result.exit_code, 0) << result.output;
-    EXPECT_TRUE(service_.Requests().empty());
+    EXPECT_TRUE(service_->Requests().empty());
     const std::string log = RunningLog();
     EXPECT_NE(log.find("crash_uuid=\n"), std::string::npos) << log;
     EXPECT_NE(log.find("no crash uuid"), std::string::npos);
@@ -217,11 +225,11 @@ TEST_F(NonAsciiReportDelivery, LogsNamedOutsideAsciiGoUnderTheirUtf8NamesThenAre
     const fs::path in_subfolder = data_ / "logs" / "подпапка 日本" / "ログ 😀.txt";
     test_support::WriteFile(cyrillic, "журнал\n");
     test_support::WriteFile(in_subfolder, "ログ\n");
-    service_.SetReply("bug", {200, R"({"id": 4712})"});
+    service_->SetReply("bug", {200, R"({"id": 4712})"});
     const auto result = Run(Arguments());
     EXPECT_EQ(result.exit_code, 0) << result.output;
 
-    const auto attachments = RequestsTo(service_.Requests(), "/api/attachment");
+    const auto attachments = RequestsTo(service_->Requests(), "/api/attachment");
     ASSERT_EQ(attachments.size(), 1u);
     const auto body = nlohmann::json::parse(attachments[0].body);
     std::map<std::string, std::string> entries;

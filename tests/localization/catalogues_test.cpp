@@ -3,6 +3,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "common/text_conversion.h"
 #include "localization_fixture.h"
@@ -39,48 +40,86 @@ protected:
     }
 };
 
+// Every text of the crash window in every language: the French, German and Spanish
+// catalogues translate all but "Email" and "OK"; the English one mends one paragraph.
 TEST_F(Catalogues, TranslateTheCrashWindowsTexts) {
-    const Translation cases[] = {
-        {"English", L"Critical Error", L"", L"Critical Error"},
-        {"English", kSorry, L"description", kSorry},
-        {"English", kUponClosing, L"description",
-         L"Upon closing, a crash report was generated. Please send it to us with description of a "
-         L"problem in a form below to help us to fix it and improve this software."},
-        {"English", kUponClosing, L"", kUponClosing},
-        {"French", L"Critical Error", L"", L"Erreur critique"},
-        {"French", kSorry, L"", kSorry},  // the entry exists under its context only
-        {"French", kSorry, L"description",
+    struct WindowText {
+        std::wstring id;
+        std::wstring context;
+        std::wstring english;
+        std::wstring french;
+        std::wstring german;
+        std::wstring spanish;
+    };
+    const WindowText table[] = {
+        {L"Critical Error", L"", L"Critical Error", L"Erreur critique", L"Kritischer Fehler",
+         L"Error cr\u00edtico"},
+        {kSorry, L"description", kSorry,
          L"Nous sommes d\u00e9sol\u00e9s, mais les informations sur lesquelles vous travailliez "
-         L"risquent d\u2019\u00eatre perdues."},
-        {"French", L"Email must be in form of " + kAddress, L"",
-         L"L'e-mail doit \u00eatre sous la forme " + kAddress},
-        {"French", L"cancel", L"", L"ANNULER"},
-        {"German", L"Critical Error", L"", L"Kritischer Fehler"},
-        {"German", L"cancel", L"", L"ABBRECHEN"},
-        {"German", L"Cancel", L"", L"Abbrechen"},
-        {"German", L"Email must be in form of " + kAddress, L"",
-         L"Die E-Mail muss das Format '" + kAddress + L"' haben"},
-        {"German", L"Thank You for Submitting!", L"", L"Danke f\u00fcr Ihren Bericht!"},
-        {"Spanish", L"Critical Error", L"", L"Error cr\u00edtico"},
-        {"Spanish", L"cancel", L"", L"\u0441ancelar"},  // Cyrillic es, then Latin
-        {"Spanish", L"close", L"", L"\u0441errar"},
-        {"Spanish", L"send", L"", L"enviar"},
-        {"Spanish", L"Email must be in form of " + kAddress, L"",
+         L"risquent d\u2019\u00eatre perdues.",
+         L"Es tut uns leid! Die Informationen, an denen Sie gearbeitet haben, k\u00f6nnten "
+         L"verloren gehen.",
+         L"Lo sentimos, la informaci\u00f3n en la que estaba trabajando podr\u00eda perderse."},
+        {kUponClosing, L"description",
+         L"Upon closing, a crash report was generated. Please send it to us with description of "
+         L"a problem in a form below to help us to fix it and improve this software.",
+         L"\u00c0 la fermeture, un rapport d\u2019arr\u00eat intempestif a \u00e9t\u00e9 "
+         L"g\u00e9n\u00e9r\u00e9. Veuillez nous le transmettre avec une description du "
+         L"probl\u00e8me dans le formulaire ci-dessous pour nous aider \u00e0 le r\u00e9soudre "
+         L"et \u00e0 am\u00e9liorer ce logiciel.",
+         L"Beim Schlie\u00dfen wurde ein Absturzbericht erstellt. Senden Sie uns bitte den "
+         L"Bericht mit einer Beschreibung des Problems im nachstehenden Formular. So helfen Sie "
+         L"uns, das Problem zu beheben und diese Software zu verbessern.",
+         L"Se gener\u00f3 un informe de fallo al momento del cierre. Env\u00edenos el informe "
+         L"con una descripci\u00f3n del problema en el formulario que aparece a "
+         L"continuaci\u00f3n para ayudarnos a solucionarlo y mejorar este software."},
+        {L"Please give us as much details as possible", L"",
+         L"Please give us as much details as possible",
+         L"Veuillez nous donner autant de d\u00e9tails que possible",
+         L"Geben Sie bitte so viele Details wie m\u00f6glich an",
+         L"Br\u00edndenos tantos detalles como sea posible"},
+        {L"Email must be in form of " + kAddress, L"", L"Email must be in form of " + kAddress,
+         L"L'e-mail doit \u00eatre sous la forme " + kAddress,
+         L"Die E-Mail muss das Format '" + kAddress + L"' haben",
          L"La direcci\u00f3n de correo debe tener la forma de '" + kAddress + L"'"},
+        // Spanish: a Cyrillic es, then Latin letters.
+        {L"cancel", L"", L"cancel", L"ANNULER", L"ABBRECHEN", L"\u0441ancelar"},
+        {L"send", L"", L"send", L"envoyer", L"senden", L"enviar"},
+        {L"Thank You for Submitting!", L"", L"Thank You for Submitting!",
+         L"Merci de votre rapport!", L"Danke f\u00fcr Ihren Bericht!",
+         L"\u00a1Gracias por su colaboraci\u00f3n!"},
+        {L"Email", L"", L"Email", L"Email", L"Email", L"Email"},
+        {L"OK", L"", L"OK", L"OK", L"OK", L"OK"},
+    };
+    std::vector<Translation> cases;
+    for (const auto& row : table) {
+        cases.push_back({"English", row.id, row.context, row.english});
+        cases.push_back({"French", row.id, row.context, row.french});
+        cases.push_back({"German", row.id, row.context, row.german});
+        cases.push_back({"Spanish", row.id, row.context, row.spanish});
+    }
+    Check(cases.data(), cases.data() + cases.size());
+}
+
+// Neighbours of the window's texts that other entries, or no entry, answer.
+TEST_F(Catalogues, SelectTheEntryByContextAndCase) {
+    const Translation cases[] = {
+        {"English", kUponClosing, L"", kUponClosing},
+        {"French", kSorry, L"", kSorry},  // the entry exists under its context only
+        {"German", L"Cancel", L"", L"Abbrechen"},
+        {"Spanish", L"close", L"", L"\u0441errar"},
+        // "Ok" and "ok" have entries of their own, which do not serve "OK".
+        {"French", L"Ok", L"", L"D'accord"},
+        {"French", L"ok", L"", L"d'accord"},
     };
     Check(std::begin(cases), std::end(cases));
 }
 
-TEST_F(Catalogues, LeaveOkEmailAndTheEmptyTextAsTheyAre) {
+TEST_F(Catalogues, LeaveTheEmptyTextAsItIs) {
     std::vector<Translation> cases;
     for (const char* language : {"English", "French", "German", "Spanish"}) {
-        for (const wchar_t* text : {L"OK", L"Email", L""}) {
-            cases.push_back({language, text, L"", text});
-        }
+        cases.push_back({language, L"", L"", L""});
     }
-    // "Ok" and "ok" have entries of their own, which do not serve "OK".
-    cases.push_back({"French", L"Ok", L"", L"D'accord"});
-    cases.push_back({"French", L"ok", L"", L"d'accord"});
     Check(cases.data(), cases.data() + cases.size());
 }
 

@@ -5,21 +5,17 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <string_view>
 
 #include "report_service.h"
 
 namespace {
 
-bool OnLoopback(std::string_view url) { return url.rfind("https://127.0.0.1:", 0) == 0; }
-
 TEST(Endpoints, EachServiceIsReachedOnItsOwnPort) {
-    if (!OnLoopback(kProductionBaseUrl) || !OnLoopback(kStagingBaseUrl)) {
-        GTEST_SKIP() << "this build's base URLs name real hosts";
+    if (const auto reason = test_support::WhyNotOnLoopback(kProductionBaseUrl, kStagingBaseUrl)) {
+        GTEST_SKIP() << *reason;
     }
     const test_support::DirectConnections direct;
-    test_support::ReportService service({.production_port = test_support::PortOfUrl(kProductionBaseUrl),
-                                         .staging_port = test_support::PortOfUrl(kStagingBaseUrl)});
+    test_support::ReportService service(test_support::OnPortsOf(kProductionBaseUrl, kStagingBaseUrl));
     struct Case {
         std::string url;
         int port;

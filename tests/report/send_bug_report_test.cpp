@@ -104,6 +104,8 @@ TEST_F(SendBugReportTest, ReadsTheReplyOfA200AndOnlyThen) {
 }
 
 TEST_F(SendBugReportTest, NoListenerIsNotDelivered) {
+    // No run elsewhere on the machine may have its double on the ports meanwhile.
+    const test_support::FixedPortsHeld quiet({FixedPorts().production_port, FixedPorts().staging_port});
     BugReportResult result = UntouchedResult();
     EXPECT_FALSE(Send(result));
     EXPECT_EQ(result.id, 12345u);
@@ -175,7 +177,9 @@ TEST_F(SendBugReportTest, VerifiesThePeerWhenAskedAndTheHostNameAlways) {
 
 // The proxy that the user's settings name reaches both uploads: on this platform the settings
 // come from the environment by default, and a test can set them without it, where libcurl
-// alone would find no proxy.
+// alone would find no proxy. In the environment the variable names the proxy as SOCKS: the
+// user's settings keep only its host and port, so the program's table makes it an HTTP proxy,
+// while libcurl left to read the variable itself would speak SOCKS to tinyproxy and fail.
 TEST_F(SendBugReportTest, GoesThroughTheUsersProxy) {
     ReportService service(FixedPorts());
     service.SetReply("bug", {200, R"({"id": 4})"});
@@ -185,7 +189,7 @@ TEST_F(SendBugReportTest, GoesThroughTheUsersProxy) {
         test_support::LoopbackProxy proxy;
         std::optional<test_support::ScopedEnv> https_proxy;
         if (from_environment) {
-            https_proxy.emplace("https_proxy", "http://" + proxy.Address());
+            https_proxy.emplace("https_proxy", "socks5://" + proxy.Address());
         } else {
             platform::testing::UserProxyConfig settings;
             settings.proxy = L"https=" + Utf8ToUtf16(proxy.Address());

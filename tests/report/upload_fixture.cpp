@@ -13,9 +13,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool OnLoopback(std::string_view url) { return url.rfind("https://127.0.0.1:", 0) == 0; }
-
-
 struct ZipClose {
     void operator()(zip_t* archive) const { zip_discard(archive); }
 };
@@ -26,17 +23,17 @@ struct ZipFileClose {
 }  // namespace
 
 void Upload::SetUp() {
-    if (!OnLoopback(kProductionBaseUrl) || !OnLoopback(kStagingBaseUrl)) {
-        GTEST_SKIP() << "this build's base URLs name real hosts";
+    if (const auto reason = test_support::WhyNotOnLoopback(kProductionBaseUrl, kStagingBaseUrl)) {
+        GTEST_SKIP() << *reason;
     }
     fs::create_directories(crash_);
     test_support::WriteFile(Dump(), dump_);
 }
 
 test_support::ReportServiceOptions Upload::FixedPorts(test_support::CertificateFor certificate) {
-    return {.production_port = test_support::PortOfUrl(kProductionBaseUrl),
-            .staging_port = test_support::PortOfUrl(kStagingBaseUrl),
-            .certificate = certificate};
+    auto options = test_support::OnPortsOf(kProductionBaseUrl, kStagingBaseUrl);
+    options.certificate = certificate;
+    return options;
 }
 
 BugReportRequest Upload::Request() const {

@@ -1,13 +1,20 @@
 #include "report_service.h"
 
 #include <cryptopp/base64.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <stdexcept>
+#include <thread>
 
 #include "child_process.h"
 
@@ -76,7 +83,10 @@ ReportService::ReportService(const ReportServiceOptions& options) {
                                  std::to_string(options.production_port), "--staging-port",
                                  std::to_string(options.staging_port)},
         state_ / "output.txt");
-    if (!WaitForFile(state_ / "ready", *process_)) {
+    // The double waits up to ten minutes for another run's hold on a fixed port, then ends.
+    const bool fixed = options.production_port != 0 || options.staging_port != 0;
+    const auto patience = fixed ? std::chrono::minutes(11) : std::chrono::minutes(1);
+    if (!WaitForFile(state_ / "ready", *process_, patience)) {
         std::string output;
         try {
             output = ReadFile(state_ / "output.txt");
@@ -136,6 +146,57 @@ int PortOfUrl(std::string_view url) {
     const auto authority = url.substr(start, end == std::string_view::npos ? url.npos : end - start);
     const auto colon = authority.rfind(':');
     return colon == std::string_view::npos ? 443 : std::stoi(std::string(authority.substr(colon + 1)));
+}
+
+FixedPortsHeld::FixedPortsHeld(std::vector<int> ports) {
+    std::sort(ports.begin(), ports.end());  // the double's order: no two holders deadlock
+    ports.erase(std::unique(ports.begin(), ports.end()), ports.end());
+    for (const int port : ports) {
+        const std::string path = "/tmp/tallorin-port-" + std::to_string(port) + ".lock";
+        const int descriptor = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        if (descriptor < 0) {
+            throw std::runtime_error("cannot open " + path);
+        }
+        descriptors_.push_back(descriptor);
+        ::fchmod(descriptor, 0666);  // other users' runs must open it too
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(10);
+        while (::flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                Release();
+                throw std::runtime_error("port " + std::to_string(port) +
+                                         " stays locked by another test run: " + path);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    }
+}
+
+FixedPortsHeld::~FixedPortsHeld() { Release(); }
+
+void FixedPortsHeld::Release() {
+    for (const int descriptor : descriptors_) {
+        ::close(descriptor);  // and with it the lock
+    }
+    descriptors_.clear();
+}
+
+std::optional<std::string> WhyNotOnLoopback(std::string_view production_url,
+                                            std::string_view staging_url) {
+    const std::regex loopback(R"(https://127\.0\.0\.1:[1-9][0-9]{0,4}(/.*)?)");
+    for (const auto url : {production_url, staging_url}) {
+        if (!std::regex_match(url.begin(), url.end(), loopback) || PortOfUrl(url) > 65535) {
+            return "this build's base URL " + std::string(url) +
+                   " is not on loopback with a port, where the report-service double runs";
+        }
+    }
+    if (PortOfUrl(production_url) == PortOfUrl(staging_url)) {
+        return "this build's base URLs share one port, so the double cannot tell them apart";
+    }
+    return std::nullopt;
+}
+
+ReportServiceOptions OnPortsOf(std::string_view production_url, std::string_view staging_url) {
+    return {.production_port = PortOfUrl(production_url), .staging_port = PortOfUrl(staging_url)};
 }
 
 std::vector<RecordedRequest> RequestsTo(const std::vector<RecordedRequest>& requests,

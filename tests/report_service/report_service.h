@@ -45,7 +45,9 @@ enum class CertificateFor {
 };
 
 struct ReportServiceOptions {
-    int production_port = 0;  // 0: any free port
+    // 0: any free port. A fixed port is locked machine-wide while the double runs, so that
+    // test runs of other clones or build folders wait for it rather than collide.
+    int production_port = 0;
     int staging_port = 0;
     CertificateFor certificate = CertificateFor::kLoopback;
 };
@@ -76,6 +78,22 @@ private:
     int staging_port_ = 0;
 };
 
+// Takes the machine-wide locks of fixed ports that the double takes before it binds them (the
+// lock files /tmp/tallorin-port-<port>.lock), for a test that needs nothing to listen there;
+// waits up to ten minutes for another run's hold, then throws std::runtime_error.
+class FixedPortsHeld {
+public:
+    explicit FixedPortsHeld(std::vector<int> ports);
+    FixedPortsHeld(const FixedPortsHeld&) = delete;
+    FixedPortsHeld& operator=(const FixedPortsHeld&) = delete;
+    ~FixedPortsHeld();
+
+private:
+    void Release();
+
+    std::vector<int> descriptors_;
+};
+
 // Keeps libcurl's own proxy rules (the https_proxy and all_proxy variables) from sending
 // loopback requests elsewhere while it lives.
 class DirectConnections {
@@ -88,6 +106,15 @@ private:
 
 // The port of an "https://host:port/..." URL; 443 without one.
 int PortOfUrl(std::string_view url);
+
+// Why the double cannot stand in for a build's two base URLs, or nothing when it can: both
+// must read "https://127.0.0.1:<port>/..." and name two different ports. Tests that need the
+// build's own URLs skip with this reason.
+std::optional<std::string> WhyNotOnLoopback(std::string_view production_url,
+                                            std::string_view staging_url);
+
+// The double on the ports of the build's two base URLs.
+ReportServiceOptions OnPortsOf(std::string_view production_url, std::string_view staging_url);
 
 // The requests of one endpoint path ("/api/attachment") among `requests`, in their order.
 std::vector<RecordedRequest> RequestsTo(const std::vector<RecordedRequest>& requests,

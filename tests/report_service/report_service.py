@@ -8,9 +8,16 @@ default 200 "{}"; a non-empty location is sent as the Location header),
 and records every request as <state>/requests/<n>.json (path, port, method, headers) beside
 <n>.body (the body's bytes). Writes <state>/ready with the two ports once both listen.
 Standard library only.
+
+A fixed port (not 0) is first locked machine-wide, through the lock file
+/tmp/tallorin-port-<port>.lock, and held until the process ends: test runs of other clones or
+build folders that want the same port wait for it instead of failing to bind.
 """
 
 import argparse
+import ctypes
+import errno
+import fcntl
 import gzip
 import http.server
 import json
@@ -20,8 +27,12 @@ import socketserver
 import ssl
 import sys
 import threading
+import time
 
 ENDPOINTS = {"/api/bug": "bug", "/api/attachment": "attachment"}
+# Machine-wide, whatever TMPDIR says: every clone on the machine must meet in the same file.
+PORT_LOCK = "/tmp/tallorin-port-%d.lock"
+PR_SET_PDEATHSIG = 1
 
 
 def write_atomically(path, data):
@@ -96,12 +107,63 @@ class Handler(http.server.BaseHTTPRequestHandler):
         pass
 
 
+def end_with_parent():
+    """The double ends with the process that started it (a test, a test runner, a script):
+    an orphan would hold its ports, and their locks, until someone killed it."""
+    try:
+        ctypes.CDLL(None, use_errno=True).prctl(PR_SET_PDEATHSIG, signal.SIGTERM)
+    except (AttributeError, OSError):
+        return
+    if os.getppid() == 1:
+        sys.exit("the process that started the double has ended")
+
+
+def lock_ports(ports, patience):
+    """Takes the lock of each fixed port, in ascending order; the files stay open (and so
+    locked) until the process ends. Exits when another holder keeps one past `patience`."""
+    held = []
+    for port in sorted(set(port for port in ports if port != 0)):
+        path = PORT_LOCK % port
+        descriptor = os.open(path, os.O_RDWR | os.O_CREAT | os.O_CLOEXEC, 0o666)
+        try:
+            os.fchmod(descriptor, 0o666)  # other users' runs must open it too
+        except PermissionError:
+            pass  # someone else's file: they made it so
+        deadline = time.monotonic() + patience
+        told = False
+        while True:
+            try:
+                fcntl.flock(descriptor, fcntl.LOCK_EX | fcntl.LOCK_NB)
+                break
+            except BlockingIOError:
+                if time.monotonic() > deadline:
+                    sys.exit("port %d stays locked by another test run (%s) after %d s"
+                             % (port, path, patience))
+                if not told:
+                    print("waiting for port %d: another test run holds %s" % (port, path),
+                          flush=True)
+                    told = True
+                time.sleep(0.1)
+        held.append(descriptor)
+    return held
+
+
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     daemon_threads = True
     allow_reuse_address = True
 
     def __init__(self, port, context, recorder):
-        super().__init__(("127.0.0.1", port), Handler)
+        # A fixed port is ours once locked, but any program's outgoing connection may hold it
+        # for a moment as its local port: try again for a while before giving up.
+        deadline = time.monotonic() + (1 if port != 0 else 0)
+        while True:
+            try:
+                super().__init__(("127.0.0.1", port), Handler)
+                break
+            except OSError as error:
+                if error.errno != errno.EADDRINUSE or time.monotonic() > deadline:
+                    raise
+                time.sleep(0.2)
         self.context = context
         self.recorder = recorder
 
@@ -127,7 +189,12 @@ def main():
     parser.add_argument("--key", required=True)
     parser.add_argument("--production-port", type=int, default=0)
     parser.add_argument("--staging-port", type=int, default=0)
+    parser.add_argument("--lock-patience", type=int, default=600,
+                        help="seconds to wait for another run's hold on a fixed port")
     arguments = parser.parse_args()
+    end_with_parent()
+    locks = lock_ports((arguments.production_port, arguments.staging_port),
+                       arguments.lock_patience)
 
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(arguments.cert, arguments.key)
@@ -147,6 +214,8 @@ def main():
     for server in servers:
         server.shutdown()
         server.server_close()
+    for descriptor in locks:
+        os.close(descriptor)
 
 
 if __name__ == "__main__":
