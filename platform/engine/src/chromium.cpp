@@ -159,16 +159,19 @@ void Chromium::End() {
     std::filesystem::remove_all(profile_, ignored);
 }
 
-std::optional<std::string> Chromium::PageTarget() {
+std::optional<std::string> Chromium::PageTarget(const std::string& seen) {
     std::string error;
     const auto answer = devtools_->Call("Target.getTargets", nlohmann::json::object(), kAnswerTime, error);
     if (!answer || !answer->contains("targetInfos") || !(*answer)["targetInfos"].is_array()) {
         return std::nullopt;  // no answer is not an answer that the page is gone
     }
     for (const auto& target : (*answer)["targetInfos"]) {
-        if (target.is_object() && target.value("type", "") == "page" &&
-            target.value("url", "").starts_with(page_prefix_)) {
-            return target.value("targetId", "");
+        if (!target.is_object() || target.value("type", "") != "page") {
+            continue;
+        }
+        const std::string id = target.value("targetId", "");
+        if (seen.empty() ? target.value("url", "").starts_with(page_prefix_) : id == seen) {
+            return id;
         }
     }
     return std::string();
@@ -210,7 +213,7 @@ void Chromium::Announce() {
 }
 
 void Chromium::Watch() {
-    bool seen = false;
+    std::string seen;  // the page's target id once it showed the window
     for (;;) {
         {
             std::unique_lock lock(mutex_);
@@ -223,18 +226,18 @@ void Chromium::Watch() {
             pid_ = -1;
             break;  // the browser ended: its window went with it
         }
-        const auto page = PageTarget();
+        const auto page = PageTarget(seen);
         if (!page) {
             continue;
         }
         if (page->empty()) {
-            if (seen) {
+            if (!seen.empty()) {
                 break;  // the page's window was closed
             }
             continue;
         }
-        if (!seen) {
-            seen = true;
+        if (seen.empty()) {
+            seen = *page;
             SizePageArea(*page);
         }
         if (port_asked_) {

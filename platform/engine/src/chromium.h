@@ -43,9 +43,11 @@ public:
 
 private:
     void Watch();
-    // The id of the window's page among the browser's targets; empty when it is not listed,
-    // none when the browser did not answer.
-    std::optional<std::string> PageTarget();
+    // The id of the window's page among the browser's targets: before it was seen, the page
+    // that shows the window's address; after, the target with the id `seen`, whatever its
+    // address (while it loads again it shows none). Empty when it is not listed, none when the
+    // browser did not answer.
+    std::optional<std::string> PageTarget(const std::string& seen);
     void SizePageArea(const std::string& target);
     void Announce();
 
