@@ -22,39 +22,24 @@ namespace logging {
 // "void Localization::Localizer::Init(const LocalizerConfig&)" -> "Localization::Localizer::Init".
 std::string QualifiedFunctionName(std::string_view pretty_function);
 
-// One record whose file field is `source_file()`, asked for only when the level passes.
-template <typename SourceFile, typename... Args>
-void WriteAt(const SourceFile& source_file, int line, const char* pretty_function,
-             spdlog::level::level_enum level, fmt::format_string<Args...> format,
-             Args&&... args) noexcept {
+// One record. Its file field is the component's tag with the file's name, or, without a tag,
+// the file's path as the compiler gave it.
+template <typename... Args>
+void Write(const char* tag, const char* file, int line, const char* pretty_function,
+           spdlog::level::level_enum level, fmt::format_string<Args...> format,
+           Args&&... args) noexcept {
     try {
         const auto logger = spdlog::default_logger();
         if (!logger || !logger->should_log(level)) {
             return;
         }
         const std::string function = QualifiedFunctionName(pretty_function);
-        const spdlog::source_loc location{source_file(), line, function.c_str()};
+        const char* const source = tag != nullptr ? GetSourceTag(tag, file).c_str() : file;
+        const spdlog::source_loc location{source, line, function.c_str()};
         logger->log(location, level, format, std::forward<Args>(args)...);
     } catch (...) {
         // Logging must never take its caller down.
     }
-}
-
-template <typename... Args>
-void Write(const char* tag, const char* file, int line, const char* pretty_function,
-           spdlog::level::level_enum level, fmt::format_string<Args...> format,
-           Args&&... args) noexcept {
-    WriteAt([tag, file] { return GetSourceTag(tag, file).c_str(); }, line, pretty_function, level,
-            format, std::forward<Args>(args)...);
-}
-
-// The file field is the compiler's path of the source file as it stands, with no tag.
-template <typename... Args>
-void WriteUntagged(const char* file, int line, const char* pretty_function,
-                   spdlog::level::level_enum level, fmt::format_string<Args...> format,
-                   Args&&... args) noexcept {
-    WriteAt([file] { return file; }, line, pretty_function, level, format,
-            std::forward<Args>(args)...);
 }
 
 }  // namespace logging
@@ -64,4 +49,4 @@ void WriteUntagged(const char* file, int line, const char* pretty_function,
 
 // Only for the engine's debug messages, whose records carry the compiler's full source path.
 #define LOG_AT_SOURCE_PATH(level, ...) \
-    ::logging::WriteUntagged(__FILE__, __LINE__, __PRETTY_FUNCTION__, (level), __VA_ARGS__)
+    ::logging::Write(nullptr, __FILE__, __LINE__, __PRETTY_FUNCTION__, (level), __VA_ARGS__)
