@@ -826,22 +826,19 @@ void FillWindow(State& s) {
             s.match_start -= kWindowSize;
             s.position -= kWindowSize;
             s.block_start -= static_cast<std::int32_t>(kWindowSize);
-            for (auto& entry : s.head) {
-                entry.position = static_cast<std::uint16_t>(
-                    entry.position >= kWindowSize ? entry.position - kWindowSize : 0);
-            }
-            for (auto& value : s.chain) {
+            // A position that slides out of the window becomes 0, the end of every chain.
+            const auto slide = [](std::uint16_t& value) {
                 value = static_cast<std::uint16_t>(value >= kWindowSize ? value - kWindowSize : 0);
+            };
+            for (auto& entry : s.head) {
+                slide(entry.position);
             }
+            std::ranges::for_each(s.chain, slide);
             for (auto& table : s.prefix_head) {
-                for (auto& value : table) {
-                    value = static_cast<std::uint16_t>(value >= kWindowSize ? value - kWindowSize : 0);
-                }
+                std::ranges::for_each(table, slide);
             }
             for (auto& table : s.prefix_chain) {
-                for (auto& value : table) {
-                    value = static_cast<std::uint16_t>(value >= kWindowSize ? value - kWindowSize : 0);
-                }
+                std::ranges::for_each(table, slide);
             }
             s.prefix_next = s.prefix_next >= kWindowSize ? s.prefix_next - kWindowSize : 0;
             more += kWindowSize;
