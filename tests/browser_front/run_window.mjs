@@ -8,15 +8,18 @@ import { spawn } from "node:child_process";
 import fs from "node:fs";
 import path from "node:path";
 import { fileURLToPath } from "node:url";
-import { loadPlaywright, makeSandbox, startReportService, startTallorin, tallorinCommand } from "./tallorin_session.mjs";
+import { compiledInService, loadPlaywright, makeSandbox, startReportService, startTallorin, tallorinCommand } from "./tallorin_session.mjs";
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 // As the product starts it: its name and version are in the report and its title.
 const kProduct = ["--product", "Velmora Antivirus", "--version", "14.3.43577.3505"];
 const [root, program, mode] = process.argv.slice(2);
-const ports = (process.env.REPORT_SERVICE_PORTS || "44731,44732").split(",").map(Number);
+// The double on the ports that the build compiles in; off loopback on free ports, which the
+// program's reports cannot reach.
+const { ports, notOnLoopback } = compiledInService();
+const servicePorts = notOnLoopback ? [0, 0] : ports;
 const sandbox = makeSandbox({ folder: root });
-const service = await startReportService({ script: path.resolve(here, "../report_service/report_service.py"), root, ports });
+const service = await startReportService({ script: path.resolve(here, "../report_service/report_service.py"), root, ports: servicePorts });
 let status;
 try {
   if (mode === "show") {
