@@ -3,6 +3,7 @@
 #include <platform/testing.h>
 
 #include <gtest/gtest.h>
+#include <cpuid.h>
 #include <sys/statvfs.h>
 
 #include <cstring>
@@ -113,17 +114,24 @@ std::string Trimmed(const std::string& text) {
     return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
 }
 
-TEST(MachineFacts, ComeFromTheRealMachine) {
-    // The brand text is what the kernel shows as the model name.
-    std::ifstream cpuinfo("/proc/cpuinfo");
-    std::string line;
-    std::string model;
-    while (std::getline(cpuinfo, line)) {
-        if (line.rfind("model name", 0) == 0) {
-            model = Trimmed(line.substr(line.find(':') + 1));
-            break;
+// The processor's own brand text, asked of it directly. (A virtual machine's kernel may show
+// another model name in /proc/cpuinfo than the processor answers.)
+std::string BrandFromTheProcessor() {
+    unsigned int registers[12] = {};
+    for (unsigned int leaf = 0; leaf < 3; ++leaf) {
+        unsigned int* const out = registers + 4 * leaf;
+        if (__get_cpuid(0x80000002U + leaf, &out[0], &out[1], &out[2], &out[3]) == 0) {
+            return {};
         }
     }
+    char text[49] = {};
+    std::memcpy(text, registers, 48);
+    return Trimmed(text);
+}
+
+TEST(MachineFacts, ComeFromTheRealMachine) {
+    const std::string model = BrandFromTheProcessor();
+    ASSERT_FALSE(model.empty());
     const auto cpu = SystemInfoHelper::GetCpuName();
     EXPECT_EQ(Trimmed(std::string(cpu.begin(), cpu.end())), model);
 
