@@ -1,96 +1,184 @@
 #include "attachments.h"
 
-#include <win_fs.h>
-
-#include <optional>
 #include <system_error>
 #include <utility>
 
 #include "common/path_conversion.h"
+#include "common/text_conversion.h"
+#include "file_names.h"
 #include "send_bug_report.h"
-#include "report_json.h"
 #include "zip_writer.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// The wide name through which the writer opens a file, or none for a name that is not UTF-8:
-// its U+FFFD form would name another file or none.
-std::optional<std::wstring> WideName(const fs::path& path) {
-    std::wstring wide = PathToWide(path);
-    if (WideToPath(wide).native() != path.native()) {
-        return std::nullopt;
+// The subfolder that holds `file`, reached from its root one bare name at a time.
+std::optional<NoFollowFolder> SubfolderOf(const AttachedFile& file) {
+    std::optional<NoFollowFolder> folder;
+    for (std::size_t part = 0; part + 1 < file.names.size(); ++part) {
+        NTSTATUS status = STATUS_SUCCESS;
+        folder = (folder ? *folder : *file.root).OpenSubfolder(file.names[part], status);
+        if (!folder) {
+            return std::nullopt;
+        }
     }
-    return wide;
+    return folder;
 }
 
-std::uint32_t AddToArchive(ZipHandle& handle, const fs::path& file) {
+// Runs `use` with the folder that holds `file`; false when it cannot be reached.
+template <typename Use>
+bool WithFolderOf(const AttachedFile& file, Use use) {
+    if (file.root == nullptr || file.names.empty()) {
+        return false;
+    }
+    if (file.names.size() == 1) {
+        use(*file.root);
+        return true;
+    }
+    const auto folder = SubfolderOf(file);
+    if (!folder) {
+        return false;
+    }
+    use(*folder);
+    return true;
+}
+
+std::uint32_t AddToArchive(ZipHandle& handle, const AttachedFile& file) {
     if (handle.kind != kZipHandleArchive) {
         return kZipWrongHandle;
     }
-    const auto source = WideName(file);
-    if (!source) {
-        return kZipNoFile;  // as a file that cannot be opened: left out
+    std::uint32_t result = kZipNoFile;  // as a file that cannot be opened: left out
+    WithFolderOf(file, [&](const NoFollowFolder& folder) {
+        // Read sharing only: a file that another handle writes stays out.
+        const ScopedHandle source =
+            folder.OpenFile(file.names.back(), GENERIC_READ, FILE_SHARE_READ, file.id);
+        if (source) {
+            result = handle.writer->AddFile(file.names.back(), source.get());
+        }
+    });
+    return result;
+}
+
+void Collect(const NoFollowFolder& folder, std::vector<std::wstring>& names,
+             const NoFollowFolder& root, std::vector<AttachedFile>& files) {
+    for (const auto& entry : folder.List()) {
+        if (!IsBareFileName(entry.name) ||
+            (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            continue;  // left out, and left in place
+        }
+        names.push_back(entry.name);
+        if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+            files.push_back({&root, names, entry.id});
+        } else {
+            NTSTATUS status = STATUS_SUCCESS;
+            const auto subfolder = folder.OpenSubfolder(entry.name, status);
+            if (subfolder) {
+                Collect(*subfolder, names, root, files);
+            } else if (status != STATUS_ACCESS_DENIED && status != STATUS_NOT_A_DIRECTORY) {
+                // A folder we may not read counts as empty, and one swapped for a link is
+                // passed over; any other failure (it vanished, no handles left) ends the walk.
+                throw std::system_error(static_cast<int>(status), std::system_category(),
+                                        "failed to open a log subfolder");
+            }
+        }
+        names.pop_back();
     }
-    return handle.writer->AddFile(PathToWide(file.filename()), *source);
+}
+
+// Everything `folder` holds, in listing order; false at the first entry that stays.
+bool RemoveContent(const NoFollowFolder& folder) {
+    std::vector<NoFollowFolder::Entry> entries;
+    try {
+        entries = folder.List();
+    } catch (const std::system_error&) {
+        return false;
+    }
+    for (const auto& entry : entries) {
+        if (!IsBareFileName(entry.name)) {
+            return false;  // no wide name leads back to it: it stays
+        }
+        const bool subfolder_entry =
+            (entry.attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+            FILE_ATTRIBUTE_DIRECTORY;
+        if (subfolder_entry) {
+            NTSTATUS status = STATUS_SUCCESS;
+            const auto subfolder = folder.OpenSubfolder(entry.name, status);
+            if (!subfolder || !RemoveContent(*subfolder)) {
+                return false;
+            }
+        }
+        if (!folder.Remove(entry.name, entry.id)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace
 
 void SendAttachments(const BugReportRequest& request, std::uint32_t bug_id, bool verify_peer,
                      const std::string& user_agent) {
-    std::vector<fs::path> paths;
+    if (!IsBareFileName(request.crash_uuid)) {
+        return;  // it would name files outside the crash-files folder
+    }
+    std::optional<NoFollowFolder> logs;
+    std::vector<AttachedFile> files;
     if (request.attach_logs) {
-        CollectFilesRecursive(request.logs_dir_path, paths);
+        logs = NoFollowFolder::Open(request.logs_dir_path);
+        if (logs) {
+            CollectFilesRecursive(*logs, files);
+        }
     }
+    const std::wstring uuid = Utf8ToUtf16(request.crash_uuid);
+    std::optional<NoFollowFolder> crash_files = NoFollowFolder::Open(request.crash_info_dir_path);
     if (request.attach_screenshot) {
-        paths.push_back(request.crash_info_dir_path / (request.crash_uuid + ".jpg"));
+        files.push_back({crash_files ? &*crash_files : nullptr, {uuid + L".jpg"}, std::nullopt});
     }
-    if (paths.empty()) {
+    if (files.empty()) {
         return;
     }
 
     const fs::path archive = request.crash_info_dir_path / (request.crash_uuid + ".zip");
-    if (ZipFilesToArchive(archive, paths)) {
+    if (ZipFilesToArchive(archive, files)) {
         SendAttachment(bug_id, request, request.use_production_server, archive, verify_peer,
                        user_agent);
     }
 
     // Whatever the zip and the upload gave: the log folder goes last, with what is left in it.
-    paths.push_back(archive);
-    paths.push_back(MakeDumpPath(request.crash_info_dir_path, request.crash_uuid));
-    paths.push_back(request.logs_dir_path);
-    RemovePaths(paths);
-}
-
-void CollectFilesRecursive(const fs::path& folder, std::vector<fs::path>& files) {
-    std::error_code error;
-    if (!fs::is_directory(folder, error)) {
-        return;
+    RemoveFiles(files);
+    if (!crash_files) {
+        crash_files = NoFollowFolder::Open(request.crash_info_dir_path);  // made for the archive
     }
-    // A folder that cannot be opened is an empty walk; errors while advancing throw.
-    fs::recursive_directory_iterator entry(folder, fs::directory_options::skip_permission_denied,
-                                           error);
-    for (const fs::recursive_directory_iterator end; entry != end; ++entry) {
-        std::error_code kind_error;
-        if (entry->is_regular_file(kind_error)) {
-            files.push_back(entry->path());
-        }
+    if (crash_files) {
+        crash_files->Remove(uuid + L".zip");
+        crash_files->Remove(uuid + L".dmp");
+    }
+    if (logs) {
+        RemoveFolderTree(*logs);
     }
 }
 
-bool ZipFilesToArchive(const fs::path& archive, const std::vector<fs::path>& files) {
+void CollectFilesRecursive(const NoFollowFolder& folder, std::vector<AttachedFile>& files) {
+    std::vector<std::wstring> names;
+    Collect(folder, names, folder, files);
+}
+
+bool ZipFilesToArchive(const fs::path& archive, const std::vector<AttachedFile>& files) {
     std::error_code error;
     if (!fs::exists(archive.parent_path(), error)) {
         fs::create_directories(archive.parent_path(), error);
     }
-    const auto name = WideName(archive);
-    if (!name) {
+    // The archive is made anew in the crash-files folder itself: whatever stands at its name
+    // goes first (a link as itself), and the writer does not follow one planted after that.
+    const auto folder = NoFollowFolder::Open(archive.parent_path());
+    const std::wstring name = PathToWide(archive.filename());
+    if (!folder || WideToPath(name) != archive.filename() || !IsBareFileName(name)) {
         SetZipLastResult(kZipNoFile);  // as an archive that cannot be created
         return false;
     }
-    auto handle = ZipWriter::Open(*name);
+    folder->Clear(name);
+    auto handle = ZipWriter::Open(PathToWide(archive));
     if (!handle) {
         return false;
     }
@@ -103,13 +191,14 @@ bool ZipFilesToArchive(const fs::path& archive, const std::vector<fs::path>& fil
     return closed == kZipOk;
 }
 
-void RemovePaths(const std::vector<fs::path>& paths) {
-    for (const auto& path : paths) {
-        std::error_code error;
-        if (fs::is_regular_file(path, error)) {
-            win_fs::remove(path, error);
-        } else if (fs::is_directory(path, error)) {
-            win_fs::remove_all(path, error);
-        }
+void RemoveFiles(const std::vector<AttachedFile>& files) {
+    for (const auto& file : files) {
+        WithFolderOf(file, [&](const NoFollowFolder& folder) {
+            folder.Remove(file.names.back(), file.id);
+        });
     }
+}
+
+bool RemoveFolderTree(const NoFollowFolder& folder) {
+    return RemoveContent(folder) && folder.RemoveSelf();
 }

@@ -11,6 +11,7 @@
 
 #include "attachments.h"
 #include "endpoints.h"
+#include "file_names.h"
 #include "proxies.h"
 #include "report_json.h"
 
@@ -92,6 +93,9 @@ bool ReadReply(const std::string& text, BugReportResult& result) {
 }  // namespace
 
 bool SendBugReport(const BugReportRequest& request, BugReportResult& result) {
+    if (!IsBareFileName(request.crash_uuid)) {
+        return false;  // it would name a dump and an archive outside the crash-files folder
+    }
     const cpr::Url url{BaseUrl(request.use_production_server) + kBugPath};
     std::string body = BuildReportJson(request);
     const cpr::Header header = JsonHeaders(request.user_agent);

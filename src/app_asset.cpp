@@ -10,6 +10,7 @@
 #include "common/log_call.h"
 #include "common/path_conversion.h"
 #include "common/text_conversion.h"
+#include "file_names.h"
 #include "globals.h"
 #include "product_paths.h"
 #include "send_bug_report.h"
@@ -50,6 +51,11 @@ void AppAsset::SendReport(const std::wstring& email, const std::wstring& descrip
     LOG_AT(kLogTag, spdlog::level::debug, "crash_uuid={}", crash_uuid);
     if (crash_uuid.empty()) {
         LOG_AT(kLogTag, spdlog::level::err, "no crash uuid");
+        return;
+    }
+    // It names the dump and the archive inside the crash-files folder, so it must be a bare name.
+    if (!IsBareFileName(crash_uuid)) {
+        LOG_AT(kLogTag, spdlog::level::err, "invalid crash uuid. crash_uuid={}", crash_uuid);
         return;
     }
     BugReportRequest request;

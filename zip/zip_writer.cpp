@@ -272,8 +272,9 @@ ZipWriter::~ZipWriter() {
 std::unique_ptr<ZipHandle> ZipWriter::Open(std::wstring_view path) {
     auto writer = std::make_unique<ZipWriter>();
     const std::wstring terminated(path);
+    // Never written through a link planted at the name.
     writer->file = CreateFileW(terminated.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (writer->file == INVALID_HANDLE_VALUE) {
         SetZipLastResult(kZipNoFile);
         return nullptr;
@@ -292,6 +293,24 @@ std::uint32_t ZipWriter::AddFile(std::wstring_view entry_name, std::wstring_view
     if (central_written) {
         return kZipEnded;
     }
+    if (entry_name.empty() || source_path.empty()) {
+        return kZipBadArgument;
+    }
+    const std::wstring path(source_path);
+    const HANDLE opened = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (opened == INVALID_HANDLE_VALUE) {
+        return kZipNoFile;
+    }
+    const std::uint32_t result = AddFile(entry_name, opened);
+    CloseHandle(opened);
+    return result;
+}
+
+std::uint32_t ZipWriter::AddFile(std::wstring_view entry_name, HANDLE source_file) {
+    if (central_written) {
+        return kZipEnded;
+    }
     std::wstring name(entry_name);
     // Longer names do not fit the record's name field.
     if (name.empty() || Utf16Units(name) > kMaxNameUnits) {
@@ -299,17 +318,8 @@ std::uint32_t ZipWriter::AddFile(std::wstring_view entry_name, std::wstring_view
     }
     std::replace(name.begin(), name.end(), L'\\', L'/');
     const bool stored = StoredByName(name);
-
-    if (source_path.empty()) {
-        return kZipBadArgument;
-    }
-    const std::wstring path(source_path);
-    source = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (source == INVALID_HANDLE_VALUE) {
-        return kZipNoFile;
-    }
-    owns_source = true;
+    source = source_file;
+    owns_source = false;  // the caller's
 
     BY_HANDLE_FILE_INFORMATION info{};
     // Sizes past 32 bits would wrap every size field of the entry.

@@ -96,6 +96,8 @@ struct ZipWriter {
     // Adds the source file as a flat entry of that name; answers a result code. An entry that
     // fails is left out of the central directory.
     std::uint32_t AddFile(std::wstring_view entry_name, std::wstring_view source_path);
+    // The same from a source the caller has opened for reading and keeps; read from its start.
+    std::uint32_t AddFile(std::wstring_view entry_name, HANDLE source_file);
 
     // Writes the central directory and the end record: kZipOk or kZipWriteFailed.
     std::uint32_t Finish();

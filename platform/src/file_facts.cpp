@@ -19,6 +19,8 @@ DWORD AttributesOf(mode_t mode, std::string_view name) {
         attributes |= FILE_ATTRIBUTE_DIRECTORY;
     } else if (S_ISREG(mode)) {
         attributes |= FILE_ATTRIBUTE_ARCHIVE;
+    } else if (S_ISLNK(mode)) {
+        attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
     }
     return attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
 }
@@ -52,6 +54,11 @@ DWORD ErrorOfErrno(int error_number) {
             return ERROR_INVALID_PARAMETER;
         case EBUSY:
             return ERROR_SHARING_VIOLATION;
+        case EMFILE:
+        case ENFILE:
+            return ERROR_TOO_MANY_OPEN_FILES;
+        case ENAMETOOLONG:
+            return ERROR_PATH_NOT_FOUND;
         default:
             return ERROR_ACCESS_DENIED;
     }
@@ -65,6 +72,10 @@ std::string LinuxPath(LPCWSTR path) {
         }
     }
     return text;
+}
+
+std::string NameOf(const std::string& path) {
+    return std::filesystem::path(path).filename().string();
 }
 
 DWORD MissingError(const std::string& path) {

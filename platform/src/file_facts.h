@@ -12,7 +12,7 @@
 namespace platform::detail {
 
 // Read-only when the owner cannot write, hidden for a leading dot in `name`, directory, and
-// archive for a regular file; normal when none applies.
+// archive for a regular file, a reparse point for a symbolic link; normal when none applies.
 DWORD AttributesOf(mode_t mode, std::string_view name);
 
 // Seconds and nanoseconds since 1970 as 100-ns units since 1601; times before 1601 give 0.
@@ -23,6 +23,9 @@ DWORD ErrorOfErrno(int error_number);
 
 // UTF-8 path of a Windows path: both slashes separate.
 std::string LinuxPath(LPCWSTR path);
+
+// The last part of a path.
+std::string NameOf(const std::string& path);
 
 // ERROR_FILE_NOT_FOUND when the parent folder exists, else ERROR_PATH_NOT_FOUND.
 DWORD MissingError(const std::string& path);

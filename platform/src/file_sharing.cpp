@@ -197,12 +197,13 @@ std::unique_ptr<SharingClaim> ClaimSharing(FileIdentity identity, const std::str
 }
 
 DWORD RemoveUnlessHeld(FileIdentity identity, const std::string& path,
-                       DWORD (*remove)(const char*)) {
+                       const std::function<DWORD()>& remove, int own) {
     auto& registry = TheRegistry();
     const std::lock_guard lock(registry.mutex);
     bool held = false;
     for (const auto& open : registry.opens) {
-        if (open.identity == identity && (open.mode.share & FILE_SHARE_DELETE) == 0) {
+        if (open.identity == identity && open.descriptor != own &&
+            (open.mode.share & FILE_SHARE_DELETE) == 0) {
             held = true;
             break;
         }
@@ -213,7 +214,7 @@ DWORD RemoveUnlessHeld(FileIdentity identity, const std::string& path,
             return true;
         });
     }
-    return held ? static_cast<DWORD>(ERROR_SHARING_VIOLATION) : remove(path.c_str());
+    return held ? static_cast<DWORD>(ERROR_SHARING_VIOLATION) : remove();
 }
 
 }  // namespace platform::detail

@@ -8,6 +8,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -44,8 +45,10 @@ std::unique_ptr<SharingClaim> ClaimSharing(FileIdentity identity, const std::str
                                            OpenMode mode, int descriptor, DWORD& error);
 
 // Runs `remove` unless an open of the file lacks delete sharing (then ERROR_SHARING_VIOLATION);
-// the check and the removal happen under one lock so no layer open slips in between.
-// `remove` returns a Windows error number, 0 on success.
-DWORD RemoveUnlessHeld(FileIdentity identity, const std::string& path, DWORD (*remove)(const char*));
+// the check and the removal happen under one lock so no layer open slips in between. The
+// layer's own descriptor `own` (the handle that deletes) is not counted. `remove` returns a
+// Windows error number, 0 on success.
+DWORD RemoveUnlessHeld(FileIdentity identity, const std::string& path,
+                       const std::function<DWORD()>& remove, int own = -1);
 
 }  // namespace platform::detail

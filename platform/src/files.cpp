@@ -13,33 +13,12 @@
 
 #include "fault_injection.h"
 #include "file_facts.h"
+#include "file_object.h"
 #include "file_sharing.h"
 #include "handle_table.h"
 
 namespace platform::detail {
 namespace {
-
-class FileObject : public KernelObject {
-public:
-    FileObject(int descriptor, DWORD access, std::string path)
-        : descriptor_(descriptor), access_(access), path_(std::move(path)) {}
-    ~FileObject() override {
-        claim_.reset();
-        ::close(descriptor_);
-    }
-
-    void Claim(std::unique_ptr<SharingClaim> claim) { claim_ = std::move(claim); }
-    int descriptor() const { return descriptor_; }
-    bool CanRead() const { return (access_ & GENERIC_READ) != 0; }
-    bool CanWrite() const { return (access_ & GENERIC_WRITE) != 0; }
-    const std::string& path() const { return path_; }
-
-private:
-    int descriptor_;
-    DWORD access_;
-    std::string path_;
-    std::unique_ptr<SharingClaim> claim_;
-};
 
 struct WriteLimit {
     std::mutex mutex;
@@ -63,30 +42,6 @@ std::size_t Allowance(std::size_t wanted) {
     const auto allowed = static_cast<std::size_t>(std::min<std::uint64_t>(wanted, *limit.remaining));
     *limit.remaining -= allowed;
     return allowed;
-}
-
-int OpenFlags(DWORD access, DWORD disposition, bool directory) {
-    int flags = O_CLOEXEC;
-    const bool data = (access & (GENERIC_READ | GENERIC_WRITE)) != 0;
-    if (directory || (!data && disposition == OPEN_EXISTING)) {
-        return flags | O_PATH;  // facts only
-    }
-    if ((access & GENERIC_READ) != 0 && (access & GENERIC_WRITE) != 0) {
-        flags |= O_RDWR;
-    } else if ((access & GENERIC_WRITE) != 0) {
-        flags |= O_WRONLY;
-    } else {
-        flags |= O_RDONLY;
-    }
-    switch (disposition) {
-        case CREATE_NEW:
-            return flags | O_CREAT | O_EXCL;
-        case CREATE_ALWAYS:
-        case OPEN_ALWAYS:
-            return flags | O_CREAT;
-        default:
-            return flags;
-    }
 }
 
 HANDLE Fail(DWORD error) {
@@ -125,10 +80,6 @@ std::shared_ptr<FileObject> FileForTransfer(HANDLE handle, const void* buffer, D
 DWORD Unlink(const char* path) { return ::unlink(path) == 0 ? 0 : ErrorOfErrno(errno); }
 DWORD RemoveFolder(const char* path) { return ::rmdir(path) == 0 ? 0 : ErrorOfErrno(errno); }
 
-std::string NameOf(const std::string& path) {
-    return std::filesystem::path(path).filename().string();
-}
-
 }  // namespace
 }  // namespace platform::detail
 
@@ -160,52 +111,19 @@ HANDLE WINAPI CreateFileW(LPCWSTR file_name, DWORD desired_access, DWORD share_m
         (creation_disposition == TRUNCATE_EXISTING && (access & GENERIC_WRITE) == 0)) {
         return Fail(ERROR_INVALID_PARAMETER);
     }
-    const std::string path = LinuxPath(file_name);
-
-    struct stat before {};
-    const bool existed = ::stat(path.c_str(), &before) == 0;
-    if (existed) {
-        const bool directory = S_ISDIR(before.st_mode);
-        if (creation_disposition == CREATE_NEW) {
-            return Fail(ERROR_FILE_EXISTS);
-        }
-        if (directory && (flags_and_attributes & FILE_FLAG_BACKUP_SEMANTICS) == 0) {
-            return Fail(ERROR_ACCESS_DENIED);
-        }
-        if ((access & GENERIC_WRITE) != 0 &&
-            (directory || (AttributesOf(before.st_mode, NameOf(path)) & FILE_ATTRIBUTE_READONLY))) {
-            return Fail(ERROR_ACCESS_DENIED);
-        }
-    } else if (creation_disposition == OPEN_EXISTING || creation_disposition == TRUNCATE_EXISTING) {
-        return Fail(MissingError(path));
-    }
-
-    const bool directory = existed && S_ISDIR(before.st_mode);
-    const mode_t create_mode = (flags_and_attributes & FILE_ATTRIBUTE_READONLY) != 0 ? 0444 : 0666;
-    const int descriptor =
-        ::open(path.c_str(), OpenFlags(access, creation_disposition, directory), create_mode);
-    if (descriptor < 0) {
-        return Fail(errno == ENOENT ? MissingError(path) : ErrorOfErrno(errno));
-    }
-    auto file = std::make_shared<FileObject>(descriptor, access, path);
-
-    struct stat facts {};
-    if (::fstat(descriptor, &facts) != 0) {
-        return Fail(ErrorOfErrno(errno));
-    }
+    OpenRequest request;
+    request.name = LinuxPath(file_name);
+    request.access = access;
+    request.share = share_mode;
+    request.disposition = creation_disposition;
+    request.folder_allowed = (flags_and_attributes & FILE_FLAG_BACKUP_SEMANTICS) != 0;
+    request.no_follow = (flags_and_attributes & FILE_FLAG_OPEN_REPARSE_POINT) != 0;
+    request.read_only = (flags_and_attributes & FILE_ATTRIBUTE_READONLY) != 0;
     DWORD error = 0;
-    auto claim = ClaimSharing({facts.st_dev, facts.st_ino}, path, {access, share_mode},
-                              descriptor, error);
-    if (!claim) {
+    bool existed = false;
+    auto file = OpenFileObject(request, error, existed);
+    if (!file) {
         return Fail(error);
-    }
-    file->Claim(std::move(claim));
-
-    // Truncation waits for the sharing check, so a refused open changes nothing.
-    const bool truncate = existed && (creation_disposition == CREATE_ALWAYS ||
-                                      creation_disposition == TRUNCATE_EXISTING);
-    if (truncate && ::ftruncate(descriptor, 0) != 0) {
-        return Fail(ErrorOfErrno(errno));
     }
     const bool reopened = existed && (creation_disposition == CREATE_ALWAYS ||
                                       creation_disposition == OPEN_ALWAYS);
@@ -341,7 +259,7 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATI
         return FailWith(ErrorOfErrno(errno));
     }
     const auto time = [](const statx_timestamp& t) { return ToFileTime(t.tv_sec, t.tv_nsec); };
-    information->dwFileAttributes = AttributesOf(facts.stx_mode, NameOf(file->path()));
+    information->dwFileAttributes = AttributesOf(facts.stx_mode, NameOf(file->name()));
     // Without a birth time the status change is the nearest fact Linux keeps.
     information->ftCreationTime =
         time((facts.stx_mask & STATX_BTIME) != 0 ? facts.stx_btime : facts.stx_ctime);
@@ -354,6 +272,25 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATI
     information->nNumberOfLinks = facts.stx_nlink;
     information->nFileIndexHigh = static_cast<DWORD>(facts.stx_ino >> 32);
     information->nFileIndexLow = static_cast<DWORD>(facts.stx_ino);
+    return TRUE;
+}
+
+BOOL WINAPI SetEndOfFile(HANDLE handle) {
+    using namespace platform::detail;
+    if (TakeInjectedFailure("SetEndOfFile")) {
+        return FALSE;
+    }
+    const auto file = LookupHandleAs<FileObject>(handle);
+    if (!file) {
+        return FailWith(ERROR_INVALID_HANDLE);
+    }
+    if (!file->CanWrite()) {
+        return FailWith(ERROR_ACCESS_DENIED);
+    }
+    const off_t position = ::lseek(file->descriptor(), 0, SEEK_CUR);
+    if (position < 0 || ::ftruncate(file->descriptor(), position) != 0) {
+        return FailWith(ErrorOfErrno(errno));
+    }
     return TRUE;
 }
 
@@ -378,7 +315,7 @@ BOOL WINAPI DeleteFileW(LPCWSTR file_name) {
         (AttributesOf(facts.st_mode, NameOf(path)) & FILE_ATTRIBUTE_READONLY) != 0) {
         return FailWith(ERROR_ACCESS_DENIED);
     }
-    const DWORD error = RemoveUnlessHeld({facts.st_dev, facts.st_ino}, path, Unlink);
+    const DWORD error = RemoveUnlessHeld({facts.st_dev, facts.st_ino}, path, [&] { return Unlink(path.c_str()); });
     return error == 0 ? TRUE : FailWith(error);
 }
 
@@ -398,7 +335,8 @@ BOOL WINAPI RemoveDirectoryW(LPCWSTR path_name) {
     if (!S_ISDIR(facts.st_mode)) {
         return FailWith(ERROR_DIRECTORY);
     }
-    const DWORD error = RemoveUnlessHeld({facts.st_dev, facts.st_ino}, path, RemoveFolder);
+    const DWORD error = RemoveUnlessHeld({facts.st_dev, facts.st_ino}, path,
+                                         [&] { return RemoveFolder(path.c_str()); });
     return error == 0 ? TRUE : FailWith(error);
 }
 

@@ -213,10 +213,22 @@ TEST_F(Attachments, AnErrorWhileWalkingTheLogFolderDeletesNothing) {
     EXPECT_FALSE(fs::exists(Archive()));
 }
 
-TEST(CollectFilesRecursive, AMissingFolderAddsNothingAndKeepsTheList) {
-    std::vector<fs::path> files{"kept"};
-    CollectFilesRecursive("/nonexistent/tallorin-logs", files);
-    EXPECT_EQ(files, std::vector<fs::path>{"kept"});
+// Only a real folder is walked: nothing at the path, a file, or a link to a folder is none.
+TEST(NoFollowFolder, OpensOnlyARealFolder) {
+    const test_support::TempDir root;
+    fs::create_directories(root / "real");
+    test_support::WriteFile(root / "file", "x");
+    fs::create_directory_symlink(root / "real", root / "link");
+    fs::create_directory_symlink(root / "nowhere", root / "dangling");
+    const struct {
+        const char* name;
+        bool opens;
+    } cases[] = {{"real", true}, {"missing", false}, {"file", false}, {"link", false},
+                 {"dangling", false}};
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.name);
+        EXPECT_EQ(NoFollowFolder::Open(root / each.name).has_value(), each.opens);
+    }
 }
 
 }  // namespace

@@ -1,0 +1,72 @@
+// The kernel object behind a file or folder handle, and the one way both CreateFileW and
+// NtCreateFile open one.
+#pragma once
+
+#include <windows.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "file_sharing.h"
+#include "handle_table.h"
+
+namespace platform::detail {
+
+class FileObject : public KernelObject {
+public:
+    // `folder` is the descriptor of the folder that `name` was opened in, or -1 when `name` is a
+    // path; the object owns both descriptors.
+    FileObject(int descriptor, DWORD access, std::string name, int folder, bool directory,
+               FileIdentity identity);
+    ~FileObject() override;
+
+    void Claim(std::unique_ptr<SharingClaim> claim) { claim_ = std::move(claim); }
+    int descriptor() const { return descriptor_; }
+    bool CanRead() const { return (access_ & GENERIC_READ) != 0; }
+    bool CanWrite() const { return (access_ & GENERIC_WRITE) != 0; }
+    bool CanDelete() const { return (access_ & DELETE) != 0; }
+    bool directory() const { return directory_; }
+    FileIdentity identity() const { return identity_; }
+    // The path, or the name inside the folder it was opened in.
+    const std::string& name() const { return name_; }
+    int folder() const { return folder_; }
+
+    // A folder's listing, read on demand; the mutex guards it and the held-back entry.
+    std::mutex listing_mutex;
+    std::unique_ptr<DIR, int (*)(DIR*)> listing{nullptr, &::closedir};
+    std::optional<std::string> held_back;  // read, but did not fit the caller's buffer
+    bool listing_ended = false;  // the stream is closed then, so no descriptor stays behind
+
+private:
+    int descriptor_;
+    DWORD access_;
+    std::string name_;
+    int folder_;
+    bool directory_;
+    FileIdentity identity_;
+    std::unique_ptr<SharingClaim> claim_;
+};
+
+struct OpenRequest {
+    int folder = AT_FDCWD;  // where a relative `name` starts
+    std::string name;
+    DWORD access = 0;       // GENERIC_READ | GENERIC_WRITE | DELETE
+    DWORD share = 0;
+    DWORD disposition = OPEN_EXISTING;  // CREATE_NEW ... TRUNCATE_EXISTING
+    bool folder_allowed = false;
+    bool no_follow = false;  // a link is opened as itself, for its facts only
+    bool read_only = false;  // attribute of a created file
+};
+
+// The opened object, or null with `error` set to a Windows error number. `existed` tells
+// whether something was at the name already.
+std::shared_ptr<FileObject> OpenFileObject(const OpenRequest& request, DWORD& error,
+                                           bool& existed);
+
+}  // namespace platform::detail
