@@ -34,7 +34,7 @@ int OpenFlags(DWORD access, DWORD disposition, bool facts_only) {
 
 // The path that sharing with other processes is looked up by.
 std::string FullPath(const OpenRequest& request, int descriptor) {
-    if (request.folder == AT_FDCWD) {
+    if (!request.folder) {
         return request.name;
     }
     char target[4096];
@@ -45,12 +45,13 @@ std::string FullPath(const OpenRequest& request, int descriptor) {
 
 }  // namespace
 
-FileObject::FileObject(int descriptor, DWORD access, std::string name, int folder,
-                       bool directory, FileIdentity identity)
+FileObject::FileObject(int descriptor, DWORD access, std::string name,
+                       std::shared_ptr<const FileObject> folder, bool directory,
+                       FileIdentity identity)
     : descriptor_(descriptor),
       access_(access),
       name_(std::move(name)),
-      folder_(folder),
+      folder_(std::move(folder)),
       directory_(directory),
       identity_(identity) {}
 
@@ -58,17 +59,15 @@ FileObject::~FileObject() {
     claim_.reset();
     listing.reset();
     ::close(descriptor_);
-    if (folder_ >= 0) {
-        ::close(folder_);
-    }
 }
 
 std::shared_ptr<FileObject> OpenFileObject(const OpenRequest& request, DWORD& error,
                                            bool& existed) {
     const char* const name = request.name.c_str();
+    const int at = request.folder ? request.folder->descriptor() : AT_FDCWD;
     const int at_flags = request.no_follow ? AT_SYMLINK_NOFOLLOW : 0;
     struct stat before {};
-    existed = ::fstatat(request.folder, name, &before, at_flags) == 0;
+    existed = ::fstatat(at, name, &before, at_flags) == 0;
     const bool link = existed && S_ISLNK(before.st_mode);
     const bool data = (request.access & (GENERIC_READ | GENERIC_WRITE)) != 0;
     if (existed) {
@@ -109,7 +108,7 @@ std::shared_ptr<FileObject> OpenFileObject(const OpenRequest& request, DWORD& er
         flags |= O_NONBLOCK;  // a fifo put at the name must not hold the open forever
     }
     const mode_t create_mode = request.read_only ? 0444 : 0666;
-    const int descriptor = ::openat(request.folder, name, flags, create_mode);
+    const int descriptor = ::openat(at, name, flags, create_mode);
     if (descriptor < 0) {
         // ELOOP: a link appeared at the name after it was looked at.
         error = errno == ENOENT ? MissingError(request.name)
@@ -131,9 +130,8 @@ std::shared_ptr<FileObject> OpenFileObject(const OpenRequest& request, DWORD& er
         ::close(descriptor);
         return nullptr;
     }
-    const int folder = request.folder == AT_FDCWD ? -1 : ::fcntl(request.folder, F_DUPFD_CLOEXEC, 0);
     const FileIdentity identity{facts.st_dev, facts.st_ino};
-    auto file = std::make_shared<FileObject>(descriptor, request.access, request.name, folder,
+    auto file = std::make_shared<FileObject>(descriptor, request.access, request.name, request.folder,
                                              S_ISDIR(facts.st_mode), identity);
 
     auto claim = ClaimSharing(identity, FullPath(request, descriptor),

@@ -20,10 +20,10 @@ namespace platform::detail {
 
 class FileObject : public KernelObject {
 public:
-    // `folder` is the descriptor of the folder that `name` was opened in, or -1 when `name` is a
-    // path; the object owns both descriptors.
-    FileObject(int descriptor, DWORD access, std::string name, int folder, bool directory,
-               FileIdentity identity);
+    // `folder` is the folder that `name` was opened in, null when `name` is a path; it stays
+    // open while this object lives, as Windows keeps a parent referenced.
+    FileObject(int descriptor, DWORD access, std::string name,
+               std::shared_ptr<const FileObject> folder, bool directory, FileIdentity identity);
     ~FileObject() override;
 
     void Claim(std::unique_ptr<SharingClaim> claim) { claim_ = std::move(claim); }
@@ -35,7 +35,8 @@ public:
     FileIdentity identity() const { return identity_; }
     // The path, or the name inside the folder it was opened in.
     const std::string& name() const { return name_; }
-    int folder() const { return folder_; }
+    // The descriptor of the folder it was opened in, or -1.
+    int folder() const { return folder_ ? folder_->descriptor() : -1; }
 
     // A folder's listing, read on demand; the mutex guards it and the held-back entry.
     std::mutex listing_mutex;
@@ -47,14 +48,14 @@ private:
     int descriptor_;
     DWORD access_;
     std::string name_;
-    int folder_;
+    std::shared_ptr<const FileObject> folder_;
     bool directory_;
     FileIdentity identity_;
     std::unique_ptr<SharingClaim> claim_;
 };
 
 struct OpenRequest {
-    int folder = AT_FDCWD;  // where a relative `name` starts
+    std::shared_ptr<const FileObject> folder;  // where a relative `name` starts; null: a path
     std::string name;
     DWORD access = 0;       // GENERIC_READ | GENERIC_WRITE | DELETE
     DWORD share = 0;

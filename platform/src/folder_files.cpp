@@ -251,7 +251,7 @@ NTSTATUS NTAPI NtCreateFile(PHANDLE file_handle, ACCESS_MASK desired_access,
     }
 
     OpenRequest request;
-    request.folder = root->descriptor();
+    request.folder = root;
     request.name = WideToUtf8(name);
     const DWORD reading = (desired_access & (GENERIC_READ | FILE_READ_DATA)) != 0 ? GENERIC_READ : 0;
     request.access = reading | (desired_access & (GENERIC_WRITE | DELETE));
@@ -264,7 +264,11 @@ NTSTATUS NTAPI NtCreateFile(PHANDLE file_handle, ACCESS_MASK desired_access,
     bool existed = false;
     auto file = OpenFileObject(request, error, existed);
     if (!file) {
-        const bool folder_refused = want_file && error == ERROR_ACCESS_DENIED && existed;
+        struct stat facts {};
+        const bool folder_refused =
+            want_file && error == ERROR_ACCESS_DENIED && existed &&
+            ::fstatat(root->descriptor(), request.name.c_str(), &facts, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISDIR(facts.st_mode);
         return io_status_block->Status =
                    folder_refused ? STATUS_FILE_IS_A_DIRECTORY : StatusOf(error);
     }

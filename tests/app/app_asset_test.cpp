@@ -63,6 +63,26 @@ TEST_F(AppAssetTest, WithoutACrashIdentifierNothingIsSent) {
     EXPECT_NE(log.find("]: no crash uuid\n"), std::string::npos);
 }
 
+// The identifier names the dump and the archive inside the crash-files folder: one that is not
+// a bare file name is refused like a missing one, before any folder is looked at.
+TEST_F(AppAssetTest, ACrashIdentifierThatIsNoBareFileNameSendsNothing) {
+    const wchar_t* const identifiers[] = {
+        L"/tmp/x/victim", L"../../../../../x/victim", L".", L"..", L"a\\b", L"C:victim",
+        L"line\nbreak", L"tab\there", L"del\x7f"};
+    for (const wchar_t* identifier : identifiers) {
+        SCOPED_TRACE(testing::Message() << std::wstring(identifier).size() << " units");
+        const std::size_t before = Log().size();
+        const GlobalObject app = Register({L"--crash-uuid", identifier});
+        const Value result = app.Call("SendReport", {Value::String(u"a@b.c"), Value::String(u"d")});
+        EXPECT_EQ(result.type(), T_UNDEFINED);
+        const std::string log = Log().substr(before);
+        EXPECT_NE(log.find("[error]"), std::string::npos) << log;
+        EXPECT_NE(log.find("]: invalid crash uuid. crash_uuid="), std::string::npos) << log;
+        EXPECT_EQ(log.find("report bug result"), std::string::npos) << log;
+        Release();
+    }
+}
+
 TEST_F(AppAssetTest, HasNoEventsToSubscribeTo) {
     const GlobalObject app = Register({});
     const Value uuid = app.Call("on", {Value::String(u"any"), Value::Function([](auto&) { return Value(); })});
