@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -159,6 +160,83 @@ void ForeignOpens(const Registry& registry, FileIdentity identity, const std::st
     });
 }
 
+// What the kernel says of the other open file descriptions of a file.
+enum class KernelAnswer { kFree, kHeld, kUnknown };
+
+// A lease is granted only while no other open file description holds the file for writing (a
+// read lease) or at all (a write lease), and the kernel keeps those counts: the answer costs
+// one call, however many processes and descriptors there are. `reader` must be a read-only
+// descriptor of the file. Only the owner of a file (or a holder of CAP_LEASE) may take one, and
+// only on a regular file: otherwise the answer is unknown. The lease is let go at once; were
+// someone to open the file in that moment, the break is signalled with SIGURG, which is ignored,
+// instead of SIGIO, which would end the process.
+KernelAnswer AskByLease(int reader, bool any_open) {
+    if (::fcntl(reader, F_SETSIG, SIGURG) != 0) {
+        return KernelAnswer::kUnknown;
+    }
+    if (::fcntl(reader, F_SETLEASE, any_open ? F_WRLCK : F_RDLCK) == 0) {
+        ::fcntl(reader, F_SETLEASE, F_UNLCK);
+        return KernelAnswer::kFree;
+    }
+    return errno == EAGAIN ? KernelAnswer::kHeld : KernelAnswer::kUnknown;
+}
+
+// A read-only descriptor of the open `descriptor` for the lease, or -1. A new open file
+// description: the layer's own descriptor may be for facts only, or for writing.
+int ReaderOf(int descriptor) {
+    const int flags = ::fcntl(descriptor, F_GETFL);
+    if (flags != -1 && (flags & O_PATH) == 0 && (flags & O_ACCMODE) == O_RDONLY) {
+        return ::fcntl(descriptor, F_DUPFD_CLOEXEC, 0);  // the same description: not counted twice
+    }
+    if (flags != -1 && (flags & O_PATH) == 0) {
+        return -1;  // a writer counts itself among the writers
+    }
+    const std::string link = "/proc/self/fd/" + std::to_string(descriptor);
+    return ::open(link.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+}
+
+// Whether the layer holds a data open of the file other than `except`: the kernel counts it
+// like any other, so only the scan can tell it apart.
+bool LayerHoldsData(const Registry& registry, FileIdentity identity, int except) {
+    for (const auto& open : registry.opens) {
+        if (open.identity == identity && open.descriptor != except && open.mode.access != 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Whether an open outside the layer clashes with `mode`: outside opens share reading and
+// writing, never deletion. The kernel answers where it can, the scan of /proc otherwise.
+bool ForeignClash(const Registry& registry, FileIdentity identity, const std::string& path,
+                  OpenMode mode, int descriptor) {
+    const bool clashes_with_readers = !Compatible({GENERIC_READ, kForeignShare}, mode);
+    const bool clashes_with_writers = !Compatible({GENERIC_WRITE, kForeignShare}, mode);
+    if (!clashes_with_readers && !clashes_with_writers) {
+        return false;  // no outside open can clash with this one
+    }
+    // The kernel tells "any open" and "any writer" apart, not "any reader".
+    if (clashes_with_writers) {
+        const int reader = ReaderOf(descriptor);
+        if (reader >= 0) {
+            const KernelAnswer answer = AskByLease(reader, clashes_with_readers);
+            ::close(reader);
+            if (answer == KernelAnswer::kFree) {
+                return false;
+            }
+            if (answer == KernelAnswer::kHeld && !LayerHoldsData(registry, identity, descriptor)) {
+                return true;
+            }
+        }
+    }
+    bool clash = false;
+    ForeignOpens(registry, identity, path, [&](const OpenMode& foreign) {
+        clash = !Compatible(foreign, mode);
+        return clash;
+    });
+    return clash;
+}
+
 }  // namespace
 
 SharingClaim::~SharingClaim() {
@@ -181,10 +259,7 @@ std::unique_ptr<SharingClaim> ClaimSharing(FileIdentity identity, const std::str
     if (!clash) {
         // The new descriptor is not registered yet: keep the scan from finding it.
         registry.opens.push_back({0, {}, {}, descriptor});
-        ForeignOpens(registry, identity, path, [&](const OpenMode& foreign) {
-            clash = !Compatible(foreign, mode);
-            return clash;
-        });
+        clash = ForeignClash(registry, identity, path, mode, descriptor);
         registry.opens.pop_back();
     }
     if (clash) {
@@ -209,10 +284,26 @@ DWORD RemoveUnlessHeld(FileIdentity identity, const std::string& path,
         }
     }
     if (!held) {
-        ForeignOpens(registry, identity, path, [&](const OpenMode&) {
-            held = true;  // outside the layer nothing shares for deletion
-            return true;
-        });
+        // Outside the layer nothing shares for deletion: any open there holds the file.
+        const int reader = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY);
+        KernelAnswer answer = KernelAnswer::kUnknown;
+        struct stat facts {};
+        if (reader >= 0 && ::fstat(reader, &facts) == 0 &&
+            FileIdentity{facts.st_dev, facts.st_ino} == identity) {
+            answer = AskByLease(reader, true);
+        }
+        if (reader >= 0) {
+            ::close(reader);
+        }
+        if (answer == KernelAnswer::kFree ||
+            (answer == KernelAnswer::kHeld && !LayerHoldsData(registry, identity, own))) {
+            held = answer == KernelAnswer::kHeld;
+        } else {
+            ForeignOpens(registry, identity, path, [&](const OpenMode&) {
+                held = true;
+                return true;
+            });
+        }
     }
     return held ? static_cast<DWORD>(ERROR_SHARING_VIOLATION) : remove();
 }

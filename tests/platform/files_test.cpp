@@ -354,16 +354,19 @@ TEST_F(Files, ALogFileThatSpdlogWritesIsHeldForWriting) {
     EXPECT_NE(ReadFile(log_file).find("still logging"), std::string::npos);
 }
 
-// A child that holds a file open for appending until it is killed.
+// A child that holds a file open for appending (or, with `reading`, for reading) until it is
+// killed.
 class Holder {
 public:
-    explicit Holder(const fs::path& path) {
+    explicit Holder(const fs::path& path, bool reading = false) {
         int ready[2];
         EXPECT_EQ(::pipe(ready), 0);
         pid_ = ::fork();
         if (pid_ == 0) {
             ::dup2(ready[1], STDOUT_FILENO);
-            ::execl("/bin/sh", "sh", "-c", "exec 3>>\"$0\"; echo ready; exec sleep 60",
+            ::execl("/bin/sh", "sh", "-c",
+                    reading ? "exec 3<\"$0\"; echo ready; exec sleep 60"
+                            : "exec 3>>\"$0\"; echo ready; exec sleep 60",
                     path.c_str(), static_cast<char*>(nullptr));
             ::_exit(127);
         }
@@ -401,6 +404,20 @@ TEST_F(Files, AFileThatAnotherProcessWritesIsHeld) {
     EXPECT_TRUE(Open(path, GENERIC_READ, FILE_SHARE_READ).valid());
     std::error_code error;
     EXPECT_TRUE(win_fs::remove(path, error));
+}
+
+// Another process that only reads shares reading and writing but not deletion.
+TEST_F(Files, AFileThatAnotherProcessReadsCanBeReadButNotDeleted) {
+    const fs::path path = dir_ / "read.log";
+    WriteFile(path, "x");
+    Holder holder(path, true);
+    EXPECT_TRUE(Open(path, GENERIC_READ, FILE_SHARE_READ).valid());
+    EXPECT_FALSE(Open(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE).valid());
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_FALSE(DeleteFileW(path.wstring().c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    holder.Stop();
+    EXPECT_TRUE(DeleteFileW(path.wstring().c_str()));
 }
 
 TEST_F(Files, InjectedFailuresReachEveryCall) {
