@@ -35,6 +35,9 @@ ErrorCode FromCurlCode(std::int32_t curl_code) {
             return ErrorCode::NETWORK_SEND_FAILURE;
         case CURLE_RECV_ERROR:
             return ErrorCode::NETWORK_RECEIVE_ERROR;
+        case CURLE_WRITE_ERROR:
+        case CURLE_ABORTED_BY_CALLBACK:
+            return ErrorCode::REQUEST_CANCELLED;
         case CURLE_OUT_OF_MEMORY:
             return ErrorCode::INTERNAL_ERROR;
         default:

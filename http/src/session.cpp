@@ -18,6 +18,12 @@ std::size_t AppendBody(char* data, std::size_t size, std::size_t count, void* us
     return size * count;
 }
 
+// A count other than the one given makes libcurl end the transfer with CURLE_WRITE_ERROR.
+std::size_t CallWriteCallback(char* data, std::size_t size, std::size_t count, void* user) {
+    const auto& write = *static_cast<const WriteCallback*>(user);
+    return write(std::string_view(data, size * count)) ? size * count : 0;
+}
+
 std::string_view Trim(std::string_view text) {
     const auto first = text.find_first_not_of(" \t\r\n");
     if (first == std::string_view::npos) {
@@ -69,7 +75,6 @@ public:
         curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 50L);
         curl_easy_setopt(curl, CURLOPT_POSTREDIR, static_cast<long>(CURL_REDIR_POST_ALL));
         curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error_text_);
-        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &AppendBody);
         curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &AppendHeader);
     }
 
@@ -116,6 +121,17 @@ public:
         curl_easy_setopt(handle_.get(), CURLOPT_HTTPHEADER, headers_.get());
     }
 
+    void SetConnectTimeout(const ConnectTimeout& timeout) {
+        curl_easy_setopt(handle_.get(), CURLOPT_CONNECTTIMEOUT_MS, timeout.Milliseconds());
+    }
+
+    void SetLowSpeed(const LowSpeed& low_speed) {
+        curl_easy_setopt(handle_.get(), CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(low_speed.limit));
+        curl_easy_setopt(handle_.get(), CURLOPT_LOW_SPEED_TIME, static_cast<long>(low_speed.time));
+    }
+
+    void SetWriteCallback(const WriteCallback& write) { write_ = write; }
+
     Response Post() {
         CURL* curl = handle_.get();
         if (body_.str().empty()) {
@@ -127,11 +143,20 @@ public:
         }
         const auto scheme = SchemeOf(url_.str());
         if (proxies_.has(scheme)) {
+            // "" for the proxy is a direct connection, even where https_proxy or all_proxy is
+            // set; "" for the bypass list keeps no_proxy from sending any host around it.
             curl_easy_setopt(curl, CURLOPT_PROXY, proxies_[scheme].c_str());
+            curl_easy_setopt(curl, CURLOPT_NOPROXY, "");
         }
 
         Response response;
-        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response.text);
+        if (write_.callback) {
+            curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &CallWriteCallback);
+            curl_easy_setopt(curl, CURLOPT_WRITEDATA, &write_);
+        } else {
+            curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &AppendBody);
+            curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response.text);
+        }
         curl_easy_setopt(curl, CURLOPT_HEADERDATA, &response.header);
         error_text_[0] = '\0';
         const CURLcode result = curl_easy_perform(curl);
@@ -158,6 +183,7 @@ private:
     Url url_;
     Body body_;
     Proxies proxies_;
+    WriteCallback write_;
     char error_text_[CURL_ERROR_SIZE] = {};
 };
 
@@ -173,6 +199,9 @@ void Session::SetBody(const Body& body) { impl_->SetBody(body); }
 void Session::SetBody(Body&& body) { impl_->SetBody(std::move(body)); }
 void Session::SetSslOptions(const SslOptions& options) { impl_->SetSslOptions(options); }
 void Session::SetHeader(const Header& header) { impl_->SetHeader(header); }
+void Session::SetConnectTimeout(const ConnectTimeout& timeout) { impl_->SetConnectTimeout(timeout); }
+void Session::SetLowSpeed(const LowSpeed& low_speed) { impl_->SetLowSpeed(low_speed); }
+void Session::SetWriteCallback(const WriteCallback& write) { impl_->SetWriteCallback(write); }
 Response Session::Post() { return impl_->Post(); }
 
 }  // namespace cpr

@@ -1,12 +1,20 @@
 #include <cpr/cpr.h>
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 
 #include "loopback_proxy.h"
 #include "report_service.h"
+#include "scoped_env.h"
 
 namespace {
 
@@ -23,6 +31,9 @@ struct Exchange {
     std::string body;
     bool verify_peer = false;  // the double's certificate is self-signed
     cpr::Proxies proxies;
+    std::optional<cpr::ConnectTimeout> connect_timeout;
+    std::optional<cpr::LowSpeed> low_speed;
+    std::optional<cpr::WriteCallback> write;
 };
 
 // A request set up the way the report client does it.
@@ -34,7 +45,60 @@ cpr::Response Post(const Exchange& exchange) {
     session.SetSslOptions(cpr::Ssl(cpr::ssl::VerifyPeer{exchange.verify_peer}));
     session.SetHeader(cpr::Header{{"User-Agent", "Quorbelin-Velmora Antivirus-14.3.43577.3505"},
                                   {"Content-Type", "application/json"}});
+    if (exchange.connect_timeout) {
+        session.SetConnectTimeout(*exchange.connect_timeout);
+    }
+    if (exchange.low_speed) {
+        session.SetLowSpeed(*exchange.low_speed);
+    }
+    if (exchange.write) {
+        session.SetWriteCallback(*exchange.write);
+    }
     return session.Post();
+}
+
+// Listens on loopback and never accepts: the kernel completes the TCP handshake into the
+// backlog, and a client then waits for ever for the TLS handshake's answer.
+class SilentListener {
+public:
+    SilentListener() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(fd_, 8) != 0 ||
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            Close();
+            throw std::runtime_error("cannot listen on loopback");
+        }
+        port_ = ntohs(address.sin_port);
+    }
+    SilentListener(const SilentListener&) = delete;
+    SilentListener& operator=(const SilentListener&) = delete;
+    ~SilentListener() { Close(); }
+
+    int port() const { return port_; }
+
+private:
+    void Close() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+
+    int fd_;
+    int port_ = 0;
+};
+
+// The CONNECT requests that tinyproxy logged.
+std::size_t Tunnels(const std::string& log) {
+    std::size_t tunnels = 0;
+    for (auto at = log.find("CONNECT 127.0.0.1:"); at != std::string::npos;
+         at = log.find("CONNECT 127.0.0.1:", at + 1)) {
+        ++tunnels;
+    }
+    return tunnels;
 }
 
 class Session : public ::testing::Test {
@@ -153,6 +217,108 @@ TEST_F(Session, IgnoresAProxyGivenForAnotherScheme) {
         cpr::Proxies{{"http", "127.0.0.1:" + std::to_string(test_support::UnusedLoopbackPort())}};
     EXPECT_EQ(Post(exchange).status_code, 200);
     EXPECT_EQ(service.Requests().size(), 1u);
+}
+
+// Only the proxy given for the scheme routes the request: an empty one is a direct
+// connection whatever https_proxy and all_proxy say, and a real one serves the host that
+// no_proxy names.
+TEST_F(Session, TheProxiesGivenAreTheWholeRoute) {
+    ReportService service;
+    test_support::LoopbackProxy proxy;
+    const std::string proxy_url = "http://" + proxy.Address();
+    struct Case {
+        const char* name;
+        std::string given;  // the proxy given for "https"
+        const char* no_proxy;
+        bool tunnelled;
+    };
+    const Case kCases[] = {{"empty", "", "", false},
+                           {"tinyproxy", proxy.Address(), "127.0.0.1,localhost", true}};
+    const test_support::ScopedEnv https_proxy("https_proxy", proxy_url);
+    const test_support::ScopedEnv https_proxy_upper("HTTPS_PROXY", proxy_url);
+    const test_support::ScopedEnv all_proxy("all_proxy", proxy_url);
+    const test_support::ScopedEnv all_proxy_upper("ALL_PROXY", proxy_url);
+    for (const auto& item : kCases) {
+        SCOPED_TRACE(item.name);
+        const test_support::ScopedEnv no_proxy("no_proxy", item.no_proxy);
+        const test_support::ScopedEnv no_proxy_upper("NO_PROXY", item.no_proxy);
+        const auto before = Tunnels(proxy.Log());
+        Exchange exchange{ReportService::BaseUrl(service.production_port()) + "/bug"};
+        exchange.proxies = cpr::Proxies{{"https", item.given}};
+        const auto response = Post(exchange);
+        EXPECT_EQ(response.status_code, 200) << response.error.message;
+        EXPECT_EQ(Tunnels(proxy.Log()) - before, item.tunnelled ? 1u : 0u) << proxy.Log();
+    }
+    EXPECT_EQ(service.Requests().size(), 2u);
+}
+
+// A service that goes silent ends the exchange once less than the low-speed limit has moved
+// for the whole window; one that keeps trickling over longer than the window does not.
+TEST_F(Session, LowSpeedEndsAStallButNotASlowReply) {
+    ReportService service;
+    const std::string reply = R"({"id": 3})";
+    struct Case {
+        const char* name;
+        test_support::ServiceReply reply;
+        long status;
+        cpr::ErrorCode error;
+    };
+    test_support::ServiceReply stalled;
+    stalled.stall = true;
+    test_support::ServiceReply trickled{200, reply};
+    trickled.trickle = std::chrono::milliseconds(300);  // about 3 s for the body
+    const Case kCases[] = {
+        {"stalled", stalled, 0, cpr::ErrorCode::OPERATION_TIMEDOUT},
+        {"trickled", trickled, 200, cpr::ErrorCode::OK},
+    };
+    for (const auto& item : kCases) {
+        SCOPED_TRACE(item.name);
+        service.SetReply("bug", item.reply);
+        Exchange exchange{ReportService::BaseUrl(service.production_port()) + "/bug"};
+        exchange.low_speed = cpr::LowSpeed{1, 1};
+        const auto response = Post(exchange);
+        EXPECT_EQ(response.status_code, item.status);
+        EXPECT_EQ(response.error.code, item.error) << response.error.message;
+        EXPECT_EQ(response.text, item.status == 200 ? reply : "");
+    }
+}
+
+TEST_F(Session, ConnectTimeoutEndsAHandshakeThatNeverComes) {
+    const SilentListener listener;
+    Exchange exchange{ReportService::BaseUrl(listener.port()) + "/bug"};
+    exchange.connect_timeout = cpr::ConnectTimeout{std::chrono::milliseconds(500)};
+    const auto response = Post(exchange);
+    EXPECT_EQ(response.status_code, 0);
+    EXPECT_EQ(response.error.code, cpr::ErrorCode::OPERATION_TIMEDOUT) << response.error.message;
+}
+
+// The callback sees the decoded reply in place of the response's text, and can end it.
+TEST_F(Session, WriteCallbackTakesTheDecodedReplyAndMayEndIt) {
+    ReportService service;
+    const std::string reply = R"({"id": 5, "message": ")" + std::string(200000, 'x') + R"("})";
+    service.SetReply("bug", {200, reply, true});
+    for (const bool accept : {true, false}) {
+        SCOPED_TRACE(accept ? "accepted" : "refused");
+        std::string received;
+        Exchange exchange{ReportService::BaseUrl(service.production_port()) + "/bug"};
+        exchange.write = cpr::WriteCallback(
+            [&](const std::string_view& data, std::intptr_t userdata) {
+                EXPECT_EQ(userdata, 42);
+                received.append(data);
+                return accept;
+            },
+            42);
+        const auto response = Post(exchange);
+        EXPECT_TRUE(response.text.empty());
+        if (accept) {
+            EXPECT_EQ(response.status_code, 200) << response.error.message;
+            EXPECT_TRUE(received == reply);
+        } else {
+            EXPECT_EQ(response.status_code, 0);
+            EXPECT_EQ(response.error.code, cpr::ErrorCode::REQUEST_CANCELLED);
+            EXPECT_LT(received.size(), reply.size());
+        }
+    }
 }
 
 TEST_F(Session, FollowsRedirectsWithThePostAndItsBody) {

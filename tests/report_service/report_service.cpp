@@ -106,8 +106,9 @@ std::string ReportService::BaseUrl(int port) {
 }
 
 void ReportService::SetReply(std::string_view endpoint, const ServiceReply& reply) {
-    const nlohmann::json text = {{"status", reply.status}, {"body", reply.body}, {"gzip", reply.gzip},
-                               {"location", reply.location}};
+    const nlohmann::json text = {{"status", reply.status},     {"body", reply.body},
+                                 {"gzip", reply.gzip},         {"location", reply.location},
+                                 {"stall", reply.stall},       {"trickle_ms", reply.trickle.count()}};
     const auto file = state_ / "replies" / (std::string(endpoint) + ".json");
     WriteFile(fs::path(file.string() + ".tmp"), text.dump());
     fs::rename(file.string() + ".tmp", file);

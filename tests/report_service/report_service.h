@@ -2,6 +2,7 @@
 // production and a staging port, replies chosen by the test, every request recorded.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -26,6 +27,11 @@ struct ServiceReply {
     std::string body;
     bool gzip;             // sent with "Content-Encoding: gzip"
     std::string location;  // not empty: sent as the Location header
+    // Reads and records the request, then keeps the connection open without a byte in reply
+    // until the double ends.
+    bool stall = false;
+    // Not 0: the headers go out at once, the body a byte at a time with this pause after each.
+    std::chrono::milliseconds trickle{0};
 };
 
 struct RecordedRequest {

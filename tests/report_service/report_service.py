@@ -3,8 +3,10 @@
 
 Serves HTTPS on loopback on a production and a staging port with the certificate it is given,
 answers POST /api/bug and POST /api/attachment with the reply the test has put into
-<state>/replies/<name>.json ({"status": 200, "body": "...", "gzip": false, "location": ""};
-default 200 "{}"; a non-empty location is sent as the Location header),
+<state>/replies/<name>.json ({"status": 200, "body": "...", "gzip": false, "location": "",
+"stall": false, "trickle_ms": 0}; default 200 "{}"; a non-empty location is sent as the Location
+header; "stall" reads the request and then never answers; "trickle_ms" sends the body a byte at
+a time with that pause after each),
 and records every request as <state>/requests/<n>.json (path, port, method, headers) beside
 <n>.body (the body's bytes). Writes <state>/ready with the two ports once both listen.
 Standard library only.
@@ -33,6 +35,8 @@ ENDPOINTS = {"/api/bug": "bug", "/api/attachment": "attachment"}
 # Machine-wide, whatever TMPDIR says: every clone on the machine must meet in the same file.
 PORT_LOCK = "/tmp/tallorin-port-%d.lock"
 PR_SET_PDEATHSIG = 1
+# Set when the double ends: releases the connections that a stalled reply holds.
+STOPPING = threading.Event()
 
 
 def write_atomically(path, data):
@@ -85,11 +89,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.answer(404, b"not found", False)
             return
         reply = self.server.recorder.reply_for(name)
+        if reply.get("stall", False):
+            STOPPING.wait()
+            self.close_connection = True
+            return
         text = reply.get("body", "{}").encode("utf-8")
         self.answer(int(reply.get("status", 200)), text, bool(reply.get("gzip", False)),
-                    reply.get("location", ""))
+                    reply.get("location", ""), reply.get("trickle_ms", 0) / 1000.0)
 
-    def answer(self, status, body, compressed, location=""):
+    def answer(self, status, body, compressed, location="", pause=0.0):
         if compressed:
             body = gzip.compress(body)
         self.send_response(status)
@@ -101,7 +109,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send_header("Content-Length", str(len(body)))
         self.send_header("Connection", "close")
         self.end_headers()
-        self.wfile.write(body)
+        if pause <= 0:
+            self.wfile.write(body)
+            return
+        for index in range(len(body)):
+            self.wfile.write(body[index:index + 1])
+            self.wfile.flush()
+            time.sleep(pause)
 
     def log_message(self, format, *args):
         pass
@@ -211,6 +225,7 @@ def main():
     write_atomically(os.path.join(arguments.state, "ready"), json.dumps(ports).encode("utf-8"))
     while not stop.wait(0.2):
         pass
+    STOPPING.set()
     for server in servers:
         server.shutdown()
         server.server_close()

@@ -1,16 +1,22 @@
 // One HTTP request over libcurl, configured step by step and then sent with Post. Defaults as
 // cpr's: compressed replies accepted and decoded, certificates checked against the system's
 // trusted roots, no timeout, redirects followed (at most 50), libcurl's own proxy rules unless
-// a proxy is given for the URL's scheme. A session is used by one thread at a time.
+// a proxy is given for the URL's scheme. A proxy given for the scheme is the whole route: it
+// serves every host (no bypass list of the environment applies), and an empty one means a
+// direct connection (no proxy variable of the environment applies). A session is used by one
+// thread at a time.
 #pragma once
 
 #include <memory>
 
 #include "body.h"
+#include "callback.h"
 #include "cprtypes.h"
+#include "low_speed.h"
 #include "proxies.h"
 #include "response.h"
 #include "ssl_options.h"
+#include "timeout.h"
 
 namespace cpr {
 
@@ -30,6 +36,9 @@ public:
     void SetBody(Body&& body);
     void SetSslOptions(const SslOptions& options);
     void SetHeader(const Header& header);
+    void SetConnectTimeout(const ConnectTimeout& timeout);
+    void SetLowSpeed(const LowSpeed& low_speed);
+    void SetWriteCallback(const WriteCallback& write);
 
     // Sends the request and waits for the whole reply. Never throws for a failed exchange:
     // that is a status of 0 with libcurl's text in error.message.

@@ -1,0 +1,27 @@
+// Callbacks of a request, as cpr offers them.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string_view>
+#include <utility>
+
+namespace cpr {
+
+// Receives the reply's body piece by piece, decoded, in place of Response::text (which then
+// stays empty). Returning false ends the transfer: the exchange fails with REQUEST_CANCELLED.
+class WriteCallback {
+public:
+    using Function = std::function<bool(const std::string_view& data, std::intptr_t userdata)>;
+
+    WriteCallback() = default;
+    WriteCallback(Function p_callback, std::intptr_t p_userdata = 0)
+        : userdata(p_userdata), callback(std::move(p_callback)) {}
+
+    bool operator()(const std::string_view& data) const { return callback(data, userdata); }
+
+    std::intptr_t userdata = 0;
+    Function callback;
+};
+
+}  // namespace cpr
