@@ -2,8 +2,8 @@
 // posting the same body to the same endpoint. All wait for the double to take the whole body
 // and answer. SendBugReport also builds the body (the dump read and Base64-encoded by
 // Crypto++) and asks for the user's proxies, as it does in the program; BM_HttpLayerPost is
-// its upload alone: the same session set-up posting the body already built. Counter body_MB:
-// the size of the body.
+// its upload alone: the proxy lookup and the same session (route, stall bounds, reply cap)
+// posting the body already built. Counter body_MB: the size of the body.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
@@ -11,8 +11,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
-
-#include <cpr/cpr.h>
+#include <utility>
 
 #include "child_process.h"
 #include "dump_bytes.h"
@@ -21,6 +20,7 @@
 #include "report_service.h"
 #include "send_bug_report.h"
 #include "temp_dir.h"
+#include "upload.h"
 
 namespace {
 
@@ -94,17 +94,12 @@ void BM_SendBugReport(benchmark::State& state) {
 
 void BM_HttpLayerPost(benchmark::State& state) {
     const Setting& setting = TheSetting();
-    const cpr::Url url{std::string(kProductionBaseUrl) + kBugPath};
     for (auto _ : state) {
         state.PauseTiming();
-        cpr::Body body{setting.body()};  // SendBugReport moves its own body in
+        std::string body = setting.body();  // SendBugReport moves its own body in
         state.ResumeTiming();
-        cpr::Session session;
-        session.SetUrl(url);
-        session.SetBody(std::move(body));
-        session.SetSslOptions(cpr::Ssl(cpr::ssl::VerifyPeer{false}));
-        session.SetHeader(cpr::Header{{"User-Agent", kUserAgent}, {"Content-Type", "application/json"}});
-        if (session.Post().status_code != 200) {
+        if (PostUpload(UploadEndpoint::kBug, true, std::move(body), false, kUserAgent).status_code !=
+            200) {
             state.SkipWithError("the post was not answered with 200");
             break;
         }

@@ -6,7 +6,7 @@
 #include "common/path_conversion.h"
 #include "common/text_conversion.h"
 #include "file_names.h"
-#include "send_bug_report.h"
+#include "upload.h"
 #include "zip_writer.h"
 
 namespace fs = std::filesystem;

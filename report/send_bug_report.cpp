@@ -1,40 +1,19 @@
 #include "send_bug_report.h"
 
-#include <cpr/cpr.h>
 #include <nlohmann/json.hpp>
 
 #include <cmath>
 #include <exception>
 #include <limits>
 #include <optional>
-#include <utility>
+#include <string>
 
 #include "attachments.h"
-#include "endpoints.h"
 #include "file_names.h"
-#include "proxies.h"
 #include "report_json.h"
+#include "upload.h"
 
 namespace {
-
-std::string BaseUrl(bool use_production_server) {
-    return use_production_server ? kProductionBaseUrl : kStagingBaseUrl;
-}
-
-cpr::Header JsonHeaders(const std::string& user_agent) {
-    return cpr::Header{{"User-Agent", user_agent}, {"Content-Type", "application/json"}};
-}
-
-cpr::SslOptions TlsOptions(bool verify_peer) { return cpr::Ssl(cpr::ssl::VerifyPeer{verify_peer}); }
-
-// The session gets a proxy only when the table names one for the URL's own scheme; otherwise
-// the HTTP library's defaults stay.
-void SetProxiesForScheme(cpr::Session& session, const cpr::Url& url, cpr::Proxies proxies) {
-    const std::string& text = url.str();
-    if (proxies.has(text.substr(0, text.find(':')))) {
-        session.SetProxies(std::move(proxies));
-    }
-}
 
 // The bug number of a reply: 0 without "id", 1 or 0 for true or false. Nothing for any other
 // value that is not a whole number of 32 bits: a fraction, a negative or a larger number
@@ -96,29 +75,15 @@ bool SendBugReport(const BugReportRequest& request, BugReportResult& result) {
     if (!IsBareFileName(request.crash_uuid)) {
         return false;  // it would name a dump and an archive outside the crash-files folder
     }
-    const cpr::Url url{BaseUrl(request.use_production_server) + kBugPath};
-    std::string body = BuildReportJson(request);
-    const cpr::Header header = JsonHeaders(request.user_agent);
-    const cpr::SslOptions tls = TlsOptions(request.verify_peer);
-    cpr::Proxies proxies = CprHelper::GetProxies(url);
-
-    cpr::Response response;
-    {
-        // Closed before the attachment step opens its own.
-        cpr::Session session;
-        session.SetUrl(url);
-        SetProxiesForScheme(session, url, std::move(proxies));
-        session.SetBody(cpr::Body{std::move(body)});
-        session.SetSslOptions(tls);
-        session.SetHeader(header);
-        response = session.Post();
-    }
-    if (response.status_code != 200) {
+    const UploadReply reply = PostUpload(UploadEndpoint::kBug, request.use_production_server,
+                                         BuildReportJson(request), request.verify_peer,
+                                         request.user_agent);
+    if (reply.status_code != 200) {
         return false;
     }
 
     try {
-        if (!ReadReply(response.text, result)) {
+        if (!ReadReply(reply.text, result)) {
             return false;
         }
         SendAttachments(request, result.id, request.verify_peer, request.user_agent);
@@ -126,22 +91,4 @@ bool SendBugReport(const BugReportRequest& request, BugReportResult& result) {
         return false;
     }
     return true;
-}
-
-void SendAttachment(std::uint32_t bug_id, const BugReportRequest& request,
-                    bool use_production_server, const std::filesystem::path& archive,
-                    bool verify_peer, const std::string& user_agent) {
-    const cpr::Url url{BaseUrl(use_production_server) + kAttachmentPath};
-    std::string body = BuildAttachmentJson(bug_id, request, archive);
-    const cpr::Header header = JsonHeaders(user_agent);
-    const cpr::SslOptions tls = TlsOptions(verify_peer);
-    cpr::Proxies proxies = CprHelper::GetProxies(url);
-
-    cpr::Session session;
-    session.SetUrl(url);
-    SetProxiesForScheme(session, url, std::move(proxies));
-    session.SetSslOptions(tls);
-    session.SetBody(cpr::Body{std::move(body)});
-    session.SetHeader(header);
-    session.Post();  // neither the status nor the reply matters here
 }

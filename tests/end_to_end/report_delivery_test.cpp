@@ -67,7 +67,8 @@ protected:
         service_.emplace(test_support::OnPortsOf(kProductionBaseUrl, kStagingBaseUrl));
     }
 
-    test_support::ChildResult Run(const std::vector<std::string>& arguments) {
+    test_support::ChildResult Run(const std::vector<std::string>& arguments,
+                                  int timeout_seconds = 120) {
         test_support::WriteFile(root_ / "scenario.json", R"([
             {"do": "get", "object": "Application", "property": "Email"},
             {"do": "call", "object": "Application", "method": "SendReport",
@@ -76,6 +77,7 @@ protected:
         ])");
         test_support::ChildOptions options;
         options.arguments = arguments;
+        options.timeout_seconds = timeout_seconds;
         options.environment["PLATFORM_ROOT"] = platform_root_.string();
         options.environment["VELMORA_LOG_LEVEL"] = "debug";
         options.environment[engine_stand_in::kScenarioVariable] = (root_ / "scenario.json").string();
@@ -199,6 +201,38 @@ TEST_F(ReportDelivery, WithPeerVerificationOnTheSelfSignedServiceIsRefused) {
     EXPECT_NE(log.find("[error] "), std::string::npos);
     EXPECT_NE(log.find("failed to report bug"), std::string::npos);
     // Nothing was delivered, so nothing is deleted.
+    EXPECT_TRUE(fs::exists(data_ / "crash_info" / (std::string(kCrashUuid) + ".dmp")));
+    EXPECT_EQ(LogFiles().size(), 3u);
+}
+
+// A service that takes the report and never answers: the program's shipped bound ends the
+// report as not delivered, the scenario goes on to close the window, the log says why, and
+// nothing is deleted. This waits out the shipped minute once.
+TEST_F(ReportDelivery, AStalledServiceEndsTheReportWithinTheShippedBound) {
+    test_support::ServiceReply stalled;
+    stalled.stall = true;
+    service_->SetReply("bug", stalled);
+    const auto result = Run(Arguments(), 240);
+    EXPECT_EQ(result.exit_code, 0) << result.output;
+    EXPECT_FALSE(result.signalled);
+
+    const auto requests = service_->Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].path, "/api/bug");
+    const std::string log = RunningLog();
+    std::size_t at = 0;
+    const std::string failure =
+        "failed to upload. url=" + std::string(kProductionBaseUrl) + "/bug. error=Operation too slow.";
+    for (const std::string& text :
+         std::vector<std::string>{failure,
+                                  "transferred the last 60 seconds", "report bug result=false",
+                                  "failed to report bug"}) {
+        const auto found = log.find(text, at);
+        ASSERT_NE(found, std::string::npos) << "missing or out of order: " << text << "\n" << log;
+        at = found;
+    }
+    EXPECT_TRUE(std::regex_search(
+        log, std::regex(R"(\[error\] \[\d+\] \[tallorin:upload\.cpp:\d+\]\[PostUpload\]: failed)")));
     EXPECT_TRUE(fs::exists(data_ / "crash_info" / (std::string(kCrashUuid) + ".dmp")));
     EXPECT_EQ(LogFiles().size(), 3u);
 }

@@ -1,0 +1,35 @@
+// The one place where the uploads to the report service meet HTTP: each request's session is
+// made here from what the caller gives (endpoint, service, body, TLS, user agent), routed by
+// the program's proxy table alone and bounded against a service that stops moving. Runs on the
+// caller's thread and returns when the exchange has ended.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "bug_report.h"
+
+enum class UploadEndpoint {
+    kBug,         // the report: "/bug"
+    kAttachment,  // an accepted bug's archive: "/attachment"
+};
+
+struct UploadReply {
+    // The reply's HTTP status; 0 when the exchange failed below HTTP, stalled or its reply was
+    // larger than any reply of the service.
+    long status_code = 0;
+    std::string text;  // the reply's body, decoded; empty when status_code is 0
+};
+
+// Posts `body` (JSON) to the endpoint of the production or staging service with `user_agent`
+// and peer verification as asked. The proxy lookup logs on its own account; a failure below
+// HTTP is logged here with its reason. Throws only what making the session throws.
+UploadReply PostUpload(UploadEndpoint endpoint, bool use_production_server, std::string body,
+                       bool verify_peer, const std::string& user_agent);
+
+// Posts `archive` as the attachment of bug `bug_id`; the reply is not examined. Throws what
+// building the attachment body throws.
+void SendAttachment(std::uint32_t bug_id, const BugReportRequest& request,
+                    bool use_production_server, const std::filesystem::path& archive,
+                    bool verify_peer, const std::string& user_agent);
