@@ -114,6 +114,27 @@ void ReportService::SetReply(std::string_view endpoint, const ServiceReply& repl
     fs::rename(file.string() + ".tmp", file);
 }
 
+void ReportService::HoldReplies(std::string_view endpoint, std::chrono::seconds limit) {
+    const nlohmann::json text = {{"limit", limit.count()}};
+    const auto file = state_ / "holds" / (std::string(endpoint) + ".json");
+    WriteFile(fs::path(file.string() + ".tmp"), text.dump());
+    fs::rename(file.string() + ".tmp", file);
+}
+
+bool ReportService::WaitUntilHeld(std::string_view endpoint,
+                                  std::chrono::milliseconds timeout) const {
+    const auto held = state_ / "held" / std::string(endpoint);
+    return fs::exists(held) || WaitForFile(held, *process_, timeout);
+}
+
+void ReportService::Release(std::string_view endpoint) {
+    WriteFile(state_ / "release" / std::string(endpoint), "");
+}
+
+bool ReportService::HoldExpired(std::string_view endpoint) const {
+    return fs::exists(state_ / "held" / (std::string(endpoint) + ".expired"));
+}
+
 std::vector<RecordedRequest> ReportService::Requests() const {
     std::vector<fs::path> records;
     std::error_code error;

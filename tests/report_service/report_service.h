@@ -77,6 +77,19 @@ public:
     // Every request received so far, in the order of arrival.
     std::vector<RecordedRequest> Requests() const;
 
+    // Holds the replies to the following requests of one endpoint until Release, so that a test
+    // can act while the client waits for one; the double answers anyway once `limit` has passed.
+    void HoldReplies(std::string_view endpoint,
+                     std::chrono::seconds limit = std::chrono::seconds(60));
+    // Waits until a request of the held endpoint is recorded and its reply held; false when
+    // none was within `timeout` or the double has ended.
+    bool WaitUntilHeld(std::string_view endpoint,
+                       std::chrono::milliseconds timeout = std::chrono::seconds(120)) const;
+    // Lets the held replies of the endpoint, and any later ones, go.
+    void Release(std::string_view endpoint);
+    // Whether a held reply went because its limit ran out rather than through Release.
+    bool HoldExpired(std::string_view endpoint) const;
+
 private:
     TempDir state_;
     std::unique_ptr<BackgroundProcess> process_;

@@ -11,6 +11,12 @@ and records every request as <state>/requests/<n>.json (path, port, method, head
 <n>.body (the body's bytes). Writes <state>/ready with the two ports once both listen.
 Standard library only.
 
+A test can hold the replies of an endpoint, so that it acts while a client waits for one: while
+<state>/holds/<name>.json ({"limit": seconds}) exists, a request of that endpoint is recorded,
+then <state>/held/<name> is written, and the reply waits until <state>/release/<name> exists or
+the limit has passed, whichever comes first: no test hangs for good. A hold that ran out writes
+<state>/held/<name>.expired before the reply goes.
+
 A fixed port (not 0) is first locked machine-wide, through the lock file
 /tmp/tallorin-port-<port>.lock, and held until the process ends: test runs of other clones or
 build folders that want the same port wait for it instead of failing to bind.
@@ -52,6 +58,11 @@ class Recorder:
         self.replies = os.path.join(state, "replies")
         os.makedirs(self.requests, exist_ok=True)
         os.makedirs(self.replies, exist_ok=True)
+        self.holds = os.path.join(state, "holds")
+        self.held = os.path.join(state, "held")
+        self.releases = os.path.join(state, "release")
+        for folder in (self.holds, self.held, self.releases):
+            os.makedirs(folder, exist_ok=True)
         self.lock = threading.Lock()
         self.count = 0
 
@@ -64,6 +75,22 @@ class Recorder:
         write_atomically(stem + ".body", body)
         meta = {"path": path, "port": port, "method": method, "headers": headers}
         write_atomically(stem + ".json", json.dumps(meta).encode("utf-8"))
+
+    def hold(self, name):
+        """Waits while the test holds the replies of `name`, within the hold's limit."""
+        try:
+            with open(os.path.join(self.holds, name + ".json"), encoding="utf-8") as file:
+                limit = float(json.load(file).get("limit", 60))
+        except FileNotFoundError:
+            return
+        write_atomically(os.path.join(self.held, name), b"")
+        release = os.path.join(self.releases, name)
+        deadline = time.monotonic() + limit
+        while not os.path.exists(release):
+            if time.monotonic() > deadline:
+                write_atomically(os.path.join(self.held, name + ".expired"), b"")
+                return
+            time.sleep(0.02)
 
     def reply_for(self, name):
         try:
@@ -88,6 +115,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if name is None:
             self.answer(404, b"not found", False)
             return
+        # After the record, so that a test that sees the hold also sees the request.
+        self.server.recorder.hold(name)
         reply = self.server.recorder.reply_for(name)
         if reply.get("stall", False):
             STOPPING.wait()
