@@ -29,6 +29,7 @@
 #include "sciter/om_passport.h"
 #include "sciter/value.h"
 
+#include "log_tag.h"
 // A version-4 random uuid as 36 lower-case hexadecimal characters in groups 8-4-4-4-12.
 // Throws a std::runtime_error when the system's random source fails.
 std::wstring NewConnectionUuid();
@@ -147,10 +148,6 @@ public:
         std::copy(own_methods.begin(), own_methods.end(), methods.begin() + 2);
         return {methods, properties};
     }
-
-protected:
-    // Script objects log as the application; derived objects use the same tag.
-    static constexpr char kLogTag[] = "tallorin";
 
 private:
 

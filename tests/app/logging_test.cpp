@@ -11,6 +11,7 @@
 #include "scoped_env.h"
 #include "temp_dir.h"
 
+#include "log_tag.h"
 namespace {
 
 namespace fs = std::filesystem;
@@ -65,7 +66,7 @@ protected:
 };
 
 // Answers the line of its log call.
-int WriteTheRecord() { LOG_AT("tallorin", spdlog::level::debug, "crash_uuid={}", "U-1"); return __LINE__; }
+int WriteTheRecord() { LOG_AT(kLogTag, spdlog::level::debug, "crash_uuid={}", "U-1"); return __LINE__; }
 
 TEST_F(LogFile, WritesEveryRecordThroughInThePattern) {
     Setup(1);
@@ -84,9 +85,9 @@ TEST_F(LogFile, WritesEveryRecordThroughInThePattern) {
 
 TEST_F(LogFile, HonoursTheThresholdAndSpdlogLevelNames) {
     Setup(3);
-    LOG_AT("tallorin", spdlog::level::info, "hidden");
-    LOG_AT("tallorin", spdlog::level::warn, "shown");
-    LOG_AT("tallorin", spdlog::level::err, "failed");
+    LOG_AT(kLogTag, spdlog::level::info, "hidden");
+    LOG_AT(kLogTag, spdlog::level::warn, "shown");
+    LOG_AT(kLogTag, spdlog::level::err, "failed");
     const std::string content = test_support::ReadFile(OnlyFile());
     EXPECT_EQ(content.find("hidden"), std::string::npos);
     EXPECT_NE(content.find("] [warning] ["), std::string::npos);
@@ -101,11 +102,11 @@ TEST_F(LogFile, EmptiesAFileThatAlreadyHasContent) {
         ASSERT_LT(attempt, 5) << "the two set-ups never fell in one second";
         const std::wstring before = second();
         Setup(2);
-        LOG_AT("tallorin", spdlog::level::info, "first run");
+        LOG_AT(kLogTag, spdlog::level::info, "first run");
         spdlog::set_default_logger(std::make_shared<spdlog::logger>("closed"));
         ASSERT_NE(test_support::ReadFile(OnlyFile()).find("first run"), std::string::npos);
         Setup(2);
-        LOG_AT("tallorin", spdlog::level::info, "second run");
+        LOG_AT(kLogTag, spdlog::level::info, "second run");
         if (second() == before) {
             break;
         }
@@ -122,7 +123,7 @@ TEST_F(LogFile, StartsAgainFromEmptyAtTheMaximumSizeWithoutBackups) {
     Setup(2, kMax);
     const std::string filler(100, 'x');
     for (int i = 0; i < 100; ++i) {
-        LOG_AT("tallorin", spdlog::level::info, "record={} {}", i, filler);
+        LOG_AT(kLogTag, spdlog::level::info, "record={} {}", i, filler);
     }
     const fs::path file = OnlyFile();  // no backup file beside it
     const std::string content = test_support::ReadFile(file);

@@ -77,8 +77,10 @@ TEST_F(ProductPaths, AFailedSpecialFolderNamesTheCsidl) {
               "failed to get special folder path. error=Access is denied.. csidl=26");
 }
 
-TEST(BuildProductIdentity, JoinsMakerProductAndDottedVersion) {
-    EXPECT_EQ(BuildProductIdentity(), "Quorbelin-Velmora Antivirus-14.3.43577.3505");
+TEST(BuildProductIdentity, JoinsMakerProductAndTheBuildsDottedVersion) {
+    // The build's version, four numbers, written once in the top CMakeLists.txt.
+    EXPECT_EQ(BuildProductIdentity(), std::string("Quorbelin-Velmora Antivirus-") +
+                                          TALLORIN_PROJECT_VERSION);
 }
 
 }  // namespace
