@@ -16,5 +16,6 @@ function(tallorin_add_resource_table target)
         COMMENT "Compiling resource list ${arg_LIST}"
         VERBATIM)
     add_library(${target} OBJECT ${output})
-    target_link_libraries(${target} PUBLIC platform PRIVATE tallorin::options)
+    add_library(tallorin::${target} ALIAS ${target})
+    target_link_libraries(${target} PUBLIC tallorin::platform PRIVATE tallorin::options)
 endfunction()

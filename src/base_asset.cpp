@@ -16,13 +16,13 @@ std::wstring NewConnectionUuid() {
 
 std::wstring EventListeners::Add(const sciter::value& handler) {
     std::wstring uuid = NewConnectionUuid();
-    const std::lock_guard lock(lock_);
+    const std::unique_lock lock(lock_);
     listeners_.try_emplace(uuid, uuid, handler);
     return uuid;
 }
 
 bool EventListeners::Remove(const std::wstring& connection_uuid) {
-    const std::lock_guard lock(lock_);
+    const std::unique_lock lock(lock_);
     const auto found = listeners_.find(connection_uuid);
     if (found == listeners_.end() || found->second.remove_pending) {
         return false;
@@ -38,7 +38,7 @@ bool EventListeners::Remove(const std::wstring& connection_uuid) {
 void EventListeners::Fire(const std::vector<sciter::value>& arguments) {
     std::vector<Listener*> walk;
     {
-        const std::lock_guard lock(lock_);
+        const std::shared_lock lock(lock_);
         ++walks_;
         walk.reserve(listeners_.size());
         for (auto& [uuid, listener] : listeners_) {
@@ -65,7 +65,7 @@ void EventListeners::Fire(const std::vector<sciter::value>& arguments) {
 }
 
 void EventListeners::EndWalk() {
-    const std::lock_guard lock(lock_);
+    const std::unique_lock lock(lock_);
     if (--walks_ == 0) {
         std::erase_if(listeners_, [](const auto& entry) { return entry.second.remove_pending.load(); });
     }

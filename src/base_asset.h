@@ -2,14 +2,18 @@
 // listeners keyed by connection uuid, the script methods `on` and `removeListener`, and the
 // native FireEvent. Also keeps the object's own signal connections, so they end with it.
 //
+// Each event's listeners sit under a reader-writer lock: a walk (Fire) takes it shared to
+// collect whom to call, Add and Remove take it exclusively to change the map.
+//
 // Re-entrancy: a handler that FireEvent calls may subscribe and unsubscribe on the same
-// registry (or fire it again) while the walk runs. No lock is held while a handler runs, so
-// none of that blocks. Instead of erasing during a walk, the registry counts running walks:
-// while one runs, Remove only marks a listener (walks skip marked ones, and it answers as
-// removed at once), and the last walk to end erases the marked ones. A walk calls the
-// listeners that were there when it started, so one added during the walk is first called by
-// the next fire. Listeners are stored in a node-based map, so adding never moves one that a
-// walk is about to call.
+// registry (or fire it again) while the walk runs. No lock is held while a handler runs, since
+// the thread that holds a reader-writer lock cannot take it again, shared or exclusive; so none
+// of that blocks. Instead of erasing during a walk, the registry counts running walks: while
+// one runs, Remove only marks a listener (walks skip marked ones, and it answers as removed at
+// once), and the last walk to end erases the marked ones. A walk calls the listeners that were
+// there when it started, so one added during the walk is first called by the next fire.
+// Listeners are stored in a node-based map, so adding never moves one that a walk is about to
+// call.
 #pragma once
 
 #include <boost/signals2/connection.hpp>
@@ -18,13 +22,14 @@
 #include <array>
 #include <atomic>
 #include <cstddef>
-#include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "common/log_call.h"
 #include "common/text_conversion.h"
+#include "log_tag.h"
 #include "sciter/om.h"
 #include "sciter/om_passport.h"
 #include "sciter/value.h"
@@ -67,8 +72,11 @@ private:
     void EndWalk();
 
     std::unordered_map<std::wstring, Listener> listeners_;
-    std::mutex lock_;  // guards the map and walks_; never held while a handler runs
-    int walks_ = 0;    // Fire calls running now, nested ones included
+    // Shared to read the map, exclusive to change it; never held while a handler runs.
+    std::shared_mutex lock_;
+    // Fire calls running now, nested ones included: raised under the shared lock, lowered
+    // under the exclusive one, so it stays still while Remove holds the lock.
+    std::atomic<int> walks_{0};
 };
 
 template <class T>
@@ -148,12 +156,7 @@ public:
         return {methods, properties};
     }
 
-protected:
-    // Script objects log as the application; derived objects use the same tag.
-    static constexpr char kLogTag[] = "tallorin";
-
 private:
-
     // Fixed at construction.
     std::unordered_map<std::wstring, EventListeners> events;
 

@@ -4,12 +4,9 @@
 #include "common/path_conversion.h"
 #include "common/text_conversion.h"
 #include "localizer.h"
+#include "log_tag.h"
 #include "product_info.h"
 #include "product_paths.h"
-
-namespace {
-constexpr char kLogTag[] = "tallorin";
-}
 
 void InitLocalization() {
     LOG_AT(kLogTag, spdlog::level::debug, "init localization");

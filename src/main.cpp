@@ -9,6 +9,7 @@
 #include "common/log_call.h"
 #include "init_localization.h"
 #include "localization_asset.h"
+#include "log_tag.h"
 #include "logging.h"
 #include "main_window.h"
 #include "message_pump.h"
@@ -17,7 +18,6 @@
 #include "sciter_logger.h"
 
 namespace {
-constexpr char kLogTag[] = "tallorin";
 constexpr UINT kScriptRuntimeFeatures = 15;  // file and socket I/O, eval, system information
 }  // namespace
 

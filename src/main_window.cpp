@@ -8,11 +8,10 @@
 
 #include "common/log_call.h"
 #include "globals.h"
+#include "log_tag.h"
 #include "sciter/sapi.h"
 
 namespace {
-
-constexpr char kLogTag[] = "tallorin";
 
 constexpr UINT kCreationFlags = SW_TITLEBAR | SW_RESIZEABLE | SW_CONTROLS | SW_MAIN |
                                 SW_ENABLE_DEBUG;

@@ -5,9 +5,9 @@
 #include <array>
 #include <sstream>
 #include <stdexcept>
-#include <system_error>
 
 #include "common/path_conversion.h"
+#include "common/system_message.h"
 #include "common/text_conversion.h"
 #include "product_info.h"
 
@@ -26,7 +26,7 @@ std::wstring GetSpecialFolderPath(int csidl) {
                                             buffer.data());
     if (FAILED(result)) {
         throw std::runtime_error("failed to get special folder path. error=" +
-                                 std::system_category().message(result) +
+                                 SystemMessage(static_cast<DWORD>(result)) +
                                  ". csidl=" + std::to_string(csidl));
     }
     return buffer.data();

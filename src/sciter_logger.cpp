@@ -6,11 +6,10 @@
 
 #include "common/log_call.h"
 #include "common/text_conversion.h"
+#include "log_tag.h"
 #include "sciter/sapi.h"
 
 namespace {
-
-constexpr char kLogTag[] = "tallorin";
 
 constexpr std::array<const char*, 5> kSubsystemNames = {"DOM", "CSSS", "CSS", "SCRIPT",
                                                         "UNKNOWN-SUBSYSTEM"};

@@ -63,8 +63,9 @@ bool utf8_to_wchars(const std::uint8_t* bytes, std::size_t length, utf16_buffer&
             continue;
         }
         if (length - i <= trail) {
+            // A cut-off four-byte sequence alone leaves the result clean, as the engine's does.
             out.push(u'?');
-            return false;
+            return clean && trail == 3;
         }
         const std::uint8_t* next = bytes + i + 1;
         if (trail == 1) {

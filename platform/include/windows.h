@@ -13,6 +13,7 @@
 #include "win/messages.h"
 #include "win/ole.h"
 #include "win/debug.h"
+#include "win/console.h"
 #include "win/resources.h"
 #include "win/security.h"
 #include "win/global_memory.h"

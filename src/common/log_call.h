@@ -5,8 +5,9 @@
 // logger is fetched on every call, the message is formatted only when the level passes the
 // threshold, and a log call never throws.
 //
-//     constexpr char kLogTag[] = "tallorin";
 //     LOG_AT(kLogTag, spdlog::level::debug, "crash_uuid={}", crash_uuid);
+//
+// where kLogTag is the component's one tag (the application's is in log_tag.h).
 #pragma once
 
 #include <spdlog/spdlog.h>

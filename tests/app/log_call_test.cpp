@@ -5,6 +5,8 @@
 
 #include <sstream>
 
+#include "log_tag.h"
+
 namespace {
 
 TEST(GetSourceTag, JoinsTagAndFileNameOnceAndCachesIt) {
@@ -73,7 +75,7 @@ protected:
     std::ostringstream stream_;
 };
 
-void NamedCaller(int value) { LOG_AT("tallorin", spdlog::level::info, "value={}", value); }
+void NamedCaller(int value) { LOG_AT(kLogTag, spdlog::level::info, "value={}", value); }
 
 TEST_F(LogCall, WritesTagFileLineAndQualifiedFunction) {
     NamedCaller(7);
@@ -85,10 +87,10 @@ TEST_F(LogCall, WritesTagFileLineAndQualifiedFunction) {
 TEST_F(LogCall, DoesNotFormatBelowTheThreshold) {
     int formatted = 0;
     spdlog::default_logger()->set_level(spdlog::level::warn);
-    LOG_AT("tallorin", spdlog::level::debug, "init localization {}", Counted{&formatted});
+    LOG_AT(kLogTag, spdlog::level::debug, "init localization {}", Counted{&formatted});
     EXPECT_EQ(formatted, 0);
     EXPECT_TRUE(stream_.str().empty());
-    LOG_AT("tallorin", spdlog::level::warn, "counted {}", Counted{&formatted});
+    LOG_AT(kLogTag, spdlog::level::warn, "counted {}", Counted{&formatted});
     EXPECT_EQ(formatted, 1);
     EXPECT_NE(stream_.str().find("counted 1"), std::string::npos);
 }

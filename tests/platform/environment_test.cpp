@@ -40,8 +40,15 @@ TEST(Process, NamesTheExecutableAndItsId) {
     EXPECT_EQ(GetModuleFileNameW(nullptr, small.data(), 4), 4u);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
     EXPECT_EQ(small[3], L'\0');
+    EXPECT_EQ(std::wstring(small.data()), std::wstring(path.data(), 3));  // the path's start
 
     EXPECT_GT(GetCurrentProcessId(), 0u);
+}
+
+TEST(AllocConsole, FailsForThereAreNoConsolesHere) {
+    SetLastError(ERROR_SUCCESS);
+    EXPECT_EQ(AllocConsole(), FALSE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CALL_NOT_IMPLEMENTED));
 }
 
 }  // namespace

@@ -35,7 +35,8 @@ private:
 
 // Appends the UTF-16 form of `length` UTF-8 bytes. Never refuses input: bad bytes become '?',
 // a sequence cut off by the end becomes one '?' and ends the conversion, a NUL ends it, and a
-// byte-order mark is dropped while the buffer is still empty. True when nothing was replaced.
+// byte-order mark is dropped while the buffer is still empty. True when no byte was replaced
+// and no two- or three-byte sequence was cut off (a cut-off four-byte one does not count).
 bool utf8_to_wchars(const std::uint8_t* bytes, std::size_t length, utf16_buffer& out);
 
 // Between the engine's units and wide text; unpaired surrogates are kept as they are.

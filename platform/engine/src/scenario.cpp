@@ -7,6 +7,7 @@
 
 #include <platform/window_registry.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "engine_stand_in/global_object.h"
+#include "engine_stand_in/options.h"
 #include "engine_stand_in/value.h"
 #include "engine_window.h"
 #include "text.h"
@@ -154,6 +156,8 @@ private:
                     throw std::runtime_error("no window");
                 }
                 LoadDocument(*window, window->document_url);
+            } else if (action == "options") {
+                line["options"] = Options();
             } else if (action == "close") {
                 line["posted"] = PostMessageW(window_, WM_CLOSE, 0, 0) != FALSE;
             } else {
@@ -163,6 +167,17 @@ private:
             line["error"] = error.what();
         }
         return line;
+    }
+
+    // Every SciterSetOption call so far, in order; a window as its handle's number.
+    static json Options() {
+        json options = json::array();
+        for (const RecordedOption& option : RecordedOptions()) {
+            options.push_back({{"window", reinterpret_cast<std::uintptr_t>(option.window)},
+                               {"option", option.option},
+                               {"value", option.value}});
+        }
+        return options;
     }
 
     static GlobalObject Object(const json& step) {

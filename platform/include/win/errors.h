@@ -1,5 +1,7 @@
-// Error numbers, HRESULTs and the calling thread's last error.
+// Error numbers, HRESULTs, the calling thread's last error and the system's text for them.
 #pragma once
+
+#include <cstdarg>
 
 #include "types.h"
 
@@ -14,11 +16,13 @@
 #define ERROR_SHARING_VIOLATION 32L
 #define ERROR_FILE_EXISTS 80L
 #define ERROR_INVALID_PARAMETER 87L
+#define ERROR_CALL_NOT_IMPLEMENTED 120L
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_MOD_NOT_FOUND 126L
 #define ERROR_PROC_NOT_FOUND 127L
 #define ERROR_ALREADY_EXISTS 183L
 #define ERROR_ENVVAR_NOT_FOUND 203L
+#define ERROR_MR_MID_NOT_FOUND 317L
 #define ERROR_NO_UNICODE_TRANSLATION 1113L
 #define ERROR_NO_TOKEN 1008L
 #define ERROR_NOT_FOUND 1168L
@@ -39,9 +43,20 @@
          : static_cast<HRESULT>((static_cast<DWORD>(x) & 0x0000FFFF) | (FACILITY_WIN32 << 16) | \
                                 0x80000000))
 
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200U
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000U
+
 extern "C" {
 
 DWORD WINAPI GetLastError();
 void WINAPI SetLastError(DWORD error);
+
+// The system's text for an error number or HRESULT (FORMAT_MESSAGE_FROM_SYSTEM, with
+// FORMAT_MESSAGE_IGNORE_INSERTS), in English whatever the language asked, ending in "\r\n" as
+// Windows' texts do. The number of characters written without the terminator; 0 with
+// ERROR_MR_MID_NOT_FOUND for a number the system has no text for, ERROR_INSUFFICIENT_BUFFER
+// when the text does not fit, ERROR_INVALID_PARAMETER for other flags (no allocated buffer).
+DWORD WINAPI FormatMessageW(DWORD flags, LPCVOID source, DWORD message_id, DWORD language_id,
+                            LPWSTR buffer, DWORD size, va_list* arguments);
 
 }

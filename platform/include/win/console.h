@@ -1,0 +1,11 @@
+// The process's console.
+#pragma once
+
+#include "types.h"
+
+extern "C" {
+
+// There are no consoles to allocate here: FALSE with ERROR_CALL_NOT_IMPLEMENTED.
+BOOL WINAPI AllocConsole();
+
+}
