@@ -6,7 +6,10 @@
 #include <array>
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 #include <string>
+
+#include "common/module_path.h"
 
 namespace SystemInfoHelper {
 namespace {
@@ -199,9 +202,12 @@ std::int32_t GetAvailableMemoryMb() {
 }
 
 std::wstring GetInstalledPath() {
-    wchar_t file_name[MAX_PATH] = {};
-    GetModuleFileNameW(GetModuleHandleW(nullptr), file_name, MAX_PATH);
-    const std::wstring path(file_name);
+    std::wstring path;
+    try {
+        path = ModuleFileName();  // whole, however deep the program is installed
+    } catch (const std::runtime_error&) {
+        return {};
+    }
     const auto separator = path.find_last_of(L"\\/");
     return separator == std::wstring::npos ? path : path.substr(0, separator);
 }

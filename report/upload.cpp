@@ -8,14 +8,13 @@
 #include <utility>
 
 #include "common/log_call.h"
+#include "common/log_tag.h"
 #include "endpoints.h"
 #include "proxies.h"
 #include "report_json.h"
 #include "upload_testing.h"
 
 namespace {
-
-constexpr char kLogTag[] = "tallorin";
 
 // The window waits on this thread for the whole exchange, so a service or proxy that takes the
 // connection and then falls silent must not hold it for good; one that is slow but moving

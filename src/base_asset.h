@@ -29,7 +29,7 @@
 
 #include "common/log_call.h"
 #include "common/text_conversion.h"
-#include "log_tag.h"
+#include "common/log_tag.h"
 #include "sciter/om.h"
 #include "sciter/om_passport.h"
 #include "sciter/value.h"

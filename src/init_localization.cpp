@@ -4,7 +4,7 @@
 #include "common/path_conversion.h"
 #include "common/text_conversion.h"
 #include "localizer.h"
-#include "log_tag.h"
+#include "common/log_tag.h"
 #include "product_info.h"
 #include "product_paths.h"
 

@@ -18,6 +18,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "common/module_path.h"
 #include "common/path_conversion.h"
 #include "common/text_conversion.h"
 #include "product_paths.h"
@@ -26,7 +27,6 @@ namespace {
 
 constexpr std::size_t kMaxLogFileSize = 20 * 1024 * 1024;
 // The longest path Windows has: a module name that does not fit is refused.
-constexpr DWORD kLongestPath = 32768;
 constexpr std::size_t kNoBackupFiles = 0;
 constexpr bool kRotateOnOpen = true;
 constexpr char kLogPattern[] = "[%D %H:%M:%S %e] [%^%l%$] [%t] [%@][%!]: %v";
@@ -52,28 +52,6 @@ std::wstring TimeText() {
     return text.str();
 }
 
-// The executable's whole path, however deep it is installed: the buffer grows while the name
-// comes back truncated.
-std::wstring ModuleFileName() {
-    std::vector<wchar_t> buffer(MAX_PATH, L'\0');
-    for (;;) {
-        const auto size = static_cast<DWORD>(buffer.size());
-        const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), size);
-        if (length == 0) {
-            throw std::runtime_error("failed to get module file name. error=" +
-                                     std::to_string(GetLastError()));
-        }
-        if (length < size) {
-            return std::wstring(buffer.data(), length);
-        }
-        // Truncated (ERROR_INSUFFICIENT_BUFFER): the whole name needs more room.
-        if (size >= kLongestPath) {
-            throw std::runtime_error("failed to get module file name. error=" +
-                                     std::to_string(ERROR_INSUFFICIENT_BUFFER));
-        }
-        buffer.assign(std::min<std::size_t>(std::size_t{size} * 2, kLongestPath), L'\0');
-    }
-}
 
 class ScopedHandle {
 public:

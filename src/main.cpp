@@ -9,7 +9,7 @@
 #include "common/log_call.h"
 #include "init_localization.h"
 #include "localization_asset.h"
-#include "log_tag.h"
+#include "common/log_tag.h"
 #include "logging.h"
 #include "main_window.h"
 #include "message_pump.h"

@@ -8,7 +8,7 @@
 
 #include "common/log_call.h"
 #include "globals.h"
-#include "log_tag.h"
+#include "common/log_tag.h"
 #include "sciter/sapi.h"
 
 namespace {

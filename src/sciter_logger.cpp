@@ -6,7 +6,7 @@
 
 #include "common/log_call.h"
 #include "common/text_conversion.h"
-#include "log_tag.h"
+#include "common/log_tag.h"
 #include "sciter/sapi.h"
 
 namespace {

@@ -7,7 +7,7 @@
 //
 //     LOG_AT(kLogTag, spdlog::level::debug, "crash_uuid={}", crash_uuid);
 //
-// where kLogTag is the component's one tag (the application's is in log_tag.h).
+// where kLogTag is the component's one tag (the application's is in common/log_tag.h).
 #pragma once
 
 #include <spdlog/spdlog.h>

@@ -5,7 +5,7 @@
 
 #include <sstream>
 
-#include "log_tag.h"
+#include "common/log_tag.h"
 
 namespace {
 

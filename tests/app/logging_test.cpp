@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "common/log_call.h"
-#include "log_tag.h"
+#include "common/log_tag.h"
 #include "scoped_env.h"
 #include "temp_dir.h"
 
