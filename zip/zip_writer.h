@@ -60,6 +60,7 @@ public:
     // fails is left out of the central directory. The file is opened for reading with read
     // sharing only, so a file that another handle writes is not added.
     std::uint32_t AddFile(std::wstring_view entry_name, std::wstring_view source_path);
+    // A string literal would otherwise convert to HANDLE, not to a view.
     std::uint32_t AddFile(std::wstring_view entry_name, const wchar_t* source_path) {
         return AddFile(entry_name, std::wstring_view(source_path != nullptr ? source_path : L""));
     }

@@ -57,9 +57,12 @@ protected:
         return path;
     }
 
+    // Its access time later than its last write, so that reading it leaves the time alone.
     fs::path Source(const std::string& name, const std::string& content) {
         const fs::path path = dir_ / "src" / name;
         test_support::WriteFile(path, content);
+        const timespec times[2] = {{0, UTIME_NOW}, {1614852917, 0}};
+        EXPECT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
         return path;
     }
 
@@ -198,7 +201,7 @@ TEST_F(ZipWriterLimitsTest, AnArchiveMayEndExactlyAtItsLimit) {
         EXPECT_EQ(ZipWriter::Close(std::move(handle)), kZipOk);
         EXPECT_LE(ArchiveSize(), whole - c.over);
         if (c.result == kZipOk) {
-            EXPECT_EQ(test_support::ReadFile(archive_), test_support::ReadFile(unlimited));
+            EXPECT_TRUE(test_support::ReadFile(archive_) == test_support::ReadFile(unlimited));
         } else {
             ExpectArchiveReads(archive_, {{"first.log", first}});
         }
