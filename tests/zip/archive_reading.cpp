@@ -29,9 +29,8 @@ std::string ReadRange(const std::filesystem::path& file, std::uint64_t at, std::
     return bytes;
 }
 
-void ExpectContent(zip_file_t* file, const ExpectedEntry& expected) {
+void ExpectContent(zip_file_t* file, const ExpectedEntry& expected, std::string& chunk) {
     const std::uint64_t size = expected.zeros != 0 ? expected.zeros : expected.content.size();
-    std::string chunk(1 << 20, '\0');
     std::uint64_t at = 0;
     for (;;) {
         const zip_int64_t got = zip_fread(file, chunk.data(), chunk.size());
@@ -62,13 +61,14 @@ void ExpectArchiveReads(const std::filesystem::path& archive,
         zip_open(archive.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &error), &zip_discard);
     ASSERT_TRUE(zip) << "libzip cannot open " << archive << ": error " << error;
     ASSERT_EQ(zip_get_num_entries(zip.get(), 0), static_cast<zip_int64_t>(entries.size()));
+    std::string chunk(1 << 20, '\0');
     for (std::size_t i = 0; i < entries.size(); ++i) {
         SCOPED_TRACE(entries[i].name);
         EXPECT_STREQ(zip_get_name(zip.get(), i, ZIP_FL_ENC_RAW), entries[i].name.c_str());
         const std::unique_ptr<zip_file_t, decltype(&zip_fclose)> file(
             zip_fopen_index(zip.get(), i, 0), &zip_fclose);
         ASSERT_TRUE(file);
-        ExpectContent(file.get(), entries[i]);
+        ExpectContent(file.get(), entries[i], chunk);
     }
 
     test_support::ChildOptions options;
