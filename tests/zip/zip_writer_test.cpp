@@ -508,6 +508,8 @@ TEST_F(ZipWriterTest, AddsFromAnOpenSourceAsFromItsPath) {
     EXPECT_EQ(zip.AddFile(L"none.log", INVALID_HANDLE_VALUE), kZipBadArgument);
     EXPECT_EQ(zip.AddFile(L"none.log", HANDLE{}), kZipBadArgument);
     EXPECT_EQ(zip.AddFile(L"", packed_source.get()), kZipBadArgument);
+    // Cut at the zero, the path would name another file.
+    EXPECT_EQ(zip.AddFile(L"cut.log", app.wstring() + L'\0' + L".old"), kZipBadArgument);
     // Its start cannot be found: nothing of it is written.
     platform::testing::FailCall("SetFilePointer", ERROR_INVALID_FUNCTION, 1);
     EXPECT_EQ(zip.AddFile(L"unmoved.zip", packed_source.get()), kZipNoFile);
@@ -524,6 +526,8 @@ TEST_F(ZipWriterTest, AddsFromAnOpenSourceAsFromItsPath) {
     EXPECT_EQ(byte, log[0]);
     EXPECT_TRUE(::ReadFile(packed_source.get(), &byte, 1, &got, nullptr));
 
+    EXPECT_FALSE(ZipWriter::Open(archive_.wstring() + L'\0' + L".old"));
+    EXPECT_EQ(ZipLastResult(), kZipNoFile);
     handle = ZipWriter::Open(archive_.wstring());
     ASSERT_TRUE(handle);
     EXPECT_EQ(handle->writer->Finish(), kZipOk);
