@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <ctime>
 #include <filesystem>
 #include <optional>
 #include <random>
@@ -57,11 +58,12 @@ protected:
         return path;
     }
 
-    // Its access time later than its last write, so that reading it leaves the time alone.
+    // Its access time an hour ahead, after its last write and its change: reading it then
+    // leaves the time alone (relatime), and archives of it can be compared byte for byte.
     fs::path Source(const std::string& name, const std::string& content) {
         const fs::path path = dir_ / "src" / name;
         test_support::WriteFile(path, content);
-        const timespec times[2] = {{0, UTIME_NOW}, {1614852917, 0}};
+        const timespec times[2] = {{::time(nullptr) + 3600, 0}, {1614852917, 0}};
         EXPECT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
         return path;
     }
