@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "scoped_handle.h"
+#include "scoped_handle.h"  // the zip writer's, shared
 
 class NoFollowFolder {
 public:

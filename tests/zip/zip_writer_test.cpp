@@ -439,4 +439,100 @@ TEST_F(ZipWriterTest, AFullDiskFailsTheEntryAndTheDirectory) {
     }
 }
 
+// A write that stops short inside an entry leaves that entry out; what it wrote stays in the
+// file, counted, so the next entry and the central directory still sit where they say.
+TEST_F(ZipWriterTest, AShortWriteInsideAnEntryLeavesTheArchiveWhole) {
+    fs::create_directories(archive_.parent_path());
+    const std::string log = Text(200000);
+    const std::string packed = Text(40000);
+    const fs::path first = Source("first.log", log);
+    const fs::path deflated = Source("second.log", log);
+    const fs::path stored = Source("old.zip", packed);
+    const fs::path third = Source("third.log", "the third");
+    const std::uint64_t stored_header = 30 + 7 + 17;
+    struct Case {
+        const char* name;
+        fs::path second;
+        std::uint64_t limit;  // bytes the disk takes while the second entry is added
+    };
+    const Case cases[] = {
+        {"local header", deflated, 32},
+        {"deflated data", deflated, 2000},
+        {"stored data", stored, stored_header + 20000},
+        {"rewritten header", stored, stored_header + packed.size() + 10},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto handle = ZipWriter::Open(archive_.wstring());
+        ASSERT_TRUE(handle);
+        EXPECT_EQ(handle->writer->AddFile(L"first.log", first.wstring()), kZipOk);
+        platform::testing::SetWriteLimit(c.limit);
+        EXPECT_EQ(handle->writer->AddFile(c.second.filename().wstring(), c.second.wstring()),
+                  kZipWriteFailed);
+        platform::testing::SetWriteLimit(std::nullopt);
+        EXPECT_EQ(handle->writer->AddFile(L"third.log", third.wstring()), kZipOk);
+        EXPECT_EQ(ZipWriter::Close(std::move(handle)), kZipOk);
+        ExpectReadersAgree({{"first.log", log}, {"third.log", "the third"}});
+    }
+}
+
+// From a source that the caller opened and keeps: the same entry as from its path, read from
+// the source's start wherever it stood, and the source left open.
+TEST_F(ZipWriterTest, AddsFromAnOpenSourceAsFromItsPath) {
+    fs::create_directories(archive_.parent_path());
+    const std::string log = Text(50000);
+    const fs::path app = Source("app.log", log);
+    const fs::path packed = Source("old.zip", "PK\x03\x04 already packed bytes");
+    ASSERT_EQ(Zip({{L"app.log", app}, {L"old.zip", packed}}),
+              (std::vector<std::uint32_t>{kZipOk, kZipOk}));
+    const std::string by_path = ReadFile(archive_);
+    // Reading moved their access times.
+    const timespec times[2] = {{kAccessTime, 0}, {kWriteTime, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, app.c_str(), times, 0), 0);
+    ASSERT_EQ(::utimensat(AT_FDCWD, packed.c_str(), times, 0), 0);
+
+    const auto open = [](const fs::path& path) {
+        return ScopedHandle(CreateFileW(path.wstring().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    };
+    const ScopedHandle app_source = open(app);
+    const ScopedHandle packed_source = open(packed);
+    ASSERT_TRUE(app_source && packed_source);
+    ASSERT_NE(SetFilePointer(app_source.get(), 1000, nullptr, FILE_BEGIN),
+              INVALID_SET_FILE_POINTER);
+
+    auto handle = ZipWriter::Open(archive_.wstring());
+    ASSERT_TRUE(handle);
+    ZipWriter& zip = *handle->writer;
+    EXPECT_EQ(zip.AddFile(L"app.log", app_source.get()), kZipOk);
+    EXPECT_EQ(zip.AddFile(L"none.log", INVALID_HANDLE_VALUE), kZipBadArgument);
+    EXPECT_EQ(zip.AddFile(L"none.log", HANDLE{}), kZipBadArgument);
+    EXPECT_EQ(zip.AddFile(L"", packed_source.get()), kZipBadArgument);
+    // Cut at the zero, the path would name another file.
+    EXPECT_EQ(zip.AddFile(L"cut.log", app.wstring() + L'\0' + L".old"), kZipBadArgument);
+    // Its start cannot be found: nothing of it is written.
+    platform::testing::FailCall("SetFilePointer", ERROR_INVALID_FUNCTION, 1);
+    EXPECT_EQ(zip.AddFile(L"unmoved.zip", packed_source.get()), kZipNoFile);
+    EXPECT_EQ(zip.AddFile(L"old.zip", packed_source.get()), kZipOk);
+    EXPECT_EQ(ZipWriter::Close(std::move(handle)), kZipOk);
+    EXPECT_TRUE(ReadFile(archive_) == by_path);
+
+    // Both sources are still open and readable.
+    char byte = 0;
+    DWORD got = 0;
+    ASSERT_NE(SetFilePointer(app_source.get(), 0, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
+    EXPECT_TRUE(::ReadFile(app_source.get(), &byte, 1, &got, nullptr));
+    EXPECT_EQ(got, 1u);
+    EXPECT_EQ(byte, log[0]);
+    EXPECT_TRUE(::ReadFile(packed_source.get(), &byte, 1, &got, nullptr));
+
+    EXPECT_FALSE(ZipWriter::Open(archive_.wstring() + L'\0' + L".old"));
+    EXPECT_EQ(ZipLastResult(), kZipNoFile);
+    handle = ZipWriter::Open(archive_.wstring());
+    ASSERT_TRUE(handle);
+    EXPECT_EQ(handle->writer->Finish(), kZipOk);
+    EXPECT_EQ(handle->writer->AddFile(L"late.log", app_source.get()), kZipEnded);
+    EXPECT_EQ(ZipWriter::Close(std::move(handle)), kZipOk);
+}
+
 }  // namespace

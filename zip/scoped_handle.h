@@ -1,4 +1,4 @@
-// A kernel object handle closed when it goes out of scope.
+// Owns one kernel handle and closes it once, when it goes out of scope or is reset.
 #pragma once
 
 #include <windows.h>
@@ -13,25 +13,25 @@ public:
         : handle_(std::exchange(other.handle_, INVALID_HANDLE_VALUE)) {}
     ScopedHandle& operator=(ScopedHandle&& other) noexcept {
         if (this != &other) {
-            Close();
+            Reset();
             handle_ = std::exchange(other.handle_, INVALID_HANDLE_VALUE);
         }
         return *this;
     }
     ScopedHandle(const ScopedHandle&) = delete;
     ScopedHandle& operator=(const ScopedHandle&) = delete;
-    ~ScopedHandle() { Close(); }
+    ~ScopedHandle() { Reset(); }
 
     HANDLE get() const { return handle_; }
-    explicit operator bool() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
+    // Creation calls answer INVALID_HANDLE_VALUE on failure, never null.
+    explicit operator bool() const { return handle_ != INVALID_HANDLE_VALUE; }
 
-private:
-    void Close() {
+    void Reset() {
         if (*this) {
-            CloseHandle(handle_);
+            CloseHandle(std::exchange(handle_, INVALID_HANDLE_VALUE));
         }
-        handle_ = INVALID_HANDLE_VALUE;
     }
 
+private:
     HANDLE handle_ = INVALID_HANDLE_VALUE;
 };
