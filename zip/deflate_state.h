@@ -131,6 +131,10 @@ struct State {
     std::array<std::array<std::uint16_t, kPrefixHashSize>, kPrefixChains> prefix_head;
     std::array<std::array<std::uint16_t, kWindowSize>, kPrefixChains> prefix_chain;
     unsigned prefix_next;  // the first string not yet in the prefix chains
+    // One bit per key of each prefix chain: set when strings of other prefixes crowded that
+    // key's chain so that a search went back to the hash chain. Until the window slides,
+    // searches whose string has a crowded key keep to the hash chain.
+    std::array<std::array<std::uint64_t, kPrefixHashSize / 64>, kPrefixChains> crowded;
     std::uint32_t window_size;
     std::int32_t block_start;
     bool sliding;

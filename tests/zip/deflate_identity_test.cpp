@@ -14,6 +14,7 @@
 #include "child_process.h"
 #include "deflate_harness.h"
 #include "deflate_inspector.h"
+#include "prefix_collision_log.h"
 #include "temp_dir.h"
 
 namespace {
@@ -177,6 +178,7 @@ std::vector<Case> Cases() {
         {"few long matches", FewLongMatches(random, 200000), 0},
         {"far repeat behind a long chain", FarRepeatBehindALongChain(random), 0},
         {"mix read a byte at a time", test_support::Mix(random, 70000), 1},
+        {"prefix collisions", test_support::PrefixCollisionLog(1 << 20, 1501), 0},
     };
     // Around the lookahead, the dictionary, the slide point and the window. An input that ends
     // between the slide point and the window's end (65,300 to 65,533) is never slid, and its

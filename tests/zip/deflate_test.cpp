@@ -183,6 +183,72 @@ TEST(Deflate, ReusedStateGivesTheSameStreamAsAFreshOne) {
     EXPECT_EQ(reused.Run(second).bytes, fresh.Run(second).bytes);
 }
 
+// Every walk of the match search ends even when the tables fall out of step. Here the prefix
+// chains miss the window's slides, as if the slide forgot them: their links then lead to
+// strings that are not where they say, the entry fails with the compressor's error, and the
+// run ends. The next entry on the same state is sound again.
+TEST(Deflate, ChainsThatMissASlideFailTheEntryInsteadOfSpinning) {
+    struct Source {
+        const std::string* input;
+        zip_deflate::State* state;
+        bool miss_slides;
+        std::size_t offset = 0;
+        unsigned last_position = 0;
+        int slides = 0;
+        std::string output;
+    };
+    // A read comes right after a slide, if any.
+    const auto read = [](void* context, std::uint8_t* buffer, std::uint32_t size) -> std::uint32_t {
+        auto& source = *static_cast<Source*>(context);
+        auto& state = *source.state;
+        if (source.miss_slides && state.position < source.last_position) {
+            ++source.slides;
+            const auto unslide = [](std::uint16_t& value) {
+                if (value != 0) {
+                    value = static_cast<std::uint16_t>(value + zip_deflate::kWindowSize);
+                }
+            };
+            for (auto& table : state.prefix_head) {
+                std::ranges::for_each(table, unslide);
+            }
+            for (auto& table : state.prefix_chain) {
+                std::ranges::for_each(table, unslide);
+            }
+        }
+        source.last_position = state.position;
+        const std::size_t count = std::min<std::size_t>(size, source.input->size() - source.offset);
+        std::memcpy(buffer, source.input->data() + source.offset, count);
+        source.offset += count;
+        return static_cast<std::uint32_t>(count);
+    };
+    const auto keep = [](void* context, const std::uint8_t* buffer, std::uint32_t& count) {
+        static_cast<Source*>(context)->output.append(reinterpret_cast<const char*>(buffer), count);
+        count = 0;
+    };
+    const std::string input = LogText(400000);
+    auto state = std::make_unique<zip_deflate::State>();
+    std::array<std::uint8_t, zip_deflate::kOutputSize> output{};
+    const auto run = [&](Source& source) {
+        const zip_deflate::Io io{&source, read, keep, output.data()};
+        std::uint16_t flags = 0;
+        std::uint16_t internal = 0;
+        std::uint32_t size = 0;
+        return zip_deflate::Compress(*state, io, 8, flags, internal, size);
+    };
+
+    Source out_of_step{&input, state.get(), true, 0, 0, 0, {}};
+    EXPECT_EQ(run(out_of_step), zip_deflate::kDeflateFailed);
+    EXPECT_GT(out_of_step.slides, 1);
+    ASSERT_NE(state->error, nullptr);
+    EXPECT_TRUE(std::string(state->error) == "no future" ||
+                std::string(state->error) == "chain out of step")
+        << state->error;
+
+    Source sound{&input, state.get(), false, 0, 0, 0, {}};
+    EXPECT_EQ(run(sound), 0u);
+    EXPECT_TRUE(sound.output == Compressor().Run(input).bytes);
+}
+
 TEST(Deflate, SeededMixesRoundTrip) {
     std::mt19937 random(20240611);
     Compressor compressor;
