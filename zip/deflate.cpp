@@ -1051,6 +1051,11 @@ std::uint32_t GreedyLoop(State& s) {
         }
         if (head != 0 && s.position - head <= kMaxDistance &&
             s.position <= s.window_size - kMinLookahead) {
+            // As in the lazy loop: a search that may not reach past the input cannot be swayed
+            // by what an earlier entry left in the window beyond it.
+            if (s.nice_match > s.lookahead) {
+                s.nice_match = s.lookahead;
+            }
             match_length = LongestMatch(s, head);
             if (match_length > s.lookahead) {
                 match_length = s.lookahead;

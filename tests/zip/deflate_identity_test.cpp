@@ -255,6 +255,34 @@ TEST(DeflateIdentity, AMatchAtTheEndLooksNoFurtherThanTheInput) {
     EXPECT_EQ(reused.Run(input).bytes, stream);
 }
 
+// At every level, not only at 4 to 8: an input ends inside a repeat, and an older copy of it
+// continues with the bytes that a fresh window holds beyond the input (zeros), so only what
+// lies past the input could make that copy the longer one.
+TEST(DeflateIdentity, AnEntryAtAnyLevelIgnoresWhatThePreviousOneLeftInTheWindow) {
+    std::string phrase;
+    std::mt19937 random(23);
+    while (phrase.size() < 40) {
+        phrase += static_cast<char>('a' + random() % 26);
+    }
+    const std::string tail = phrase.substr(0, 6);
+    const std::string input = "#" + tail + std::string(300, '\0') + phrase + "x" + tail;
+    const std::string left_behind(70000, 'q');
+    for (int level = 1; level <= 8; ++level) {
+        SCOPED_TRACE(::testing::Message() << "level " << level);
+        const auto fresh = Compressor().Run(input, level);
+        EXPECT_EQ(fresh.result, 0u) << fresh.error;
+        const auto inspected = test_support::InspectDeflate(fresh.bytes);
+        ASSERT_TRUE(inspected.valid);
+        ASSERT_FALSE(inspected.matches.empty());
+        EXPECT_EQ(inspected.matches.back().at, input.size() - tail.size());
+        EXPECT_EQ(inspected.matches.back().distance, phrase.size() + 1);
+
+        Compressor reused;
+        reused.Run(left_behind, level);
+        EXPECT_EQ(reused.Run(input, level).bytes, fresh.bytes);
+    }
+}
+
 // The inputs built for the block-ending rules reach them: a block cut at a 4,096th item, and
 // blocks cut when literals fill the buffer.
 TEST(DeflateIdentity, TableReachesBothBlockEndings) {
