@@ -149,7 +149,12 @@ void AssignCodes(State& s, TreeNode* tree, int max_code) {
     }
 }
 
+// The code tables are the same for every entry: built at the state's first entry only.
 void SetUpTables(State& s) {
+    if (s.tables_set_up) {
+        return;
+    }
+    s.tables_set_up = true;
     int length = 0;
     int code = 0;
     for (code = 0; code < kLengthCodes - 1; ++code) {
@@ -196,7 +201,9 @@ void SetUpTables(State& s) {
         s.static_distance_tree[n].dad_or_length = 5;
         s.static_distance_tree[n].freq_or_code = static_cast<std::uint16_t>(ReverseBits(n, 5));
     }
+}
 
+void SetUpDescriptors(State& s) {
     s.literal_descriptor = {s.literal_tree.data(), s.static_literal_tree.data(), kExtraLengthBits,
                             kLiterals + 1, kLiteralLengthCodes, kMaxBits, 0};
     s.distance_descriptor = {s.distance_tree.data(), s.static_distance_tree.data(),
@@ -1096,10 +1103,48 @@ std::uint32_t GreedyLoop(State& s) {
     return EndCurrentBlock(s, true);
 }
 
+// Clearing the heads that an entry's strings set costs less than clearing them all up to this
+// many strings: one store per string into the hash heads, three hashes and stores per string
+// into the prefix heads.
+constexpr unsigned kCheapHashClear = 16384;
+constexpr unsigned kCheapPrefixClear = 2048;
+
+// Leaves every chain empty for the next entry. The last entry left the window as it was at its
+// end, its input ending at `position`, every string it hashed still in place, and the strings
+// before `prefix_next` in the prefix chains: their keys name every head it set. After a failed
+// entry the tables may be out of step, and everything is cleared.
+void ClearHeads(State& s, bool failed) {
+    const std::uint8_t* const window = s.window.data();
+    const unsigned end = s.position;
+    if (failed || end > kCheapHashClear) {
+        std::memset(s.head.data(), 0, sizeof s.head);
+    } else {
+        for (unsigned at = 0; at + kMinMatch <= end; ++at) {
+            const unsigned hash = (static_cast<unsigned>(window[at]) << 2 * kHashShift ^
+                                   static_cast<unsigned>(window[at + 1]) << kHashShift ^
+                                   window[at + 2]) &
+                                  kHashMask;
+            s.head[hash].position = 0;
+        }
+    }
+    const unsigned joined = s.prefix_next;
+    if (failed || joined > kCheapPrefixClear) {
+        std::memset(s.prefix_head.data(), 0, sizeof s.prefix_head);
+    } else {
+        for (unsigned at = 0; at < joined; ++at) {
+            s.prefix_head[0][PrefixHash<4>(window + at)] = 0;
+            s.prefix_head[1][PrefixHash<8>(window + at)] = 0;
+            s.prefix_head[2][PrefixHash<16>(window + at)] = 0;
+        }
+    }
+    std::memset(s.crowded.data(), 0, sizeof s.crowded);
+}
+
 }  // namespace
 
 std::uint32_t Compress(State& s, const Io& io, int level, std::uint16_t& general_flags,
                        std::uint16_t& internal_attributes, std::uint32_t& compressed_size) {
+    const bool failed = s.error != nullptr;
     s.error = nullptr;
     s.context = io.context;
     s.read = io.read;
@@ -1115,6 +1160,7 @@ std::uint32_t Compress(State& s, const Io& io, int level, std::uint16_t& general
     s.bits_sent = 0;
 
     SetUpTables(s);
+    SetUpDescriptors(s);
     s.file_type = &internal_attributes;
     s.compressed_bytes = 0;
     s.compressed_bits = 0;
@@ -1127,14 +1173,8 @@ std::uint32_t Compress(State& s, const Io& io, int level, std::uint16_t& general
     const Tuning& tuning = kTuning[std::clamp(level, 0, 9)];
     s.window_size = 2 * kWindowSize;
     s.sliding = true;
-    s.head.fill({});
-    for (auto& table : s.prefix_head) {
-        table.fill(0);
-    }
+    ClearHeads(s, failed);
     s.prefix_next = 0;
-    for (auto& bits : s.crowded) {
-        bits.fill(0);
-    }
     s.max_lazy = tuning.lazy;
     s.good_match = tuning.good;
     s.nice_match = tuning.nice;

@@ -1,5 +1,6 @@
 // The deflate compressor's state: one record, allocated zeroed at an archive's first deflated
-// entry and reused for every later one. Every entry sets up all of it again.
+// entry and reused for every later one. An entry sets up what it reads before writing; the code
+// tables are built once, and the chains' heads that the previous entry set are cleared.
 #pragma once
 
 #include <array>
@@ -85,6 +86,7 @@ struct State {
     std::array<std::uint8_t, 512> distance_code;
     std::array<int, kLengthCodes> base_length;
     std::array<int, kDistanceCodes> base_distance;
+    bool tables_set_up;  // the five tables above and the two static trees
 
     // block buffers
     std::array<std::uint8_t, kLiteralBufferSize> literal_buffer;
