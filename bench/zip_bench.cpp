@@ -328,7 +328,8 @@ LogFolder& SmallFolder() {
     static LogFolder folder("small_logs", [](LogFolder& made) {
         const std::string& logs = SmallLogs();
         for (std::size_t at = 0; at < logs.size(); at += kSmallLogSize) {
-            made.Add("2021.03.04_10.15." + std::to_string(at / kSmallLogSize) + "_tallorin_pid=42.txt",
+            const std::string name = std::to_string(at / kSmallLogSize);
+            made.Add("2021.03.04_10.15." + name + "_tallorin_pid=42.txt",
                      logs.substr(at, kSmallLogSize));
         }
     });
@@ -384,7 +385,8 @@ const bool kRegistered = [] {
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("zlib_8_reset/entries_10000x4KiB", ZlibEntries)
         ->Unit(benchmark::kMillisecond);
-    for (const auto& [name, folder] : {std::pair{"log_folder", &Folder}, std::pair{"small_logs", &SmallFolder}}) {
+    for (const auto& [name, folder] :
+         {std::pair{"log_folder", &Folder}, std::pair{"small_logs", &SmallFolder}}) {
         benchmark::RegisterBenchmark((std::string("writer/") + name).c_str(), Writer, folder)
             ->Unit(benchmark::kMillisecond)
             ->UseRealTime();

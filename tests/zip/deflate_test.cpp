@@ -187,7 +187,8 @@ TEST(Deflate, ReusedStateGivesTheSameStreamAsAFreshOne) {
     for (std::size_t index = 0; index < std::size(kCases); ++index) {
         SCOPED_TRACE(index);
         const std::string first = Mix(random, kCases[index].first);
-        const std::string second = first.substr(kCases[index].first / 3) + Mix(random, kCases[index].second);
+        const std::string second =
+            first.substr(kCases[index].first / 3) + Mix(random, kCases[index].second);
         for (const int level : {1, 8}) {
             SCOPED_TRACE(level);
             Compressor reused;
@@ -235,9 +236,11 @@ TEST(Deflate, AnEntryStartsWithEveryChainEmpty) {
             SCOPED_TRACE(::testing::Message() << size << " bytes, level " << level);
             EXPECT_EQ(run(Mix(random, size), level), 0u);
             EXPECT_EQ(run("", level), 0u);
-            EXPECT_TRUE(std::ranges::all_of(state->head, [](const auto& head) { return head.position == 0; }));
+            EXPECT_TRUE(std::ranges::all_of(state->head,
+                                            [](const auto& head) { return head.position == 0; }));
             for (const auto& table : state->prefix_head) {
-                EXPECT_TRUE(std::ranges::all_of(table, [](std::uint16_t head) { return head == 0; }));
+                EXPECT_TRUE(
+                    std::ranges::all_of(table, [](std::uint16_t head) { return head == 0; }));
             }
         }
     }

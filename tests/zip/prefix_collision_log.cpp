@@ -29,8 +29,7 @@ std::string PrefixCollisionLog(std::size_t size, std::uint32_t seed) {
         string = {printable(), printable(), printable(), ' '};
         for (char last = ' '; last <= '~'; ++last) {
             string[3] = last;
-            if (key_of(string) == key && seen.insert(string).second &&
-                strings.size() < kStrings) {
+            if (key_of(string) == key && seen.insert(string).second && strings.size() < kStrings) {
                 strings.push_back(string);
             }
         }
