@@ -1,5 +1,6 @@
-// The compressor at level 8 beside zlib's raw deflate at 6, 8 and 9 on a seeded corpus, and
-// the whole writer beside `zip -8` on a folder of log files.
+// The compressor at level 8 beside zlib's raw deflate at 6, 8 and 9 on seeded corpora (one of
+// them made to defeat its prefix chains), over many small entries with one state, and the whole
+// writer beside `zip -8` on folders of log files.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -14,6 +15,7 @@
 #include <string>
 
 #include "deflate_state.h"
+#include "prefix_collision_log.h"
 #include "zip_writer.h"
 
 namespace {
@@ -146,6 +148,7 @@ const std::string& Corpus(const std::string& name) {
         if (name == "log_20MiB") data = LogCorpus(20 << 20, 2);
         if (name == "dump_50MiB") data = DumpCorpus(50 << 20, 3);
         if (name == "random_10MiB") data = RandomCorpus(10 << 20, 4);
+        if (name == "prefix_collision_20MiB") data = test_support::PrefixCollisionLog(20 << 20, 5);
         found = cache.emplace(name, std::move(data)).first;
     }
     return found->second;
@@ -220,26 +223,86 @@ void Zlib(benchmark::State& state, const std::string& name, int level) {
     Report(state, input.size(), compressed);
 }
 
+// ---------------------------------------------------------------- many small entries
+
+// 10,000 log files of 4 KiB, as a product that logs briefly and often leaves them: the state's
+// set-up per entry counts as much as the compression.
+constexpr std::size_t kSmallLogs = 10000;
+constexpr std::size_t kSmallLogSize = 4096;
+
+const std::string& SmallLogs() {
+    static const std::string logs = LogCorpus(kSmallLogs * kSmallLogSize, 6);
+    return logs;
+}
+
+void TallorinEntries(benchmark::State& state) {
+    const std::string& logs = SmallLogs();
+    auto compressor = std::make_unique<zip_deflate::State>();
+    std::array<std::uint8_t, zip_deflate::kOutputSize> output{};
+    std::size_t compressed = 0;
+    for (auto _ : state) {
+        compressed = 0;
+        for (std::size_t at = 0; at < logs.size(); at += kSmallLogSize) {
+            const std::string entry = logs.substr(at, kSmallLogSize);
+            Memory memory{&entry};
+            const zip_deflate::Io io{&memory, ReadMemory, CountOutput, output.data()};
+            std::uint16_t flags = 0;
+            std::uint16_t internal = 0;
+            std::uint32_t size = 0;
+            if (zip_deflate::Compress(*compressor, io, 8, flags, internal, size) != 0) {
+                state.SkipWithError(compressor->error);
+                return;
+            }
+            compressed += memory.produced;
+        }
+    }
+    Report(state, logs.size(), compressed);
+}
+
+// zlib at level 8 with one stream, reset for every entry.
+void ZlibEntries(benchmark::State& state) {
+    const std::string& logs = SmallLogs();
+    std::array<std::uint8_t, 16384> output{};
+    z_stream z{};
+    deflateInit2(&z, 8, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+    std::size_t compressed = 0;
+    for (auto _ : state) {
+        compressed = 0;
+        for (std::size_t at = 0; at < logs.size(); at += kSmallLogSize) {
+            const std::string entry = logs.substr(at, kSmallLogSize);
+            deflateReset(&z);
+            z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(entry.data()));
+            z.avail_in = static_cast<uInt>(entry.size());
+            int status = Z_OK;
+            while (status != Z_STREAM_END) {
+                z.next_out = output.data();
+                z.avail_out = static_cast<uInt>(output.size());
+                status = deflate(&z, Z_FINISH);
+                compressed += output.size() - z.avail_out;
+            }
+        }
+    }
+    deflateEnd(&z);
+    Report(state, logs.size(), compressed);
+}
+
 // ---------------------------------------------------------------- the writer against zip -8
 
 struct LogFolder {
     fs::path root;
     fs::path logs;
     std::size_t bytes = 0;
-    LogFolder() {
-        root = fs::temp_directory_path() / ("zip_bench_" + std::to_string(::getpid()));
+    LogFolder(const std::string& name, void (*fill)(LogFolder&)) {
+        root = fs::temp_directory_path() / ("zip_bench_" + name + "_" + std::to_string(::getpid()));
         logs = root / "logs";
         fs::create_directories(logs);
-        // A product's log folder: a few full 20 MiB logs and smaller ones.
-        const std::size_t sizes[] = {20 << 20, 8 << 20, 3 << 20, 1 << 20, 300 << 10, 40 << 10};
-        std::uint32_t seed = 100;
-        for (const std::size_t size : sizes) {
-            const std::string text = LogCorpus(size, seed++);
-            std::ofstream(logs / ("2021.03.04_10.15." + std::to_string(seed) + "_tallorin_pid=42.txt"),
-                          std::ios::binary)
-                << text;
-            bytes += size;
-        }
+        fill(*this);
+    }
+    LogFolder(const LogFolder&) = delete;
+    LogFolder& operator=(const LogFolder&) = delete;
+    void Add(const std::string& name, const std::string& text) {
+        std::ofstream(logs / name, std::ios::binary) << text;
+        bytes += text.size();
     }
     ~LogFolder() {
         std::error_code error;
@@ -247,13 +310,34 @@ struct LogFolder {
     }
 };
 
+// A product's log folder: a few full 20 MiB logs and smaller ones.
 LogFolder& Folder() {
-    static LogFolder folder;
+    static LogFolder folder("log_folder", [](LogFolder& made) {
+        const std::size_t sizes[] = {20 << 20, 8 << 20, 3 << 20, 1 << 20, 300 << 10, 40 << 10};
+        std::uint32_t seed = 100;
+        for (const std::size_t size : sizes) {
+            const std::string text = LogCorpus(size, seed++);
+            made.Add("2021.03.04_10.15." + std::to_string(seed) + "_tallorin_pid=42.txt", text);
+        }
+    });
     return folder;
 }
 
-void Writer(benchmark::State& state) {
-    const auto& folder = Folder();
+// The small logs above, one file each.
+LogFolder& SmallFolder() {
+    static LogFolder folder("small_logs", [](LogFolder& made) {
+        const std::string& logs = SmallLogs();
+        for (std::size_t at = 0; at < logs.size(); at += kSmallLogSize) {
+            const std::string name = std::to_string(at / kSmallLogSize);
+            made.Add("2021.03.04_10.15." + name + "_tallorin_pid=42.txt",
+                     logs.substr(at, kSmallLogSize));
+        }
+    });
+    return folder;
+}
+
+void Writer(benchmark::State& state, LogFolder& (*which)()) {
+    const auto& folder = which();
     const fs::path archive = folder.root / "writer.zip";
     for (auto _ : state) {
         auto handle = ZipWriter::Open(archive.wstring());
@@ -268,10 +352,11 @@ void Writer(benchmark::State& state) {
     Report(state, folder.bytes, fs::file_size(archive));
 }
 
-void ZipCommand(benchmark::State& state) {
-    const auto& folder = Folder();
+void ZipCommand(benchmark::State& state, LogFolder& (*which)()) {
+    const auto& folder = which();
     const fs::path archive = folder.root / "infozip.zip";
-    const std::string command = "zip -q -8 -j '" + archive.string() + "' '" + folder.logs.string() + "'/*";
+    const std::string command =
+        "cd '" + folder.logs.string() + "' && zip -q -8 -r '" + archive.string() + "' .";
     for (auto _ : state) {
         state.PauseTiming();
         fs::remove(archive);  // zip would update an existing archive
@@ -285,7 +370,8 @@ void ZipCommand(benchmark::State& state) {
 }
 
 const bool kRegistered = [] {
-    for (const char* name : {"log_1MiB", "log_20MiB", "dump_50MiB", "random_10MiB"}) {
+    for (const char* name :
+         {"log_1MiB", "log_20MiB", "dump_50MiB", "random_10MiB", "prefix_collision_20MiB"}) {
         const std::string corpus = name;
         benchmark::RegisterBenchmark(("tallorin_8/" + corpus).c_str(), Tallorin, corpus)
             ->Unit(benchmark::kMillisecond);
@@ -295,8 +381,19 @@ const bool kRegistered = [] {
                 ->Unit(benchmark::kMillisecond);
         }
     }
-    benchmark::RegisterBenchmark("writer/log_folder", Writer)->Unit(benchmark::kMillisecond)->UseRealTime();
-    benchmark::RegisterBenchmark("zip_-8/log_folder", ZipCommand)->Unit(benchmark::kMillisecond)->UseRealTime();
+    benchmark::RegisterBenchmark("tallorin_8/entries_10000x4KiB", TallorinEntries)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("zlib_8_reset/entries_10000x4KiB", ZlibEntries)
+        ->Unit(benchmark::kMillisecond);
+    for (const auto& [name, folder] :
+         {std::pair{"log_folder", &Folder}, std::pair{"small_logs", &SmallFolder}}) {
+        benchmark::RegisterBenchmark((std::string("writer/") + name).c_str(), Writer, folder)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+        benchmark::RegisterBenchmark((std::string("zip_-8_-r/") + name).c_str(), ZipCommand, folder)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+    }
     return true;
 }();
 

@@ -1,6 +1,7 @@
 // LZ77 with hash chains and lazy matching, then per block the shortest of a stored, a
 // fixed-code and a dynamic-code block (RFC 1951).
 #include "deflate_state.h"
+#include "prefix_hash.h"
 
 #include <algorithm>
 #include <cstring>
@@ -148,7 +149,12 @@ void AssignCodes(State& s, TreeNode* tree, int max_code) {
     }
 }
 
+// The code tables are the same for every entry: built at the state's first entry only.
 void SetUpTables(State& s) {
+    if (s.tables_set_up) {
+        return;
+    }
+    s.tables_set_up = true;
     int length = 0;
     int code = 0;
     for (code = 0; code < kLengthCodes - 1; ++code) {
@@ -195,7 +201,9 @@ void SetUpTables(State& s) {
         s.static_distance_tree[n].dad_or_length = 5;
         s.static_distance_tree[n].freq_or_code = static_cast<std::uint16_t>(ReverseBits(n, 5));
     }
+}
 
+void SetUpDescriptors(State& s) {
     s.literal_descriptor = {s.literal_tree.data(), s.static_literal_tree.data(), kExtraLengthBits,
                             kLiterals + 1, kLiteralLengthCodes, kMaxBits, 0};
     s.distance_descriptor = {s.distance_tree.data(), s.static_distance_tree.data(),
@@ -634,20 +642,10 @@ constexpr unsigned kPrefixLength[kPrefixChains] = {4, 8, 16};
 // than kCheapJoin, or once it has looked at kLongWalk candidates.
 constexpr unsigned kCheapJoin = 1024;
 constexpr unsigned kLongWalk = 16;
-
-template <unsigned kLength>
-inline unsigned PrefixHash(const std::uint8_t* p) {
-    constexpr unsigned kShift = 64 - kPrefixHashBits;
-    if constexpr (kLength == 4) {
-        return static_cast<unsigned>((Load32(p) * 0x9E3779B97F4A7C15ull) >> kShift);
-    } else if constexpr (kLength == 8) {
-        return static_cast<unsigned>((Load64(p) * 0x9E3779B97F4A7C15ull) >> kShift);
-    } else {
-        return static_cast<unsigned>(((Load64(p) * 0x9E3779B97F4A7C15ull) ^ Load64(p + 8)) *
-                                         0xC2B2AE3D27D4EB4Full >>
-                                     kShift);
-    }
-}
+// Strings of other prefixes that share a prefix chain's key are skipped at a cost: a prefix
+// chain's walk may visit this many candidates more than the hash chain's walk would over the
+// same strings before the search goes back to the hash chain.
+constexpr unsigned kDetour = 16;
 
 template <unsigned kLength>
 inline bool SamePrefix(const std::uint8_t* a, const std::uint8_t* b) {
@@ -688,54 +686,198 @@ struct Search {
     std::uint16_t head_rank;
     unsigned best;
     unsigned match_start;
-    bool future;
+    // How far the hash chain's walk is settled: up to `known`, the `known_place`-th string of
+    // the chain (the head is the 0th), it holds best and match_start as they are now.
+    unsigned known;
+    unsigned known_place;
+    const char* fault;  // a link that does not lead back to an older string
 };
 
-// Walks the chain of strings that share kLength bytes with the scan, which holds all that can
-// beat the best match so far. Answers true when the search is over, false when the best match
-// has grown long enough for the next chain.
-template <unsigned kLength>
-bool WalkPrefixChain(const State& s, const std::uint16_t* links, Search& search, unsigned next_best) {
+// Every link leads to an older string, so a walk that checks that each candidate lies before
+// the last one ends, and reads no byte past the search's position, whatever the tables hold.
+inline bool LeadsBack(Search& search, unsigned candidate, unsigned previous) {
+    if (candidate < previous) {
+        return true;
+    }
+    search.fault = candidate >= search.position ? "no future" : "chain out of step";
+    return false;
+}
+
+inline void Settle(Search& search, unsigned candidate, unsigned place) {
+    if (place > search.known_place) {
+        search.known = candidate;
+        search.known_place = place;
+    }
+}
+
+// A string's place in the hash chain, from the ranks; meaningful for strings of the chain only.
+inline unsigned Place(const State& s, const Search& search, unsigned candidate) {
+    return static_cast<std::uint16_t>(search.head_rank - s.rank[candidate & kWindowMask]);
+}
+
+// The prefix chain that a search holding a match of `best` bytes walks first.
+inline unsigned FirstChain(unsigned best) {
+    return best < kPrefixLength[1] - 1 ? 0 : best < kPrefixLength[2] - 1 ? 1 : 2;
+}
+
+inline unsigned ScanKey(const Search& search, unsigned chain) {
+    return chain == 0   ? PrefixHash<4>(search.scan)
+           : chain == 1 ? PrefixHash<8>(search.scan)
+                        : PrefixHash<16>(search.scan);
+}
+
+inline bool Crowded(const State& s, const Search& search, unsigned chain) {
+    const unsigned key = ScanKey(search, chain);
+    return (s.crowded[chain][key >> 6] >> (key & 63) & 1) != 0;
+}
+
+inline void MarkCrowded(State& s, const Search& search, unsigned chain) {
+    const unsigned key = ScanKey(search, chain);
+    s.crowded[chain][key >> 6] |= std::uint64_t{1} << (key & 63);
+}
+
+// Walks the hash chain from `candidate`, its `place`-th string, while the budget and the limit
+// allow; a candidate counts when its bytes at best - 1 and best and its first two agree with
+// the scan. With `may_leave`, answers false once a match of three bytes or more is held and the
+// prefix chains should take over, the walk settled up to where it left; otherwise, and when the
+// search is over, true.
+bool WalkHashChain(const State& s, Search& search, unsigned candidate, unsigned place,
+                   unsigned previous, bool may_leave) {
+    const std::uint8_t* const window = search.window;
     const std::uint8_t* const scan = search.scan;
     std::uint16_t end_pair = Load16(scan + search.best - 1);
+    const std::uint16_t start_pair = Load16(scan);
+    for (;;) {
+        if (!LeadsBack(search, candidate, previous)) {
+            return true;
+        }
+        previous = candidate;
+        const std::uint8_t* const match = window + candidate;
+        if (Load16(match + search.best - 1) == end_pair && Load16(match) == start_pair) {
+            const unsigned length = 2 + MatchLength(scan + 2, match + 2, kMaxMatch - 2);
+            if (length > search.best) {
+                search.match_start = candidate;
+                search.best = length;
+                if (length >= search.nice) {
+                    return true;
+                }
+                end_pair = Load16(scan + search.best - 1);
+            }
+        }
+        const unsigned next = s.chain[candidate & kWindowMask];
+        if (next <= search.limit || place + 1 >= search.budget) {
+            return true;
+        }
+        // The prefix chains pay once a match is held, unless they lag far behind: then the
+        // input has had few matches, hash chains are short, and catching up would cost more
+        // than the walk, until the walk proves long.
+        if (may_leave && search.best >= kMinMatch &&
+            (search.position - s.prefix_next < kCheapJoin || place + 1 >= kLongWalk)) {
+            if (!Crowded(s, search, FirstChain(search.best))) {
+                search.known = candidate;
+                search.known_place = place;
+                return false;
+            }
+            may_leave = false;
+        }
+        candidate = next;
+        ++place;
+    }
+}
+
+enum class Walk { kDone, kNextChain, kHashChain };
+
+// Walks the chain of strings whose first kLength bytes share a key with the scan's. Those of
+// the scan's prefix hold all that can beat the best match so far, in the hash chain's order;
+// the others only cost. Answers kNextChain when the best match has grown to `next_best`,
+// kHashChain when strings of other prefixes crowd the chain so that the hash chain is the
+// cheaper walk on from search.known, kDone when the search is over. Visits at most the budget
+// and kDetour candidates.
+template <unsigned kLength>
+Walk WalkPrefixChain(const State& s, const std::uint16_t* links, Search& search,
+                     unsigned next_best) {
+    const std::uint8_t* const scan = search.scan;
+    std::uint16_t end_pair = Load16(scan + search.best - 1);
+    const unsigned detour = std::min(kDetour, search.budget);
+    // This walk may visit as many candidates as the hash chain's walk up to the settled place
+    // would, and a detour more.
+    unsigned allowance = search.known_place + 1 + detour;
     unsigned visits = 0;
+    unsigned unranked = 0;
+    unsigned last_of_prefix = 0;  // none yet: position 0 is never a candidate
+    unsigned previous = search.position;
     for (unsigned candidate = links[search.position & kWindowMask]; candidate > search.limit;
          candidate = links[candidate & kWindowMask]) {
+        if (!LeadsBack(search, candidate, previous)) {
+            return Walk::kDone;
+        }
+        previous = candidate;
+        if (++visits > allowance) {
+            if (last_of_prefix != 0) {
+                const unsigned place = Place(s, search, last_of_prefix);
+                if (place >= search.budget) {
+                    return Walk::kDone;
+                }
+                Settle(search, last_of_prefix, place);
+                allowance = search.known_place + 1 + detour;
+            }
+            if (visits > allowance) {
+                return Walk::kHashChain;
+            }
+        }
         const std::uint8_t* const match = search.window + candidate;
         if (!SamePrefix<kLength>(match, scan)) {
-            continue;  // a string of another prefix that shares the chain
+            continue;
         }
+        last_of_prefix = candidate;
         // Ranks only grow along the chain, so the budget must stop the walk before a candidate
         // is measured; elsewhere checking every eighth candidate bounds the walk as well.
         const bool promising = Load16(match + search.best - 1) == end_pair;
-        if ((promising || (++visits & 7) == 0) &&
-            static_cast<std::uint16_t>(search.head_rank - s.rank[candidate & kWindowMask]) >= search.budget) {
-            return true;
+        unsigned place = 0;
+        if (promising || (++unranked & 7) == 0) {
+            place = Place(s, search, candidate);
+            if (place >= search.budget) {
+                return Walk::kDone;
+            }
         }
         if (!promising) {
             continue;
         }
-        search.future |= candidate >= search.position;
-        const unsigned length = kLength + MatchLength(scan + kLength, match + kLength, kMaxMatch - kLength);
+        const unsigned length =
+            kLength + MatchLength(scan + kLength, match + kLength, kMaxMatch - kLength);
         if (length > search.best) {
             search.match_start = candidate;
             search.best = length;
             if (length >= search.nice) {
-                return true;
+                return Walk::kDone;
             }
             if (length >= next_best) {
-                return false;
+                Settle(search, candidate, place);
+                return Walk::kNextChain;
             }
             end_pair = Load16(scan + search.best - 1);
         }
     }
-    return true;
+    return Walk::kDone;
 }
 
-// Walks the hash chain from `head`; once it holds a match of three bytes or more, only strings
-// that share more bytes can be longer, and the walk moves to the chains of those. Every walk
-// examines the candidates that the hash chain's walk would, in the same order, so the match
-// found is the same.
+Walk WalkChain(const State& s, Search& search, unsigned chain) {
+    switch (chain) {
+        case 0:
+            return WalkPrefixChain<4>(s, s.prefix_chain[0].data(), search, kPrefixLength[1] - 1);
+        case 1:
+            return WalkPrefixChain<8>(s, s.prefix_chain[1].data(), search, kPrefixLength[2] - 1);
+        default:
+            return WalkPrefixChain<16>(s, s.prefix_chain[2].data(), search, kMaxMatch + 1);
+    }
+}
+
+// Chooses the match that the plain walk of the hash chain from `head` would: the first of the
+// longest among the strings it reaches within the budget, or the first as long as nice. Once
+// a match of three bytes or more is held, only strings that share more bytes can be longer,
+// and the walk moves to the prefix chains of those, which skip the others of the hash chain in
+// its order. Where strings of other prefixes crowd a prefix chain, the walk goes back to the
+// hash chain where it stood. Each walk is bounded by the budget or twice it.
 unsigned LongestMatch(State& s, unsigned head) {
     Search search{};
     search.window = s.window.data();
@@ -756,59 +898,25 @@ unsigned LongestMatch(State& s, unsigned head) {
     if (search.position + kMaxMatch > s.window_size) {
         s.error = "wild scan";
     }
-    const std::uint8_t* const window = search.window;
-    const std::uint8_t* const scan = search.scan;
-    bool done = false;
-    {
-        // A candidate counts only when its bytes at best - 1 and best and its first two agree.
-        std::uint16_t end_pair = Load16(scan + search.best - 1);
-        const std::uint16_t start_pair = Load16(scan);
-        unsigned candidate = head;
-        unsigned chain = search.budget;
-        for (;;) {
-            search.future |= candidate >= search.position;
-            const std::uint8_t* const match = window + candidate;
-            if (Load16(match + search.best - 1) == end_pair && Load16(match) == start_pair) {
-                const unsigned length = 2 + MatchLength(scan + 2, match + 2, kMaxMatch - 2);
-                if (length > search.best) {
-                    search.match_start = candidate;
-                    search.best = length;
-                    if (length >= search.nice) {
-                        done = true;
-                        break;
-                    }
-                    end_pair = Load16(scan + search.best - 1);
-                }
-            }
-            // The prefix chains pay once a match is held, unless they lag far behind: then
-            // the input has had few matches, hash chains are short, and catching up would
-            // cost more than the walk, until the walk proves long.
-            if (search.best >= kMinMatch &&
-                (search.position - s.prefix_next < kCheapJoin || search.budget - chain + 1 >= kLongWalk)) {
-                break;
-            }
-            candidate = s.chain[candidate & kWindowMask];
-            if (candidate <= search.limit || --chain == 0) {
-                done = true;
-                break;
-            }
-        }
-    }
-    if (!done) {
+    if (!WalkHashChain(s, search, head, 0, search.position, true)) {
         JoinPrefixChains(s, search.position);
         search.head_rank = s.rank[head & kWindowMask];
-        if (search.best < kPrefixLength[1] - 1) {
-            done = WalkPrefixChain<4>(s, s.prefix_chain[0].data(), search, kPrefixLength[1] - 1);
+        unsigned chain = FirstChain(search.best);
+        Walk walk = WalkChain(s, search, chain);
+        while (walk == Walk::kNextChain) {
+            chain = FirstChain(search.best);
+            walk = Crowded(s, search, chain) ? Walk::kHashChain : WalkChain(s, search, chain);
         }
-        if (!done && search.best < kPrefixLength[2] - 1) {
-            done = WalkPrefixChain<8>(s, s.prefix_chain[1].data(), search, kPrefixLength[2] - 1);
-        }
-        if (!done) {
-            WalkPrefixChain<16>(s, s.prefix_chain[2].data(), search, kMaxMatch + 1);
+        if (walk == Walk::kHashChain) {
+            MarkCrowded(s, search, chain);
+            const unsigned next = s.chain[search.known & kWindowMask];
+            if (next > search.limit && search.known_place + 1 < search.budget) {
+                WalkHashChain(s, search, next, search.known_place + 1, search.known, false);
+            }
         }
     }
-    if (search.future) {
-        s.error = "no future";
+    if (search.fault != nullptr) {
+        s.error = search.fault;
     }
     s.match_start = search.match_start;
     return search.best;
@@ -841,6 +949,10 @@ void FillWindow(State& s) {
                 std::ranges::for_each(table, slide);
             }
             s.prefix_next = s.prefix_next >= kWindowSize ? s.prefix_next - kWindowSize : 0;
+            // What crowds a chain slides out with the strings.
+            for (auto& bits : s.crowded) {
+                bits.fill(0);
+            }
             more += kWindowSize;
         }
         if (s.end_of_input) {
@@ -946,6 +1058,11 @@ std::uint32_t GreedyLoop(State& s) {
         }
         if (head != 0 && s.position - head <= kMaxDistance &&
             s.position <= s.window_size - kMinLookahead) {
+            // As in the lazy loop: a search that may not reach past the input cannot be swayed
+            // by what an earlier entry left in the window beyond it.
+            if (s.nice_match > s.lookahead) {
+                s.nice_match = s.lookahead;
+            }
             match_length = LongestMatch(s, head);
             if (match_length > s.lookahead) {
                 match_length = s.lookahead;
@@ -986,10 +1103,48 @@ std::uint32_t GreedyLoop(State& s) {
     return EndCurrentBlock(s, true);
 }
 
+// Clearing the heads that an entry's strings set costs less than clearing them all up to this
+// many strings: one store per string into the hash heads, three hashes and stores per string
+// into the prefix heads.
+constexpr unsigned kCheapHashClear = 16384;
+constexpr unsigned kCheapPrefixClear = 2048;
+
+// Leaves every chain empty for the next entry. The last entry left the window as it was at its
+// end, its input ending at `position`, every string it hashed still in place, and the strings
+// before `prefix_next` in the prefix chains: their keys name every head it set. After a failed
+// entry the tables may be out of step, and everything is cleared.
+void ClearHeads(State& s, bool failed) {
+    const std::uint8_t* const window = s.window.data();
+    const unsigned end = s.position;
+    if (failed || end > kCheapHashClear) {
+        std::memset(s.head.data(), 0, sizeof s.head);
+    } else {
+        for (unsigned at = 0; at + kMinMatch <= end; ++at) {
+            const unsigned hash = (static_cast<unsigned>(window[at]) << 2 * kHashShift ^
+                                   static_cast<unsigned>(window[at + 1]) << kHashShift ^
+                                   window[at + 2]) &
+                                  kHashMask;
+            s.head[hash].position = 0;
+        }
+    }
+    const unsigned joined = s.prefix_next;
+    if (failed || joined > kCheapPrefixClear) {
+        std::memset(s.prefix_head.data(), 0, sizeof s.prefix_head);
+    } else {
+        for (unsigned at = 0; at < joined; ++at) {
+            s.prefix_head[0][PrefixHash<4>(window + at)] = 0;
+            s.prefix_head[1][PrefixHash<8>(window + at)] = 0;
+            s.prefix_head[2][PrefixHash<16>(window + at)] = 0;
+        }
+    }
+    std::memset(s.crowded.data(), 0, sizeof s.crowded);
+}
+
 }  // namespace
 
 std::uint32_t Compress(State& s, const Io& io, int level, std::uint16_t& general_flags,
                        std::uint16_t& internal_attributes, std::uint32_t& compressed_size) {
+    const bool failed = s.error != nullptr;
     s.error = nullptr;
     s.context = io.context;
     s.read = io.read;
@@ -1005,6 +1160,7 @@ std::uint32_t Compress(State& s, const Io& io, int level, std::uint16_t& general
     s.bits_sent = 0;
 
     SetUpTables(s);
+    SetUpDescriptors(s);
     s.file_type = &internal_attributes;
     s.compressed_bytes = 0;
     s.compressed_bits = 0;
@@ -1017,10 +1173,7 @@ std::uint32_t Compress(State& s, const Io& io, int level, std::uint16_t& general
     const Tuning& tuning = kTuning[std::clamp(level, 0, 9)];
     s.window_size = 2 * kWindowSize;
     s.sliding = true;
-    s.head.fill({});
-    for (auto& table : s.prefix_head) {
-        table.fill(0);
-    }
+    ClearHeads(s, failed);
     s.prefix_next = 0;
     s.max_lazy = tuning.lazy;
     s.good_match = tuning.good;

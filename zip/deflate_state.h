@@ -1,5 +1,6 @@
 // The deflate compressor's state: one record, allocated zeroed at an archive's first deflated
-// entry and reused for every later one. Every entry sets up all of it again.
+// entry and reused for every later one. An entry sets up what it reads before writing; the code
+// tables are built once, and the chains' heads that the previous entry set are cleared.
 #pragma once
 
 #include <array>
@@ -85,6 +86,7 @@ struct State {
     std::array<std::uint8_t, 512> distance_code;
     std::array<int, kLengthCodes> base_length;
     std::array<int, kDistanceCodes> base_distance;
+    bool tables_set_up;  // the five tables above and the two static trees
 
     // block buffers
     std::array<std::uint8_t, kLiteralBufferSize> literal_buffer;
@@ -131,6 +133,10 @@ struct State {
     std::array<std::array<std::uint16_t, kPrefixHashSize>, kPrefixChains> prefix_head;
     std::array<std::array<std::uint16_t, kWindowSize>, kPrefixChains> prefix_chain;
     unsigned prefix_next;  // the first string not yet in the prefix chains
+    // One bit per key of each prefix chain: set when strings of other prefixes crowded that
+    // key's chain so that a search went back to the hash chain. Until the window slides,
+    // searches whose string has a crowded key keep to the hash chain.
+    std::array<std::array<std::uint64_t, kPrefixHashSize / 64>, kPrefixChains> crowded;
     std::uint32_t window_size;
     std::int32_t block_start;
     bool sliding;

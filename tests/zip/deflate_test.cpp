@@ -173,14 +173,143 @@ TEST(Deflate, LevelsOutsideOneToEightAreRefusedButStillCompress) {
     }
 }
 
+// The next entry clears only the heads that the last one set when that one was small, and
+// every head after a large one: entries of related text, and the same entry twice, on each
+// side of both limits, greedy and lazy.
 TEST(Deflate, ReusedStateGivesTheSameStreamAsAFreshOne) {
+    struct Case {
+        std::size_t first;
+        std::size_t second;
+    };
+    constexpr Case kCases[] = {{300000, 50000}, {1500, 3000}, {3000, 1500},   {2040, 2060},
+                               {12000, 4096},   {16300, 700}, {16500, 16500}, {40000, 100}};
     std::mt19937 random(5);
-    const std::string first = Mix(random, 300000);
-    const std::string second = Mix(random, 50000);
-    Compressor reused;
-    reused.Run(first);
-    Compressor fresh;
-    EXPECT_EQ(reused.Run(second).bytes, fresh.Run(second).bytes);
+    for (std::size_t index = 0; index < std::size(kCases); ++index) {
+        SCOPED_TRACE(index);
+        const std::string first = Mix(random, kCases[index].first);
+        const std::string second =
+            first.substr(kCases[index].first / 3) + Mix(random, kCases[index].second);
+        for (const int level : {1, 8}) {
+            SCOPED_TRACE(level);
+            Compressor reused;
+            reused.Run(first, level);
+            EXPECT_EQ(reused.Run(second, level).bytes, Compressor().Run(second, level).bytes);
+            reused.Run(second.substr(0, 200), level);
+            const auto fresh = Compressor().Run(first, level);
+            EXPECT_EQ(reused.Run(first, level).bytes, fresh.bytes);
+            // The same entry again: its strings meet the heads they set last time.
+            const auto again = reused.Run(first, level);
+            EXPECT_EQ(again.result, 0u) << again.error;
+            EXPECT_EQ(again.bytes, fresh.bytes);
+        }
+    }
+}
+
+// Whatever the entry before, an entry starts with every chain empty: an empty entry, which
+// adds nothing, shows what the clearing left.
+TEST(Deflate, AnEntryStartsWithEveryChainEmpty) {
+    struct Source {
+        const std::string* input;
+        std::size_t offset;
+    };
+    const auto read = [](void* context, std::uint8_t* buffer, std::uint32_t size) -> std::uint32_t {
+        auto& source = *static_cast<Source*>(context);
+        const std::size_t count = std::min<std::size_t>(size, source.input->size() - source.offset);
+        std::memcpy(buffer, source.input->data() + source.offset, count);
+        source.offset += count;
+        return static_cast<std::uint32_t>(count);
+    };
+    const auto discard = [](void*, const std::uint8_t*, std::uint32_t& count) { count = 0; };
+    auto state = std::make_unique<zip_deflate::State>();
+    std::array<std::uint8_t, zip_deflate::kOutputSize> output{};
+    const auto run = [&](const std::string& input, int level) {
+        Source source{&input, 0};
+        const zip_deflate::Io io{&source, read, discard, output.data()};
+        std::uint16_t flags = 0;
+        std::uint16_t internal = 0;
+        std::uint32_t size = 0;
+        return zip_deflate::Compress(*state, io, level, flags, internal, size);
+    };
+    std::mt19937 random(9);
+    for (const std::size_t size : {1500u, 2040u, 2060u, 12000u, 16500u, 300000u}) {
+        for (const int level : {1, 8}) {
+            SCOPED_TRACE(::testing::Message() << size << " bytes, level " << level);
+            EXPECT_EQ(run(Mix(random, size), level), 0u);
+            EXPECT_EQ(run("", level), 0u);
+            EXPECT_TRUE(std::ranges::all_of(state->head,
+                                            [](const auto& head) { return head.position == 0; }));
+            for (const auto& table : state->prefix_head) {
+                EXPECT_TRUE(
+                    std::ranges::all_of(table, [](std::uint16_t head) { return head == 0; }));
+            }
+        }
+    }
+}
+
+// Every walk of the match search ends even when the tables fall out of step. Here the prefix
+// chains miss the window's slides, as if the slide forgot them: their links then lead to
+// strings that are not where they say, the entry fails with the compressor's error, and the
+// run ends. The next entry on the same state is sound again.
+TEST(Deflate, ChainsThatMissASlideFailTheEntryInsteadOfSpinning) {
+    struct Source {
+        const std::string* input;
+        zip_deflate::State* state;
+        bool miss_slides;
+        std::size_t offset = 0;
+        unsigned last_position = 0;
+        int slides = 0;
+        std::string output;
+    };
+    // A read comes right after a slide, if any.
+    const auto read = [](void* context, std::uint8_t* buffer, std::uint32_t size) -> std::uint32_t {
+        auto& source = *static_cast<Source*>(context);
+        auto& state = *source.state;
+        if (source.miss_slides && state.position < source.last_position) {
+            ++source.slides;
+            const auto unslide = [](std::uint16_t& value) {
+                if (value != 0) {
+                    value = static_cast<std::uint16_t>(value + zip_deflate::kWindowSize);
+                }
+            };
+            for (auto& table : state.prefix_head) {
+                std::ranges::for_each(table, unslide);
+            }
+            for (auto& table : state.prefix_chain) {
+                std::ranges::for_each(table, unslide);
+            }
+        }
+        source.last_position = state.position;
+        const std::size_t count = std::min<std::size_t>(size, source.input->size() - source.offset);
+        std::memcpy(buffer, source.input->data() + source.offset, count);
+        source.offset += count;
+        return static_cast<std::uint32_t>(count);
+    };
+    const auto keep = [](void* context, const std::uint8_t* buffer, std::uint32_t& count) {
+        static_cast<Source*>(context)->output.append(reinterpret_cast<const char*>(buffer), count);
+        count = 0;
+    };
+    const std::string input = LogText(400000);
+    auto state = std::make_unique<zip_deflate::State>();
+    std::array<std::uint8_t, zip_deflate::kOutputSize> output{};
+    const auto run = [&](Source& source) {
+        const zip_deflate::Io io{&source, read, keep, output.data()};
+        std::uint16_t flags = 0;
+        std::uint16_t internal = 0;
+        std::uint32_t size = 0;
+        return zip_deflate::Compress(*state, io, 8, flags, internal, size);
+    };
+
+    Source out_of_step{&input, state.get(), true, 0, 0, 0, {}};
+    EXPECT_EQ(run(out_of_step), zip_deflate::kDeflateFailed);
+    EXPECT_GT(out_of_step.slides, 1);
+    ASSERT_NE(state->error, nullptr);
+    EXPECT_TRUE(std::string(state->error) == "no future" ||
+                std::string(state->error) == "chain out of step")
+        << state->error;
+
+    Source sound{&input, state.get(), false, 0, 0, 0, {}};
+    EXPECT_EQ(run(sound), 0u);
+    EXPECT_TRUE(sound.output == Compressor().Run(input).bytes);
 }
 
 TEST(Deflate, SeededMixesRoundTrip) {
