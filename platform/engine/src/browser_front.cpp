@@ -194,7 +194,7 @@ void BrowserFront::Show() {
     const ChromiumWindow shown{HttpUrl(window_.document_url), rect.left, rect.top,
                                rect.right - rect.left, rect.bottom - rect.top, headless_};
     try {
-        chromium_ = std::make_unique<Chromium>(shown, Base(),
+        chromium_ = std::make_unique<Chromium>(shown,
                                                [front = weak_from_this()] {
                                                    if (const auto alive = front.lock()) {
                                                        alive->Gone();
