@@ -10,6 +10,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include <platform/screen.h>
+
 #include "engine_stand_in/global_object.h"
 #include "engine_stand_in/windows.h"
 #include "engine_window.h"
@@ -17,6 +19,7 @@
 #include "text.h"
 #include "value_functions.h"
 #include "value_store.h"
+#include "x_screen.h"
 
 namespace engine_stand_in::detail {
 
@@ -150,6 +153,16 @@ std::shared_ptr<BrowserFront> BrowserFront::MakeIfAsked(EngineWindow& window) {
     }
     const char* const display = std::getenv("DISPLAY");
     const bool headless = asked == "browser-headless" || display == nullptr || *display == 0;
+    if (!headless) {
+        // The window is centred on the screen it shows on; a headless one keeps the default.
+        if (const auto screen = XScreenSize()) {
+            platform::SetPrimaryScreenSize(screen->first, screen->second);
+        } else {
+            EmitDebug(OT_DOM, OS_WARNING,
+                      Utf8ToUnits("browser front: no size of the X screen " + std::string(display) +
+                                  "; the screen stays 1920 x 1080"));
+        }
+    }
     try {
         return std::make_shared<BrowserFront>(window, headless);
     } catch (const std::exception& error) {
