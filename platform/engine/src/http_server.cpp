@@ -176,6 +176,7 @@ HttpServer::HttpServer(HttpGate gate, HttpHandler handler, HttpLimits limits, Th
         throw std::runtime_error("cannot listen on 127.0.0.1");
     }
     port_ = ntohs(address.sin_port);
+    servers_.reserve(limits_.max_serving);  // adding a started thread must not fail
     try {
         acceptor_ = std::thread([this] { Accept(); });
     } catch (...) {
@@ -262,7 +263,7 @@ void HttpServer::Accept() {
                 AcceptNew(waiting, paused);
             }
             StartServers();
-        } catch (const std::exception&) {
+        } catch (...) {
             // Out of memory, most likely: drop what waits and go on after a pause.
             for (const Waiting& connection : waiting) {
                 close(connection.socket);
@@ -394,7 +395,7 @@ void HttpServer::StartServers() {
     while (servers_.size() < wanted) {
         try {
             servers_.push_back(start_([this] { Serve(); }));
-        } catch (const std::exception&) {
+        } catch (...) {
             retry_start_ = Clock::now() + kPause;
             return;
         }
@@ -413,11 +414,15 @@ void HttpServer::Serve() {
             admitted = std::move(queued_.front());
             queued_.pop_front();
             ++busy_;
-            serving_.insert(admitted.socket);
+            try {
+                serving_.insert(admitted.socket);
+            } catch (...) {
+                // out of memory: Stop cannot break this one's reads, which time out by themselves
+            }
         }
         try {
             Answer(admitted);
-        } catch (const std::exception&) {
+        } catch (...) {
             // out of memory for this request: it goes unanswered
         }
         const std::lock_guard lock(mutex_);
