@@ -55,7 +55,7 @@ test("no process of a run has the secret on its command line; the profile folder
 });
 
 test("however the program ends, no profile folder and no Chromium stay behind", async () => {
-  for (const ending of ["close the window", "SIGTERM", "SIGINT", "SIGHUP"]) {
+  for (const ending of ["close the window", "SIGTERM", "SIGINT", "SIGHUP", "SIGKILL"]) {
     await withRun({}, async ({ run, sandbox }) => {
       if (ending === "close the window") await run.page.close();
       else run.child.kill(ending);

@@ -118,12 +118,13 @@ bool EmptyFolderAt(int folder, int depth) {
     return false;
 }
 
-// SIGTERM to the browser and its helpers; what has not ended after the grace gets SIGKILL.
-// The browser is reaped only after the group's last signal: until then its pid, and so the
-// group's id, cannot be given to another process.
-void EndBrowser(pid_t browser) {
-    kill(-browser, SIGTERM);
-    for (int step = 0; step < kGraceSteps; ++step) {
+// SIGTERM to the browser and its helpers when the program ended the window, and what has not
+// ended after the grace gets SIGKILL; when the program is gone, SIGKILL at once. The browser is
+// reaped only after the group's last signal: until then its pid, and so the group's id, cannot
+// be given to another process.
+void EndBrowser(pid_t browser, bool graceful) {
+    kill(-browser, graceful ? SIGTERM : SIGKILL);
+    for (int step = 0; graceful && step < kGraceSteps; ++step) {
         siginfo_t info{};
         if (waitid(P_PID, static_cast<id_t>(browser), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
             info.si_pid == browser) {
@@ -183,17 +184,23 @@ void RunGuard(const GuardPlan& plan) {
     if (plan.quiet >= 0) {
         close(plan.quiet);
     }
-    // The program never writes: any end of the wait is the program letting go.
+    // The program writes one byte when it ends the window itself; the end of the pipe without
+    // it is the program gone by other means.
+    bool graceful = false;
     for (;;) {
         char byte = 0;
         const ssize_t read_now = read(plan.lifeline, &byte, 1);
         if (read_now < 0 && errno == EINTR) {
             continue;
         }
+        if (read_now == 1) {
+            graceful = true;
+            continue;
+        }
         break;
     }
     if (browser > 0) {
-        EndBrowser(browser);
+        EndBrowser(browser, graceful);
     }
     if (plan.profile >= 0) {
         EmptyFolder(plan.profile);

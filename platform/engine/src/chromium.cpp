@@ -119,7 +119,9 @@ Chromium::Chromium(const ChromiumWindow& window, std::function<void()> gone)
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, channel) != 0) {
         fail("no DevTools channel for chromium");
     }
-    if (pipe2(lifeline, O_CLOEXEC) != 0) {
+    // A socket pair rather than a pipe: a byte sent to a guard that is gone is an error, not a
+    // SIGPIPE to the program.
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, lifeline) != 0) {
         fail("no lifeline for chromium's guard");
     }
     const int profile = open(profile_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -159,7 +161,11 @@ void Chromium::End() {
         watcher_.join();
     }
     if (lifeline_ >= 0) {
-        close(lifeline_);  // the guard ends the browser and removes the profile folder
+        // The guard ends the browser, gracefully since the window ends in order, and removes
+        // the profile folder.
+        const char in_order = 'E';
+        (void)send(lifeline_, &in_order, 1, MSG_NOSIGNAL);
+        close(lifeline_);
         lifeline_ = -1;
     }
     if (guard_ > 0) {
