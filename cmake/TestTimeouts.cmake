@@ -28,12 +28,13 @@ function(tallorin_timeout_properties timeout fixed_ports out properties_out)
 endfunction()
 
 # gtest_discover_tests with a TIMEOUT on every case:
-#   tallorin_discover_tests(<target> [FIXED_PORTS] [TIMEOUT <seconds>]
+#   tallorin_discover_tests(<target> [FIXED_PORTS] [TIMEOUT <seconds>] [TEST_PREFIX <prefix>]
 #                           [PROPERTIES <name> <value>...])
 function(tallorin_discover_tests target)
-    cmake_parse_arguments(PARSE_ARGV 1 arg "FIXED_PORTS" "TIMEOUT" "PROPERTIES")
+    cmake_parse_arguments(PARSE_ARGV 1 arg "FIXED_PORTS" "TIMEOUT;TEST_PREFIX" "PROPERTIES")
     tallorin_timeout_properties("${arg_TIMEOUT}" "${arg_FIXED_PORTS}" timeout properties)
-    gtest_discover_tests(${target} PROPERTIES TIMEOUT ${timeout} ${properties} ${arg_PROPERTIES})
+    gtest_discover_tests(${target} TEST_PREFIX "${arg_TEST_PREFIX}"
+                         PROPERTIES TIMEOUT ${timeout} ${properties} ${arg_PROPERTIES})
     set_property(GLOBAL APPEND PROPERTY TALLORIN_TIMED_PROGRAMS ${target})
 endfunction()
 

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <intrin.h>
 
+#include <platform/screen.h>
 #include <platform/testing.h>
 
 #include <sys/resource.h>
@@ -28,6 +29,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "fault_injection.h"
 #include "utf.h"
@@ -41,6 +43,7 @@ struct SystemState {
     std::optional<WORD> process_architecture;
     DWORD product_type = PRODUCT_UNDEFINED;
     std::map<int, int> metrics;
+    std::optional<std::pair<int, int>> screen;  // a real display's, when a front shows on one
     std::optional<LCID> lcid;
 };
 
@@ -57,6 +60,7 @@ const platform::detail::ResetRegistration kResetSystem([] {
     state.process_architecture.reset();
     state.product_type = PRODUCT_UNDEFINED;
     state.metrics.clear();
+    state.screen.reset();
     state.lcid.reset();
 });
 
@@ -216,6 +220,19 @@ void SetUserDefaultLCID(LCID lcid) {
 
 }  // namespace platform::testing
 
+namespace platform {
+
+void SetPrimaryScreenSize(int width, int height) {
+    if (width <= 0 || height <= 0) {
+        return;
+    }
+    auto& state = State();
+    const std::lock_guard lock(state.mutex);
+    state.screen = std::make_pair(width, height);
+}
+
+}  // namespace platform
+
 using platform::detail::TakeInjectedFailure;
 
 extern "C" {
@@ -270,9 +287,9 @@ int WINAPI GetSystemMetrics(int index) {
     }
     switch (index) {
         case SM_CXSCREEN:
-            return 1920;
+            return state.screen ? state.screen->first : 1920;
         case SM_CYSCREEN:
-            return 1080;
+            return state.screen ? state.screen->second : 1080;
         default:
             return 0;
     }

@@ -235,3 +235,76 @@ test("a language change reaches the window during the call and re-renders it", a
   await page.screenshot({ path: path.join(screenshots, "crash-window-language-changed.png") });
   await done();
 });
+
+// Where the keyboard is: the page's focused element, and inside the box's frame its own.
+const focusOf = (page) => page.evaluate(() => {
+  const frame = document.querySelector("iframe");
+  const inner = frame?.contentDocument?.activeElement;
+  return { outer: document.activeElement?.tagName.toLowerCase(), inner: inner?.id || inner?.tagName.toLowerCase() };
+});
+
+test("the thank-you box holds the window: the page is inert, the keyboard is the box's, Enter presses OK", async () => {
+  const { server, page, done } = await openWindow();
+  await page.focus("#send");
+  await page.keyboard.press("Enter");
+  const dialog = page.frameLocator("iframe");
+  await dialog.locator("#ok").waitFor();
+  await eventually(async () => (await focusOf(page)).inner === "ok", "the keyboard on OK");
+  assert.deepEqual(await focusOf(page), { outer: "iframe", inner: "ok" });
+  assert.deepEqual(await page.evaluate(() => [document.head.inert, document.body.inert,
+                                             document.querySelector("[data-front=modal]").inert]),
+                   [true, true, false], "everything but the box is inert");
+  // Keys and clicks meant for the page reach nothing of it.
+  for (const key of ["Tab", "Tab", "Tab", "Space"]) await page.keyboard.press(key === "Space" ? " " : key);
+  const send = await page.evaluate(() => {
+    const box = document.querySelector("#send").getBoundingClientRect();
+    return { x: box.x + box.width / 2, y: box.y + box.height / 2 };
+  });
+  await page.mouse.click(send.x, send.y);
+  assert.equal(server.state.reports.length, 1, "send went once");
+  assert.equal(server.state.closes.length, 0);
+  await eventually(async () => (await focusOf(page)).outer === "iframe", "the keyboard still in the box");
+  await page.focus("iframe");
+  await dialog.locator("#ok").focus();
+  await page.keyboard.press("Enter");
+  await eventually(() => server.state.closes.length === 1, "OK closed the box, then the window");
+  assert.equal(server.state.reports.length, 1);
+  assert.equal(await page.evaluate(() => document.body.inert), true, "a closed window takes no more input");
+  await done();
+});
+
+test("a box that closes gives the page back its input and the keyboard where it was", async () => {
+  const { server, page, done } = await openWindow();
+  await page.focus("#email");
+  await page.evaluate(async () => {
+    const { InformationMessageBox } = await import(Window.this.ROOT_PATH + "src/common/MessageBox/InformationMessageBox.js");
+    window.boxAnswer = "open";
+    InformationMessageBox({ title: "a box" }).then((answer) => { window.boxAnswer = answer; });
+  });
+  await page.frameLocator("iframe").locator("#ok").waitFor();
+  await eventually(async () => (await focusOf(page)).inner === "ok", "the keyboard on OK");
+  assert.equal(await page.evaluate(() => document.body.inert), true);
+  await page.keyboard.press("Escape");
+  await eventually(() => page.evaluate(() => window.boxAnswer !== "open"), "the box closed");
+  assert.deepEqual(await page.evaluate(() => [window.boxAnswer, document.body.inert, document.head.inert,
+                                               document.activeElement.id]),
+                   [undefined, false, false, "email"]);
+  await page.keyboard.type("x");
+  assert.equal(await page.inputValue("#email"), "user@example.comx", "the page has the keyboard again");
+  assert.deepEqual([server.state.reports, server.state.closes], [[], []]);
+  await done();
+});
+
+test("Escape on the thank-you box presses its close button; Enter and Space there send nothing more", async () => {
+  for (const keys of [["Escape"], [" ", "Enter", " "]]) {
+    const { server, page, done } = await openWindow();
+    await page.click("#send");
+    await page.frameLocator("iframe").locator("#ok").waitFor();
+    await eventually(async () => (await focusOf(page)).inner === "ok", "the keyboard on OK");
+    for (const key of keys) await page.keyboard.press(key);
+    await eventually(() => server.state.closes.length === 1, `${keys}: the box closed, then the window`);
+    assert.equal(server.state.reports.length, 1, `${keys}: one report`);
+    assert.equal(await page.locator("iframe, .backdrop").count(), 0);
+    await done();
+  }
+});

@@ -10,7 +10,8 @@ import os from "node:os";
 import path from "node:path";
 import { fileURLToPath } from "node:url";
 import { eventually, pageArea } from "./page_helpers.mjs";
-import { attachToWindow, loadPlaywright, makeSandbox, tallorinCommand } from "./tallorin_session.mjs";
+import { attachToWindow, expectNothingLeft, loadPlaywright, makeSandbox, processesOf, startTallorin,
+         tallorinCommand } from "./tallorin_session.mjs";
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const playwright = loadPlaywright(process.env.BROWSER_FRONT_MODULES || here);
@@ -173,6 +174,49 @@ test("a run that no test drives listens on no socket but the front's own server"
       // Chromium dies with the program; its profile is in the sandbox.
       await eventually(() => tree.every((pid) => !fs.existsSync(`/proc/${pid}`)), "Chromium gone", 10000).catch(() => {});
       fs.rmSync(sandbox.root, { recursive: true, force: true, maxRetries: 5 });
+    }
+  }
+});
+
+// An X server of its own with one screen of the size given; its DISPLAY and how to end it.
+async function startXvfb(size) {
+  const server = spawn("Xvfb", ["-displayfd", "3", "-screen", "0", `${size}x24`, "-nolisten", "tcp"],
+                       { stdio: ["ignore", "ignore", "ignore", "pipe"] });
+  let told = "";
+  server.stdio[3].on("data", (chunk) => { told += chunk; });
+  const exit = ended(server);
+  await eventually(() => server.exitCode !== null ? assert.fail(`Xvfb ${size} ended`) : /\n/.test(told), `Xvfb ${size}`, 20000);
+  return { display: `:${told.trim()}`, stop: async () => { server.kill("SIGTERM"); await exit; } };
+}
+
+test("on screens of 1280 x 800 and 1024 x 768 the app window is centred and whole; no command line has the secret", async () => {
+  for (const [width, height] of [[1280, 800], [1024, 768]]) {
+    const screen = await startXvfb(`${width}x${height}`);
+    const sandbox = makeSandbox({ language: "English" });
+    let run;
+    try {
+      run = await startTallorin({ program, sandbox, playwright, front: "browser", env: { DISPLAY: screen.display } });
+      const cdp = await run.browser.newBrowserCDPSession();
+      const { targetInfos } = await cdp.send("Target.getTargets");
+      const target = targetInfos.find((info) => info.type === "page" && info.url === run.page.url());
+      const { bounds } = await cdp.send("Browser.getWindowForTarget", { targetId: target.targetId });
+      const centred = { left: (width - 560) / 2, top: (height - 540) / 2, width: 560, height: 540 };
+      assert.deepEqual({ left: bounds.left, top: bounds.top, width: bounds.width, height: bounds.height }, centred,
+                       `${width} x ${height}`);
+      await eventually(() => sandbox.logs().includes(`screenW:${width}, screenH:${height}`), "the program saw the screen");
+      assert.ok(sandbox.logs().includes(`DPI window rect x:${centred.left}, y:${centred.top}, w:560, h:540`));
+      const secret = new URL(run.page.url()).pathname.split("/")[1];
+      for (const { pid, command } of processesOf(sandbox)) {
+        assert.equal(command.includes(secret), false, `${pid} ${command}`);
+      }
+      await run.page.screenshot({ path: path.join(screenshots, `tallorin-app-window-${width}x${height}.png`) });
+      await run.page.locator("#cancel").click().catch(() => {});
+      assert.equal(await run.exit(), 0, run.output());
+    } finally {
+      if (run && run.child.exitCode === null) run.child.kill("SIGKILL");
+      await run?.browser.close().catch(() => {});
+      await expectNothingLeft(sandbox).finally(() => sandbox.remove());
+      await screen.stop();
     }
   }
 });

@@ -52,7 +52,7 @@ export function compiledInService(env = process.env) {
 
 // The processes that run with the sandbox as their PLATFORM_ROOT: the program, and the Chromium
 // it started with every helper of that browser, which inherit its environment.
-function processesOf(sandbox) {
+export function processesOf(sandbox) {
   const marker = `\0PLATFORM_ROOT=${sandbox.root}\0`;
   const found = [];
   for (const pid of fs.readdirSync("/proc").filter((name) => /^\d+$/.test(name))) {
@@ -154,12 +154,14 @@ export async function attachToWindow({ playwright, file, ended }) {
 }
 
 // Starts tallorin with the browser front (headless unless `front` says otherwise) and attaches
-// to its Chromium.
-export async function startTallorin({ program, sandbox, playwright, args = [], email = "user@example.com", front }) {
+// to its Chromium. `env` adds to its environment; `prefix` is a command that execs it.
+export async function startTallorin({ program, sandbox, playwright, args = [], email = "user@example.com", front,
+                                      env: extra = {}, prefix = [] }) {
   const devtools = path.join(sandbox.root, "devtools-endpoint");
   fs.rmSync(devtools, { force: true });
   const { env, commandLine } = tallorinCommand({ sandbox, front, email, args, devtools });
-  const child = spawn(program, commandLine, { env, stdio: ["ignore", "pipe", "pipe"] });
+  const command = [...prefix, program, ...commandLine];
+  const child = spawn(command[0], command.slice(1), { env: { ...env, ...extra }, stdio: ["ignore", "pipe", "pipe"] });
   let output = "";
   child.stdout.on("data", (chunk) => { output += chunk; });
   child.stderr.on("data", (chunk) => { output += chunk; });

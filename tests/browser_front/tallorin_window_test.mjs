@@ -128,6 +128,20 @@ test("the window opens with the command line's address and the English texts", a
   });
 });
 
+test("after send, Enter and Space reach only the thank-you box: exactly one report", async () => {
+  await withWindow({}, async (run) => {
+    const { page } = run;
+    await page.focus("#send");
+    await page.keyboard.press("Enter");
+    await page.frameLocator("iframe").locator("#ok").waitFor();
+    // The first of them presses OK: the box closes, then the window; the rest find no window.
+    for (const key of [" ", "Enter", " ", "Enter"]) await page.keyboard.press(key).catch(() => {});
+    assert.equal(await run.exit(), 0, run.output());
+    assert.equal(run.reports().length, 1);
+    assert.equal(run.sandbox.logs().match(/send report\. email=/g).length, 1);
+  });
+});
+
 test("an invalid address blocks send until a valid one is typed; emptied, the report goes without one", async () => {
   await withWindow({ email: "user@localhost" }, async (run) => {
     const { page } = run;

@@ -1,6 +1,7 @@
 #include <windows.h>
 #include <intrin.h>
 
+#include <platform/screen.h>
 #include <platform/testing.h>
 
 #include <gtest/gtest.h>
@@ -82,6 +83,20 @@ TEST_F(SystemFacts, ScreenIsFullHdUntilATestSaysOtherwise) {
     EXPECT_EQ(GetSystemMetrics(SM_SERVERR2), 1);
     platform::testing::Reset();
     EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), 1920);
+}
+
+TEST_F(SystemFacts, ScreenIsTheRealDisplaysOnceTheEngineFrontTellsItsSize) {
+    platform::SetPrimaryScreenSize(0, 800);  // no size: ignored
+    EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), 1920);
+    platform::SetPrimaryScreenSize(1024, 768);
+    EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), 1024);
+    EXPECT_EQ(GetSystemMetrics(SM_CYSCREEN), 768);
+    platform::testing::SetSystemMetric(SM_CYSCREEN, 600);  // a test's word wins
+    EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), 1024);
+    EXPECT_EQ(GetSystemMetrics(SM_CYSCREEN), 600);
+    platform::testing::Reset();
+    EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), 1920);
+    EXPECT_EQ(GetSystemMetrics(SM_CYSCREEN), 1080);
 }
 
 TEST_F(SystemFacts, LocaleIdentifierComesFromTheLocaleEnvironment) {

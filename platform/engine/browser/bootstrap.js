@@ -7,6 +7,13 @@
   const front = window.__tallorinFront || {objects: []};
   const DomElement = window.Element;
   const pageId = Math.random().toString(36).slice(2) + Date.now().toString(36);
+  // This page is a dialog's, in a frame of its owner's page.
+  const isDialog = (() => {
+    try { return !!(window.frameElement && window.parent.__tallorinFrontDialogs &&
+                    window.parent.__tallorinFrontDialogs.has(window.frameElement)); }
+    catch (error) { return false; }
+  })();
+  const heldBy = [];  // the frames of the open dialogs that hold this page, innermost last
   const rawConsole = {log: console.log.bind(console), warn: console.warn.bind(console),
                       error: console.error.bind(console)};
 
@@ -119,14 +126,24 @@
 
   // Key presses go to the window's element handlers as the engine sends them; one that the
   // program handles goes no further. F5 reloads nothing of the browser's: the engine has no such key.
+  // A dialog is a window of its own, to which the program attached no handler; while one is
+  // open, its owner takes no key at all (see "windows" below).
   const kF5 = 116;
   function sendKey(command, event) {
     if (!front.bridge) return;
+    if (heldBy.length > 0) {
+      event.preventDefault();
+      event.stopPropagation();
+      heldBy[heldBy.length - 1].focus();
+      return;
+    }
     let handled = false;
-    try {
-      handled = exchange({op: "key", command, code: event.keyCode, ctrl: event.ctrlKey,
-                          shift: event.shiftKey, alt: event.altKey}) === true;
-    } catch (error) { handled = false; }
+    if (!isDialog) {
+      try {
+        handled = exchange({op: "key", command, code: event.keyCode, ctrl: event.ctrlKey,
+                            shift: event.shiftKey, alt: event.altKey}) === true;
+      } catch (error) { handled = false; }
+    }
     if (handled || event.keyCode === kF5) {
       event.preventDefault();
       event.stopPropagation();
@@ -557,8 +574,14 @@
     close(value) {
       if (closing || !dispatchClosing()) return false;
       this.state = FrontWindow.WINDOW_HIDDEN;
-      if (this._finish) this._finish(value);
-      else post({op: "close", value: encode(value)});
+      if (this._finish) {
+        this._finish(value);
+      } else {
+        post({op: "close", value: encode(value)});
+        // The engine's window is gone now; Chromium's goes a moment later and must take no
+        // more input meanwhile.
+        holdOwner(null);
+      }
       return true;
     }
 
@@ -572,10 +595,13 @@
       return Object.assign({}, mediaValues);
     }
 
-    // A dialog cannot block a browser page: an overlay holds the dialog page in a frame and
-    // the promise gives what the dialog closed with.
+    // A dialog cannot block a browser page's script: the promise gives what the dialog closed
+    // with. It holds its owner as the engine's modal window does: an overlay holds the dialog
+    // page in a frame, everything else of the page is inert (no mouse, no keyboard, no focus),
+    // the keyboard goes into the dialog, and once it closes the focus goes back where it was.
     modal(options) {
       return new Promise((resolve, reject) => {
+        const opener = document.activeElement;
         const overlay = document.createElement("div");
         overlay.setAttribute("data-front", "modal");
         overlay.style.cssText = "position:fixed;inset:0;z-index:2147483647;display:flex;" +
@@ -586,12 +612,19 @@
         const height = options.height !== undefined ? options.height / ratio : 300;
         frame.style.cssText = `border:0;background:transparent;width:${width}px;height:${height}px`;
         frame.setAttribute("allowtransparency", "true");
+        let release = () => {};
         let done = false;
         const finish = (value, error) => {
           if (done) return;
           done = true;
           dialogs.delete(frame);
           overlay.remove();
+          release();
+          heldBy.splice(heldBy.indexOf(frame), 1);
+          if (heldBy.length > 0) heldBy[heldBy.length - 1].focus();
+          else if (opener && opener !== document.body && opener.isConnected && typeof opener.focus === "function") {
+            opener.focus({preventScroll: true});
+          }
           if (error) reject(error); else resolve(value);
         };
         dialogs.set(frame, {parameters: options.parameters, parent: this, finish});
@@ -600,11 +633,96 @@
           try { opened = !!(frame.contentWindow.Window && frame.contentWindow.Window.this); } catch (error) { /* foreign */ }
           if (!opened) finish(undefined, new Error("dialog page failed to load: " + options.url));
         });
+        // A click beside the dialog gives the keyboard back to it.
+        overlay.addEventListener("mousedown", (event) => {
+          if (event.target === overlay) {
+            event.preventDefault();
+            frame.focus();
+          }
+        });
         frame.src = new URL(options.url, document.baseURI).href;
         overlay.append(frame);
         document.documentElement.append(overlay);
+        release = holdOwner(overlay);
+        heldBy.push(frame);
+        frame.focus();
       });
     }
+  }
+
+  // Everything of the page but the dialog's overlay (if any) becomes inert; answers what undoes that.
+  function holdOwner(overlay) {
+    const held = [];
+    for (const element of Array.from(document.documentElement.children)) {
+      if (element !== overlay && !element.inert) {
+        element.inert = true;
+        held.push(element);
+      }
+    }
+    const focused = document.activeElement;
+    if (focused && focused !== document.body && !(overlay && overlay.contains(focused)) && typeof focused.blur === "function") {
+      focused.blur();
+    }
+    return () => { for (const element of held) element.inert = false; };
+  }
+
+  // A dialog's own keys, as the engine's dialog window has them: the keyboard starts on its
+  // default button (role "default-button", else its first button outside the caption); Enter
+  // where no control takes it presses that button, Escape presses its cancel or close button
+  // (role "cancel-button", "close", "window-close") or else closes it with no value.
+  function usable(element) {
+    return !!element && !element.disabled && element.getClientRects().length > 0;
+  }
+  function defaultButton() {
+    const marked = document.querySelector('[role="default-button"]');
+    if (usable(marked)) return marked;
+    return Array.from(document.querySelectorAll("button")).find((button) =>
+      usable(button) && !button.closest('[role="window-caption"]') &&
+      !/^(cancel-button|close|window-close)$/.test(button.getAttribute("role") || "")) || null;
+  }
+  function cancelButton() {
+    for (const role of ["cancel-button", "close", "window-close"]) {
+      const found = document.querySelector(`[role="${role}"]`);
+      if (usable(found)) return found;
+    }
+    return null;
+  }
+  function takesEnter(element) {
+    return element instanceof HTMLButtonElement || element instanceof HTMLTextAreaElement ||
+           element instanceof HTMLSelectElement || element instanceof HTMLAnchorElement ||
+           (element instanceof HTMLElement && element.isContentEditable);
+  }
+  function dialogKeys() {
+    let placed = false;
+    const place = () => {
+      const button = placed ? null : defaultButton();
+      if (!button) return;
+      placed = true;
+      observer.disconnect();
+      const focused = document.activeElement;
+      if (!focused || focused === document.body || focused === document.documentElement) {
+        button.focus({preventScroll: true});
+      }
+    };
+    const observer = new MutationObserver(place);
+    observer.observe(document, {childList: true, subtree: true, attributes: true});
+    window.addEventListener("load", place);
+    window.addEventListener("keydown", (event) => {
+      if (event.ctrlKey || event.altKey || event.metaKey || event.shiftKey || heldBy.length > 0) return;
+      if (event.key === "Escape") {
+        event.preventDefault();
+        event.stopPropagation();
+        const cancel = cancelButton();
+        if (cancel) cancel.click();
+        else Window.this.close();
+      } else if (event.key === "Enter" && !takesEnter(event.target)) {
+        const button = defaultButton();
+        if (!button) return;
+        event.preventDefault();
+        event.stopPropagation();
+        button.click();
+      }
+    }, true);
   }
   Object.assign(FrontWindow, {
     FRAME_WINDOW: 1, DIALOG_WINDOW: 2, POPUP_WINDOW: 3, TOOL_WINDOW: 4, CHILD_WINDOW: 5,
@@ -620,4 +738,5 @@
                             : new FrontWindow(front.parameters, null, null);
   Object.defineProperty(window, "__tallorinFrontDialogs", {value: dialogs});
   window.Window = FrontWindow;
+  if (dialog) dialogKeys();
 })();

@@ -6,8 +6,11 @@
 #include <cstdlib>
 #include <fstream>
 #include <regex>
+#include <string_view>
 #include <stdexcept>
 #include <utility>
+
+#include <platform/screen.h>
 
 #include "engine_stand_in/global_object.h"
 #include "engine_stand_in/windows.h"
@@ -16,6 +19,7 @@
 #include "text.h"
 #include "value_functions.h"
 #include "value_store.h"
+#include "x_screen.h"
 
 namespace engine_stand_in::detail {
 
@@ -98,6 +102,18 @@ std::string Inlined(std::string script) {
 
 HttpResponse Refused(int status) { return {status, "", ""}; }
 
+// Compared in a time that does not tell how much of a guess was right (its length is no secret).
+bool SameSecret(std::string_view given, std::string_view secret) {
+    if (given.size() != secret.size()) {
+        return false;
+    }
+    unsigned char differ = 0;
+    for (std::size_t i = 0; i < secret.size(); ++i) {
+        differ |= static_cast<unsigned char>(given[i] ^ secret[i]);
+    }
+    return differ == 0;
+}
+
 HttpResponse JsonReply(const json& body) {
     return {200, "application/json", body.dump(-1, ' ', false, json::error_handler_t::replace)};
 }
@@ -137,6 +153,16 @@ std::shared_ptr<BrowserFront> BrowserFront::MakeIfAsked(EngineWindow& window) {
     }
     const char* const display = std::getenv("DISPLAY");
     const bool headless = asked == "browser-headless" || display == nullptr || *display == 0;
+    if (!headless) {
+        // The window is centred on the screen it shows on; a headless one keeps the default.
+        if (const auto screen = XScreenSize()) {
+            platform::SetPrimaryScreenSize(screen->first, screen->second);
+        } else {
+            EmitDebug(OT_DOM, OS_WARNING,
+                      Utf8ToUnits("browser front: no size of the X screen " + std::string(display) +
+                                  "; the screen stays 1920 x 1080"));
+        }
+    }
     try {
         return std::make_shared<BrowserFront>(window, headless);
     } catch (const std::exception& error) {
@@ -151,7 +177,10 @@ BrowserFront::BrowserFront(EngineWindow& window, bool headless)
       headless_(headless),
       secret_(NewSecret()),
       program_thread_(std::this_thread::get_id()),
-      server_(std::make_unique<HttpServer>([this](const HttpRequest& r) { return Handle(r); })) {}
+      server_(std::make_unique<HttpServer>([this](const HttpRequest& r) { return Admit(r); },
+                                           [this](const HttpRequest& r) { return Handle(r); })) {
+    port_ = server_->port();
+}
 
 BrowserFront::~BrowserFront() { Stop(); }
 
@@ -194,7 +223,7 @@ void BrowserFront::Show() {
     const ChromiumWindow shown{HttpUrl(window_.document_url), rect.left, rect.top,
                                rect.right - rect.left, rect.bottom - rect.top, headless_};
     try {
-        chromium_ = std::make_unique<Chromium>(shown, Base(),
+        chromium_ = std::make_unique<Chromium>(shown,
                                                [front = weak_from_this()] {
                                                    if (const auto alive = front.lock()) {
                                                        alive->Gone();
@@ -238,28 +267,43 @@ void BrowserFront::Stop() {
     server_->Stop();
 }
 
-HttpResponse BrowserFront::Handle(const HttpRequest& request) {
-    if (request.Header("host") != "127.0.0.1:" + std::to_string(server_->port())) {
-        return Refused(403);
+// From the header alone, before any body is read: the Host that the page uses, a path below the
+// secret's folder, and for the bridge a POST with the secret in its header. Anything else is
+// refused; so is a file request with a body.
+int BrowserFront::Admit(const HttpRequest& head) const {
+    const int port = port_;
+    if (port == 0) {
+        return 503;  // not yet told its own port
     }
-    std::string path = request.target.substr(0, request.target.find_first_of("?#"));
+    if (head.Header("host") != "127.0.0.1:" + std::to_string(port)) {
+        return 403;
+    }
+    const std::string path = head.target.substr(0, head.target.find_first_of("?#"));
     const std::string prefix = "/" + secret_ + "/";
-    if (!path.starts_with(prefix)) {
-        return Refused(403);
+    if (!SameSecret(std::string_view(path).substr(0, prefix.size()), prefix)) {
+        return 403;
     }
+    if (PercentDecoded(path.substr(prefix.size())) == kBridgePath) {
+        const bool allowed = head.method == "POST" && SameSecret(head.Header("x-tallorin-secret"), secret_);
+        return allowed ? 0 : 403;
+    }
+    if (head.method != "GET" && head.method != "HEAD") {
+        return 403;
+    }
+    const std::string length = head.Header("content-length");
+    return length.empty() || length == "0" ? 0 : 400;
+}
+
+HttpResponse BrowserFront::Handle(const HttpRequest& request) {
+    const std::string path = request.target.substr(0, request.target.find_first_of("?#"));
     Work work;
-    work.path = PercentDecoded(path.substr(prefix.size()));
+    work.path = PercentDecoded(path.substr(secret_.size() + 2));
     if (work.path == kBridgePath) {
-        if (request.method != "POST" || request.Header("x-tallorin-secret") != secret_) {
-            return Refused(403);
-        }
         work.bridge = true;
         work.message = json::parse(request.body, nullptr, false);
         if (!work.message.is_object()) {
             return Refused(400);
         }
-    } else if (request.method != "GET" && request.method != "HEAD") {
-        return Refused(403);
     }
     const auto reply = work.reply = std::make_shared<Reply>();
     {

@@ -74,6 +74,7 @@ private:
         nlohmann::json arguments;
     };
 
+    int Admit(const HttpRequest& head) const;         // the server's accepting thread
     HttpResponse Handle(const HttpRequest& request);  // a connection's thread
     std::optional<Work> Take(bool wait);
     void Process(Work& work);
@@ -93,6 +94,7 @@ private:
     const bool headless_;
     const std::string secret_;
     const std::thread::id program_thread_;
+    std::atomic<int> port_{0};  // the server's, once it has one: its gate runs from the start
     std::unique_ptr<HttpServer> server_;
     std::unique_ptr<Chromium> chromium_;
 

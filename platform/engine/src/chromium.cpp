@@ -2,8 +2,8 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,8 +13,10 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
+#include <string_view>
 #include <vector>
 
+#include "browser_guard.h"
 #include "devtools_pipe.h"
 #include "engine_stand_in/windows.h"
 #include "engine_window.h"
@@ -31,6 +33,10 @@ using namespace std::chrono_literals;
 constexpr char kChromium[] = "/usr/bin/chromium";
 constexpr auto kPoll = 200ms;
 constexpr auto kAnswerTime = 2s;
+constexpr auto kGuardTime = 10s;  // the guard's own grace for the browser is 3 s
+// A blank page that both modes accept: an app window takes no "about:" address.
+constexpr char kBlankPage[] = "data:text/html,";
+constexpr int kNavigationTries = 25;
 
 // The file that a test names to be told the remote-debugging endpoint; empty when none asked.
 std::string DevToolsFile() {
@@ -40,13 +46,14 @@ std::string DevToolsFile() {
 
 }  // namespace
 
-Chromium::Chromium(const ChromiumWindow& window, std::string page_prefix,
-                   std::function<void()> gone)
-    : page_prefix_(std::move(page_prefix)),
+Chromium::Chromium(const ChromiumWindow& window, std::function<void()> gone)
+    : url_(window.url),
       gone_(std::move(gone)),
       width_(window.width),
       height_(window.height),
       port_asked_(!DevToolsFile().empty()) {
+    // mkdtemp makes it 0700: what Chromium keeps there (the page's address among it) is the
+    // user's alone.
     std::string folder = (std::filesystem::temp_directory_path() / "stand-in-chromium-XXXXXX").string();
     if (mkdtemp(folder.data()) == nullptr) {
         throw std::runtime_error("no profile folder for chromium");
@@ -68,59 +75,74 @@ Chromium::Chromium(const ChromiumWindow& window, std::string page_prefix,
         arguments.insert(arguments.end(),
                          {"--remote-debugging-address=127.0.0.1", "--remote-debugging-port=0"});
     }
+    // The window's own address goes through the pipe: a command line is everyone's to read.
     if (window.headless) {
-        arguments.insert(arguments.end(), {"--headless", window.url});
+        arguments.insert(arguments.end(), {"--headless", kBlankPage});
     } else {
         arguments.insert(arguments.end(),
                          {"--window-position=" + std::to_string(window.x) + "," +
                               std::to_string(window.y),
-                          "--app=" + window.url});
+                          std::string("--app=") + kBlankPage});
     }
     std::vector<char*> argv;
     for (std::string& argument : arguments) {
         argv.push_back(argument.data());
     }
     argv.push_back(nullptr);
-    // Prepared before the fork: the child only makes async-signal-safe calls.
+    // What Chromium makes in the temporary folder (its singleton socket's folder, scratch
+    // folders) goes inside the profile folder, and with it.
+    const std::string scratch = profile_ + "/t";
+    std::string scratch_variable = "TMPDIR=" + scratch;
+    std::vector<char*> envp;
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+        if (std::string_view(*variable).substr(0, 7) != "TMPDIR=") {
+            envp.push_back(*variable);
+        }
+    }
+    if (mkdir(scratch.c_str(), 0700) == 0) {
+        envp.push_back(scratch_variable.data());
+    }
+    envp.push_back(nullptr);
+    // Prepared before the fork: the guard only makes async-signal-safe calls.
     int channel[2] = {-1, -1};
+    int lifeline[2] = {-1, -1};
+    const auto fail = [&](const char* what) {
+        for (const int descriptor : {channel[0], channel[1], lifeline[0], lifeline[1]}) {
+            if (descriptor >= 0) {
+                close(descriptor);
+            }
+        }
+        std::error_code ignored;
+        std::filesystem::remove_all(profile_, ignored);
+        throw std::runtime_error(what);
+    };
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, channel) != 0) {
-        std::filesystem::remove_all(profile_);
-        throw std::runtime_error("no DevTools channel for chromium");
+        fail("no DevTools channel for chromium");
+    }
+    // A socket pair rather than a pipe: a byte sent to a guard that is gone is an error, not a
+    // SIGPIPE to the program.
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, lifeline) != 0) {
+        fail("no lifeline for chromium's guard");
+    }
+    const int profile = open(profile_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int quiet = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    const GuardPlan plan{argv.data(), envp.data(), channel[1], quiet, lifeline[0], profile, profile_.c_str()};
+    guard_ = fork();
+    if (guard_ == 0) {
+        RunGuard(plan);
+    }
+    for (const int descriptor : {channel[1], lifeline[0], profile, quiet}) {
+        if (descriptor >= 0) {
+            close(descriptor);
+        }
+    }
+    channel[1] = lifeline[0] = -1;
+    if (guard_ < 0) {
+        guard_ = -1;
+        fail("cannot start chromium's guard");
     }
     devtools_ = std::make_unique<DevToolsPipe>(channel[0]);
-    // Above 4, so that putting it on 3 and 4 in the child cannot overwrite it first.
-    const int browser_end = fcntl(channel[1], F_DUPFD_CLOEXEC, 5);
-    close(channel[1]);
-    const int quiet = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    pid_ = browser_end < 0 ? -1 : fork();
-    if (pid_ == 0) {
-        // A browser whose program was killed would live on: it dies with the program.
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        setpgid(0, 0);
-        if (quiet >= 0) {
-            // Chromium talks a lot on its own streams; the program's output is not the place.
-            dup2(quiet, 1);
-            dup2(quiet, 2);
-        }
-        // --remote-debugging-pipe: commands come in on 3, answers go out on 4.
-        dup2(browser_end, 3);
-        dup2(browser_end, 4);
-        execve(kChromium, argv.data(), environ);
-        _exit(127);
-    }
-    if (quiet >= 0) {
-        close(quiet);
-    }
-    if (browser_end >= 0) {
-        close(browser_end);
-    }
-    if (pid_ < 0) {
-        pid_ = -1;
-        std::filesystem::remove_all(profile_);
-        throw std::runtime_error("cannot start " + std::string(kChromium));
-    }
-    setpgid(pid_, pid_);  // also here: End may come before the child has run
-    group_ = pid_;
+    lifeline_ = lifeline[1];
     watcher_ = std::thread([this] { Watch(); });
 }
 
@@ -138,25 +160,29 @@ void Chromium::End() {
     if (watcher_.joinable()) {
         watcher_.join();
     }
-    if (pid_ > 0) {
-        kill(-group_, SIGTERM);  // the browser and its helper processes
+    if (lifeline_ >= 0) {
+        // The guard ends the browser, gracefully since the window ends in order, and removes
+        // the profile folder.
+        const char in_order = 'E';
+        (void)send(lifeline_, &in_order, 1, MSG_NOSIGNAL);
+        close(lifeline_);
+        lifeline_ = -1;
+    }
+    if (guard_ > 0) {
         int status = 0;
-        const auto deadline = std::chrono::steady_clock::now() + 5s;
-        while (waitpid(pid_, &status, WNOHANG) == 0) {
+        const auto deadline = std::chrono::steady_clock::now() + kGuardTime;
+        while (waitpid(guard_, &status, WNOHANG) == 0) {
             if (std::chrono::steady_clock::now() > deadline) {
-                kill(-group_, SIGKILL);
-                waitpid(pid_, &status, 0);
+                kill(guard_, SIGKILL);  // the browser dies with it
+                waitpid(guard_, &status, 0);
                 break;
             }
             std::this_thread::sleep_for(20ms);
         }
-        pid_ = -1;
-    }
-    if (group_ > 0) {
-        kill(-group_, SIGKILL);  // helpers that outlived the browser
+        guard_ = -1;
     }
     std::error_code ignored;
-    std::filesystem::remove_all(profile_, ignored);
+    std::filesystem::remove_all(profile_, ignored);  // when the guard could not
 }
 
 std::optional<std::string> Chromium::PageTarget(const std::string& seen) {
@@ -170,7 +196,7 @@ std::optional<std::string> Chromium::PageTarget(const std::string& seen) {
             continue;
         }
         const std::string id = target.value("targetId", "");
-        if (seen.empty() ? target.value("url", "").starts_with(page_prefix_) : id == seen) {
+        if (seen.empty() ? target.value("url", "") == kBlankPage : id == seen) {
             return id;
         }
     }
@@ -212,21 +238,37 @@ void Chromium::Announce() {
     port_asked_ = false;
 }
 
+// Sends the page to the window's address through a session of its own on the pipe.
+bool Chromium::Navigate(const std::string& target) {
+    std::string error;
+    const auto attached = devtools_->Call("Target.attachToTarget",
+                                          {{"targetId", target}, {"flatten", true}}, kAnswerTime, error);
+    if (!attached || !attached->contains("sessionId") || !(*attached)["sessionId"].is_string()) {
+        return false;
+    }
+    const std::string session = (*attached)["sessionId"].get<std::string>();
+    const auto navigated = devtools_->Call("Page.navigate", {{"url", url_}}, kAnswerTime, error, session);
+    devtools_->Call("Target.detachFromTarget", {{"sessionId", session}}, kAnswerTime, error);
+    return navigated && !navigated->contains("errorText");
+}
+
 void Chromium::Watch() {
-    std::string seen;  // the page's target id once it showed the window
+    std::string seen;  // the page's target id once the browser listed it
+    bool navigated = false;
+    int tries = 0;
     for (;;) {
         {
             std::unique_lock lock(mutex_);
-            if (wake_.wait_for(lock, kPoll, [this] { return ending_; })) {
+            // Quick until the page is on its way; then a poll, which is also how closing
+            // Chromium's window is seen.
+            if (wake_.wait_for(lock, navigated ? kPoll : kPoll / 4, [this] { return ending_; })) {
                 return;
             }
         }
-        int status = 0;
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
+        const auto page = PageTarget(seen);
+        if (devtools_->Gone()) {
             break;  // the browser ended: its window went with it
         }
-        const auto page = PageTarget(seen);
         if (!page) {
             continue;
         }
@@ -239,6 +281,14 @@ void Chromium::Watch() {
         if (seen.empty()) {
             seen = *page;
             SizePageArea(*page);
+        }
+        if (!navigated) {
+            navigated = Navigate(seen);
+            if (!navigated && ++tries >= kNavigationTries) {
+                EmitDebug(OT_DOM, OS_ERROR, u"browser front: the browser does not go to the window's page");
+                break;
+            }
+            continue;
         }
         if (port_asked_) {
             Announce();  // after the sizing: a test sees the window as the program made it

@@ -18,9 +18,14 @@ DevToolsPipe::~DevToolsPipe() {
 std::optional<nlohmann::json> DevToolsPipe::Call(const std::string& method,
                                                  const nlohmann::json& params,
                                                  std::chrono::milliseconds timeout,
-                                                 std::string& error) {
+                                                 std::string& error,
+                                                 const std::string& session) {
     const long id = next_id_++;
-    std::string message = nlohmann::json{{"id", id}, {"method", method}, {"params", params}}.dump();
+    nlohmann::json command{{"id", id}, {"method", method}, {"params", params}};
+    if (!session.empty()) {
+        command["sessionId"] = session;
+    }
+    std::string message = command.dump();
     message.push_back('\0');
     for (std::size_t sent = 0; sent < message.size() && !gone_;) {
         // A socket, so that a browser gone away is an error here and not a SIGPIPE.

@@ -20,9 +20,14 @@ public:
 
     // Sends a command and waits for its answer, dropping the events and late answers on the
     // way. The answer's "result", or none with `error` set: the browser refused the command,
-    // went away, or said nothing within the timeout.
+    // went away, or said nothing within the timeout. A `session` (of Target.attachToTarget
+    // with flatten) sends the command to that target instead of the browser.
     std::optional<nlohmann::json> Call(const std::string& method, const nlohmann::json& params,
-                                       std::chrono::milliseconds timeout, std::string& error);
+                                       std::chrono::milliseconds timeout, std::string& error,
+                                       const std::string& session = {});
+
+    // The browser closed its end: it has ended.
+    bool Gone() const { return gone_; }
 
 private:
     // The next whole message, or none when the time is up or the browser has gone.

@@ -117,7 +117,8 @@ void WINAPI GetSystemInfo(LPSYSTEM_INFO info);
 BOOL WINAPI GetProductInfo(DWORD os_major, DWORD os_minor, DWORD sp_major, DWORD sp_minor,
                            PDWORD product_type);
 
-// SM_CXSCREEN / SM_CYSCREEN (a 1920 x 1080 primary screen unless a test says otherwise),
+// SM_CXSCREEN / SM_CYSCREEN (a 1920 x 1080 primary screen unless a test says otherwise, or
+// the engine's front shows the program's window on a real display: platform/screen.h),
 // SM_SERVERR2; 0 for every other index.
 int WINAPI GetSystemMetrics(int index);
 
