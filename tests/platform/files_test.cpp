@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "non_ascii_names.h"
+#include "owned_handle.h"
 #include "temp_dir.h"
 
 namespace {
@@ -25,23 +26,7 @@ namespace fs = std::filesystem;
 using test_support::ReadFile;
 using test_support::WriteFile;
 
-// Owns one layer handle.
-class File {
-public:
-    explicit File(HANDLE handle) : handle_(handle) {}
-    File(const File&) = delete;
-    File& operator=(const File&) = delete;
-    ~File() {
-        if (valid()) {
-            CloseHandle(handle_);
-        }
-    }
-    bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
+using File = OwnedHandle;
 
 File Open(const fs::path& path, DWORD access, DWORD share, DWORD disposition = OPEN_EXISTING,
           DWORD flags = FILE_ATTRIBUTE_NORMAL) {
