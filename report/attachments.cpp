@@ -1,6 +1,7 @@
 #include "attachments.h"
 
 #include <system_error>
+#include <thread>
 #include <utility>
 
 #include "common/path_conversion.h"
@@ -44,20 +45,20 @@ bool WithFolderOf(const AttachedFile& file, Use use) {
     return true;
 }
 
-std::uint32_t AddToArchive(ZipHandle& handle, const AttachedFile& file) {
-    if (handle.kind != kZipHandleArchive) {
-        return kZipWrongHandle;
-    }
-    std::uint32_t result = kZipNoFile;  // as a file that cannot be opened: left out
+// The file as the archive reads it, or an empty handle when it cannot be opened.
+ScopedHandle OpenToZip(const AttachedFile& file) {
+    ScopedHandle source;
     WithFolderOf(file, [&](const NoFollowFolder& folder) {
         // Read sharing only: a file that another handle writes stays out.
-        const ScopedHandle source =
-            folder.OpenFile(file.names.back(), GENERIC_READ, FILE_SHARE_READ, file.id);
-        if (source) {
-            result = handle.writer->AddFile(file.names.back(), source.get());
-        }
+        source = folder.OpenFile(file.names.back(), GENERIC_READ, FILE_SHARE_READ, file.id);
     });
-    return result;
+    return source;
+}
+
+// Every core but one packs entries ahead; the one left writes them.
+unsigned PackingThreads() {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores > 1 ? cores - 1 : 0;
 }
 
 void Collect(const NoFollowFolder& folder, std::vector<std::wstring>& names,
@@ -182,9 +183,15 @@ bool ZipFilesToArchive(const fs::path& archive, const std::vector<AttachedFile>&
     if (!handle) {
         return false;
     }
+    std::vector<ZipSource> sources;
+    sources.reserve(files.size());
     for (const auto& file : files) {
-        // A file that cannot be added is left out; the archive is still made.
-        SetZipLastResult(AddToArchive(*handle, file));
+        sources.push_back({file.names.back(), [&file] { return OpenToZip(file); }});
+    }
+    // A file that cannot be added is left out; the archive is still made.
+    const auto results = handle->writer->AddFiles(sources, PackingThreads());
+    if (!results.empty()) {
+        SetZipLastResult(results.back());
     }
     const std::uint32_t closed = ZipWriter::Close(std::move(handle));
     SetZipLastResult(closed);

@@ -1,72 +1,16 @@
 #include "zip_writer.h"
 
-#include <algorithm>
-#include <cwctype>
 #include <optional>
 #include <string>
 
-#include "crc32.h"
 #include "deflate_state.h"
-#include "source_facts.h"
+#include "entry_data.h"
+#include "entry_plan.h"
+#include "pack_ahead.h"
 
 namespace {
 
 std::uint32_t g_last_result = kZipOk;
-
-constexpr std::uint16_t kFlagSizesFollow = 8;
-constexpr std::uint16_t kMethodStored = 0;
-constexpr std::uint16_t kMethodDeflated = 8;
-constexpr int kPackLevel = 8;
-constexpr std::size_t kMaxNameUnits = 259;
-constexpr std::size_t kMaxNameBytes = 259;
-
-// Archives already packed gain nothing from deflating.
-constexpr std::wstring_view kStoredSuffixes[] = {L".Z",   L".zip", L".zoo", L".arc",
-                                                 L".lzh", L".arj", L".gz",  L".tgz"};
-
-bool StoredByName(std::wstring_view name) {
-    const auto dot = name.rfind(L'.');
-    if (dot == std::wstring_view::npos) {
-        return false;
-    }
-    const std::wstring_view suffix = name.substr(dot);
-    return std::any_of(std::begin(kStoredSuffixes), std::end(kStoredSuffixes),
-                       [suffix](std::wstring_view candidate) {
-                           return std::equal(suffix.begin(), suffix.end(), candidate.begin(),
-                                             candidate.end(), [](wchar_t a, wchar_t b) {
-                                                 return std::towlower(a) == std::towlower(b);
-                                             });
-                       });
-}
-
-std::size_t Utf16Units(std::wstring_view text) {
-    std::size_t units = 0;
-    for (const wchar_t c : text) {
-        units += static_cast<std::uint32_t>(c) > 0xFFFF ? 2 : 1;
-    }
-    return units;
-}
-
-// The entry's name with slashes; none when it is empty or longer than an entry holds.
-std::optional<std::wstring> EntryName(std::wstring_view name) {
-    if (name.empty() || Utf16Units(name) > kMaxNameUnits) {
-        return std::nullopt;
-    }
-    std::wstring slashed(name);
-    std::replace(slashed.begin(), slashed.end(), L'\\', L'/');
-    return slashed;
-}
-
-std::optional<std::string> Utf8Name(const std::wstring& name) {
-    std::array<char, kMaxNameBytes> bytes{};
-    const int count =
-        WideCharToMultiByte(CP_UTF8, 0, name.data(), static_cast<int>(name.size()), bytes.data(),
-                            static_cast<int>(bytes.size()), nullptr, nullptr);
-    if (count <= 0) {
-        return std::nullopt;  // does not fit
-    }
-    return std::string(bytes.data(), static_cast<std::size_t>(count));
-}
 
 // A path is handed to the file calls as a terminated string: an embedded zero would name
 // another file.
@@ -92,82 +36,6 @@ bool WriteAll(HANDLE file, const std::uint8_t* bytes, std::uint64_t count, DWORD
     put = 0;
     return WriteFile(file, bytes, static_cast<DWORD>(count), &put, nullptr) != FALSE &&
            put == count;
-}
-
-// ------------------------------------------------------------ one entry's data
-
-// The data of the entry being added, on its way from the source to the archive.
-struct EntryStream {
-    HANDLE source;
-    HANDLE archive;
-    std::uint64_t budget;  // data bytes the archive can take and still fit its limits
-    std::uint64_t bytes_read = 0;
-    std::uint32_t crc = 0;
-    std::uint64_t data_written = 0;  // every byte that reached the file
-    bool failed = false;             // written short, or the data outgrew a limit
-};
-
-// The compressor's read function, and the copy loop's.
-std::uint32_t ReadSource(void* context, std::uint8_t* buffer, std::uint32_t size) {
-    auto& stream = *static_cast<EntryStream*>(context);
-    if (stream.failed) {
-        return 0;  // the entry is lost: end its data at once
-    }
-    DWORD got = 0;
-    if (ReadFile(stream.source, buffer, size, &got, nullptr) == FALSE) {
-        return 0;  // a read failure ends the data as if the file had ended
-    }
-    if (stream.bytes_read + got > kZipMaxEntryBytes) {
-        stream.failed = true;  // grew past its size field while being read
-        return 0;
-    }
-    stream.crc = UpdateCrc32(stream.crc, buffer, got);
-    stream.bytes_read += got;
-    return got;
-}
-
-bool WriteData(EntryStream& stream, const std::uint8_t* bytes, std::uint32_t count) {
-    if (stream.failed || count > stream.budget - stream.data_written) {
-        stream.failed = true;
-        return false;
-    }
-    DWORD put = 0;
-    const bool whole = WriteAll(stream.archive, bytes, count, put);
-    stream.data_written += put;
-    stream.failed = !whole;
-    return whole;
-}
-
-// The compressor's flush function: the pending count drops to 0 when any byte was written.
-void FlushToArchive(void* context, const std::uint8_t* buffer, std::uint32_t& count) {
-    auto& stream = *static_cast<EntryStream*>(context);
-    const std::uint64_t before = stream.data_written;
-    WriteData(stream, buffer, count);
-    if (stream.data_written != before) {
-        count = 0;
-    }
-}
-
-bool CopyStored(EntryStream& stream, std::uint8_t* buffer, std::uint32_t size) {
-    for (;;) {
-        const std::uint32_t got = ReadSource(&stream, buffer, size);
-        if (got == 0) {
-            return !stream.failed;
-        }
-        if (!WriteData(stream, buffer, got)) {
-            return false;  // kZipShortData, reported for the entry as a failed write
-        }
-    }
-}
-
-bool Deflate(EntryStream& stream, zip_deflate::State& state, std::uint8_t* output,
-             std::uint16_t& flags) {
-    const zip_deflate::Io io{&stream, ReadSource, FlushToArchive, output};
-    std::uint16_t internal_attributes = 0;
-    std::uint32_t size = 0;
-    const std::uint32_t result =
-        zip_deflate::Compress(state, io, kPackLevel, flags, internal_attributes, size);
-    return result == 0 && !stream.failed && size == stream.data_written;
 }
 
 }  // namespace
@@ -237,52 +105,38 @@ std::uint32_t ZipWriter::AddFile(std::wstring_view entry_name, HANDLE source) {
     if (broken_) {
         return kZipWriteFailed;
     }
-    const auto facts = ReadSourceFacts(source);
-    if (!facts) {
-        return kZipNoFile;
+    EntryPlan plan;
+    if (const std::uint32_t planned = PlanEntry(*name, source, plan); planned != kZipOk) {
+        return planned;
     }
-    auto utf8_name = Utf8Name(*name);
-    if (!utf8_name) {
-        return kZipBadArgument;
-    }
-    const bool stored = StoredByName(*name);
+    return WritePlanned(plan, source);
+}
 
-    ZipEntry entry;
-    entry.name = std::move(*utf8_name);
-    entry.flags = kFlagSizesFollow;
-    entry.method = stored ? kMethodStored : kMethodDeflated;
-    entry.dos_date_time = facts->dos_date_time;
-    entry.external_attributes = facts->external_attributes;
-    entry.write_time = static_cast<std::uint32_t>(facts->write_time);
-    const LocalTimes times{static_cast<std::uint32_t>(facts->access_time),
-                           static_cast<std::uint32_t>(facts->creation_time)};
-
-    // Refused before a byte is written when it cannot fit: the headers, the kept entries'
-    // central headers and the end record must stay within the limits, and a stored entry's
-    // data is its size.
-    const std::uint64_t room = written_ + LocalHeaderBytes(entry) + directory_bytes_ +
-                               CentralHeaderBytes(entry) + kEndRecordSize;
-    if (entries_.size() >= limits_.entries || facts->size > kZipMaxEntryBytes ||
-        room > limits_.archive_bytes || (stored && facts->size > limits_.archive_bytes - room)) {
+// The headers and the data read from the source now, the local header rewritten once the
+// data's CRC and sizes are known.
+std::uint32_t ZipWriter::WritePlanned(EntryPlan& plan, HANDLE source) {
+    const auto budget = DataBudget(plan);
+    if (!budget) {
         return kZipWriteFailed;
     }
+    ZipEntry& entry = plan.entry;
     entry.offset = static_cast<std::uint32_t>(written_);
-    entry.compressed_size = stored ? static_cast<std::uint32_t>(facts->size) : 0;
-    entry.uncompressed_size = static_cast<std::uint32_t>(facts->size);
+    entry.compressed_size = plan.stored ? static_cast<std::uint32_t>(plan.size) : 0;
+    entry.uncompressed_size = static_cast<std::uint32_t>(plan.size);
 
-    if (!Append(LocalHeader(entry, times))) {
+    if (!Append(LocalHeader(entry, plan.times))) {
         return AbandonEntry();
     }
-    EntryStream stream{source, archive_.get(), limits_.archive_bytes - room};
+    EntryStream stream{.source = source, .archive = archive_.get(), .budget = *budget};
     bool data_ok = false;
-    if (stored) {
+    if (plan.stored) {
         data_ok =
             CopyStored(stream, transfer_.data(), static_cast<std::uint32_t>(transfer_.size()));
     } else {
         if (!compressor_) {
             compressor_ = std::make_unique<zip_deflate::State>();
         }
-        data_ok = Deflate(stream, *compressor_, transfer_.data(), entry.flags);
+        data_ok = DeflateStream(stream, *compressor_, transfer_.data(), entry.flags);
     }
     written_ += stream.data_written;
     if (!data_ok) {
@@ -295,7 +149,7 @@ std::uint32_t ZipWriter::AddFile(std::wstring_view entry_name, HANDLE source) {
     entry.flags = static_cast<std::uint16_t>(entry.flags & ~kFlagSizesFollow);
 
     // The rewrite lands on bytes already counted; the position always returns to the end.
-    const auto header = LocalHeader(entry, times);
+    const auto header = LocalHeader(entry, plan.times);
     DWORD put = 0;
     const bool rewritten = MoveTo(archive_.get(), entry.offset) &&
                            WriteAll(archive_.get(), header.data(), header.size(), put);
@@ -306,6 +160,78 @@ std::uint32_t ZipWriter::AddFile(std::wstring_view entry_name, HANDLE source) {
     if (!rewritten) {
         return kZipWriteFailed;  // a header that is neither first nor final: not kept
     }
+    return Keep(std::move(entry));
+}
+
+std::vector<std::uint32_t> ZipWriter::AddFiles(const std::vector<ZipSource>& sources,
+                                               unsigned threads) {
+    std::vector<std::uint32_t> results;
+    results.reserve(sources.size());
+    PackAhead ahead(sources, finished_ || broken_ ? 0 : threads);
+    for (const ZipSource& source : sources) {
+        if (auto packed = ahead.Take(); packed && packed->packed) {
+            results.push_back(AddPacked(*packed));
+            continue;
+        }
+        const ScopedHandle file = source.open ? source.open() : ScopedHandle();
+        results.push_back(file ? AddFile(source.entry_name, file.get()) : kZipNoFile);
+    }
+    return results;
+}
+
+// The same checks in the same order as AddFile; the entry is then written whole, with its
+// final header, or not at all.
+std::uint32_t ZipWriter::AddPacked(PackedEntry& packed) {
+    if (!packed.opened) {
+        return kZipNoFile;
+    }
+    if (finished_) {
+        return kZipEnded;
+    }
+    if (packed.argument_result != kZipOk) {
+        return packed.argument_result;
+    }
+    if (broken_) {
+        return kZipWriteFailed;
+    }
+    if (packed.source_result != kZipOk) {
+        return packed.source_result;
+    }
+    if (packed.in_turn) {
+        return WritePlanned(packed.plan, packed.in_turn.get());
+    }
+    const auto budget = DataBudget(packed.plan);
+    if (!budget || !packed.data_ok || packed.data.size() > *budget) {
+        return kZipWriteFailed;
+    }
+    ZipEntry& entry = packed.plan.entry;
+    entry.offset = static_cast<std::uint32_t>(written_);
+    entry.crc = packed.crc;
+    entry.compressed_size = static_cast<std::uint32_t>(packed.data.size());
+    entry.uncompressed_size = static_cast<std::uint32_t>(packed.bytes_read);
+    entry.flags = static_cast<std::uint16_t>(entry.flags & ~kFlagSizesFollow);
+    if (!Append(LocalHeader(entry, packed.plan.times)) || !Append(packed.data)) {
+        return AbandonEntry();
+    }
+    return Keep(std::move(entry));
+}
+
+// Refused before a byte is written when it cannot fit: the headers, the kept entries' central
+// headers and the end record must stay within the limits, and a stored entry's data is its
+// size.
+std::optional<std::uint64_t> ZipWriter::DataBudget(const EntryPlan& plan) const {
+    const ZipEntry& entry = plan.entry;
+    const std::uint64_t room = written_ + LocalHeaderBytes(entry) + directory_bytes_ +
+                               CentralHeaderBytes(entry) + kEndRecordSize;
+    if (entries_.size() >= limits_.entries || plan.size > kZipMaxEntryBytes ||
+        room > limits_.archive_bytes ||
+        (plan.stored && plan.size > limits_.archive_bytes - room)) {
+        return std::nullopt;
+    }
+    return limits_.archive_bytes - room;
+}
+
+std::uint32_t ZipWriter::Keep(ZipEntry entry) {
     directory_bytes_ += CentralHeaderBytes(entry);
     entries_.push_back(std::move(entry));
     return kZipOk;

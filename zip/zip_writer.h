@@ -2,14 +2,18 @@
 // deflated or stored, the local header rewritten with the final CRC and sizes, then the central
 // directory. 32-bit zip only: no ZIP64, data descriptors, encryption or comments; an entry that
 // would take the archive past the format's limits (zip_limits.h) is refused.
-// Results are integer codes (below); nothing throws and nothing is logged. One thread.
+// Results are integer codes (below); nothing throws and nothing is logged. One thread calls a
+// writer; AddFiles packs small entries ahead on threads of its own.
 #pragma once
 
 #include <windows.h>
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -36,6 +40,14 @@ std::uint32_t ZipLastResult();
 void SetZipLastResult(std::uint32_t result);
 
 struct ZipHandle;
+struct EntryPlan;
+struct PackedEntry;
+
+// A source for AddFiles, opened when its turn to be read comes, on whichever thread reads it.
+struct ZipSource {
+    std::wstring entry_name;
+    std::function<ScopedHandle()> open;  // an empty handle: the file cannot be opened
+};
 
 // Whatever fails, the file holds a readable archive of the entries that answered kZipOk, or
 // finishing it answers failure: the bytes of a failed entry that reached the file stay in it,
@@ -68,6 +80,14 @@ public:
     // start, left open.
     std::uint32_t AddFile(std::wstring_view entry_name, HANDLE source);
 
+    // Adds the sources in their order and answers each one's result, as AddFile(name, open())
+    // one after another would (kZipNoFile for a source that does not open), to the same
+    // archive bytes while every entry fits. Sources of up to 1 MiB are read and deflated ahead
+    // on up to `threads` threads, a few entries per thread beyond the one being written;
+    // larger ones are opened ahead and read in their turn. An entry packed ahead that fails
+    // is not written.
+    std::vector<std::uint32_t> AddFiles(const std::vector<ZipSource>& sources, unsigned threads);
+
     // Writes the central directory and the end record: kZipOk or kZipWriteFailed. Later calls
     // write nothing and give the same answer.
     std::uint32_t Finish();
@@ -81,6 +101,11 @@ private:
                                                         const ZipLimits& limits);
     static std::unique_ptr<ZipHandle> OpenWith(std::wstring_view path, const ZipLimits& limits);
 
+    std::uint32_t WritePlanned(EntryPlan& plan, HANDLE source);
+    std::uint32_t AddPacked(PackedEntry& packed);
+    // The data bytes the planned entry may take, or none when the entry cannot fit.
+    std::optional<std::uint64_t> DataBudget(const EntryPlan& plan) const;
+    std::uint32_t Keep(ZipEntry entry);
     bool Append(const std::vector<std::uint8_t>& bytes);
     std::uint32_t AbandonEntry();
     std::uint32_t WriteDirectory();

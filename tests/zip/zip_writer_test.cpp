@@ -12,6 +12,7 @@
 
 #include <filesystem>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -533,6 +534,96 @@ TEST_F(ZipWriterTest, AddsFromAnOpenSourceAsFromItsPath) {
     EXPECT_EQ(handle->writer->Finish(), kZipOk);
     EXPECT_EQ(handle->writer->AddFile(L"late.log", app_source.get()), kZipEnded);
     EXPECT_EQ(ZipWriter::Close(std::move(handle)), kZipOk);
+}
+
+// The archive with every local header's third time zeroed: the sources' status-change times,
+// which each reset of their other times moves.
+std::string WithoutStatusChangeTimes(std::string bytes) {
+    for (const ParsedEntry& entry : Parse(bytes).entries) {
+        const std::size_t at = entry.local_offset + 30 + entry.name.size() + 13;
+        std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(at), 4, '\0');
+    }
+    return bytes;
+}
+
+// Entries packed ahead on worker threads land as AddFile writes them one after another: the
+// same results and the same bytes, whatever the number of threads, with small and large,
+// stored and deflated, empty, missing, busy and misnamed sources mixed.
+TEST_F(ZipWriterTest, AddFilesGivesTheBytesOfAddFileOnAnyNumberOfThreads) {
+    fs::create_directories(archive_.parent_path());
+    std::vector<std::pair<std::wstring, fs::path>> files;
+    std::mt19937 random(7);
+    for (int index = 0; index < 40; ++index) {
+        const std::string name = "service_" + std::to_string(index) + ".log";
+        files.emplace_back(std::wstring(name.begin(), name.end()),
+                           Source(name, Text(random() % 70000)));
+    }
+    files.insert(files.begin() + 3, {L"empty.log", Source("empty.log", "")});
+    files.insert(files.begin() + 5, {L"old.zip", Source("old.zip", Text(30000))});
+    // Larger than what is packed ahead: read in its turn.
+    files.insert(files.begin() + 9, {L"large.log", Source("large.log", Text(3 << 20))});
+    files.insert(files.begin() + 11, {L"missing.log", dir_ / "src" / "missing.log"});
+    files.insert(files.begin() + 13, {L"", files[0].second});
+    files.insert(files.begin() + 17, {std::wstring(260, L'n'), files[1].second});
+    files.insert(files.begin() + 19, {L"busy.log", Source("busy.log", "written elsewhere")});
+    const ScopedHandle busy(CreateFileW(files[19].second.wstring().c_str(), GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(busy);
+    const auto reset_times = [&] {  // reading moves the access times the entries record
+        const timespec times[2] = {{kAccessTime, 0}, {kWriteTime, 0}};
+        for (const auto& file : files) {
+            ::utimensat(AT_FDCWD, file.second.c_str(), times, 0);
+        }
+    };
+
+    const std::vector<std::uint32_t> one_by_one = Zip(files);
+    const std::string expected = WithoutStatusChangeTimes(ReadFile(archive_));
+    EXPECT_EQ(one_by_one[3], kZipOk);
+    EXPECT_EQ(one_by_one[11], kZipNoFile);
+    EXPECT_EQ(one_by_one[13], kZipBadArgument);
+    EXPECT_EQ(one_by_one[17], kZipBadArgument);
+    EXPECT_EQ(one_by_one[19], kZipNoFile);
+
+    std::vector<ZipSource> sources;
+    for (const auto& [name, path] : files) {
+        sources.push_back({name, [path] {
+                               return ScopedHandle(CreateFileW(
+                                   path.wstring().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                           }});
+    }
+    for (const unsigned threads : {0u, 1u, 3u, 8u}) {
+        SCOPED_TRACE(threads);
+        reset_times();
+        auto handle = ZipWriter::Open(archive_.wstring());
+        ASSERT_TRUE(handle);
+        EXPECT_EQ(handle->writer->AddFiles(sources, threads), one_by_one);
+        EXPECT_EQ(ZipWriter::Close(std::move(handle)), kZipOk);
+        EXPECT_TRUE(WithoutStatusChangeTimes(ReadFile(archive_)) == expected);
+    }
+}
+
+// What an open throws on a worker reaches the caller as if thrown in its turn; the entries
+// before it are kept and the archive can still be finished.
+TEST_F(ZipWriterTest, AddFilesPassesOnWhatAnOpenThrows) {
+    fs::create_directories(archive_.parent_path());
+    const fs::path log = Source("app.log", Text(5000));
+    const auto open_log = [log] {
+        return ScopedHandle(CreateFileW(log.wstring().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    };
+    const std::vector<ZipSource> sources = {
+        {L"first.log", open_log},
+        {L"second.log", open_log},
+        {L"thrower.log", []() -> ScopedHandle { throw std::runtime_error("no folder"); }},
+        {L"never.log", open_log},
+    };
+    auto handle = ZipWriter::Open(archive_.wstring());
+    ASSERT_TRUE(handle);
+    EXPECT_THROW(handle->writer->AddFiles(sources, 4), std::runtime_error);
+    EXPECT_EQ(ZipWriter::Close(std::move(handle)), kZipOk);
+    ExpectReadersAgree({{"first.log", Text(5000)}, {"second.log", Text(5000)}});
 }
 
 }  // namespace

@@ -1,0 +1,131 @@
+#include "pack_ahead.h"
+
+#include <system_error>
+
+#include "entry_data.h"
+
+namespace {
+
+// Enough entries ahead to keep every worker busy while the writer waits on a large one.
+constexpr std::size_t kEntriesAheadPerWorker = 4;
+
+}  // namespace
+
+PackedEntry PackEntry(const ZipSource& source, std::unique_ptr<zip_deflate::State>& state,
+                      std::vector<std::uint8_t>& buffer) {
+    PackedEntry packed;
+    packed.packed = true;
+    ScopedHandle file = source.open ? source.open() : ScopedHandle();
+    if (!file) {
+        return packed;
+    }
+    packed.opened = true;
+    const auto name = EntryName(source.entry_name);
+    if (!name) {
+        packed.argument_result = kZipBadArgument;
+        return packed;
+    }
+    EntryPlan& plan = packed.plan;
+    packed.source_result = PlanEntry(*name, file.get(), plan);
+    if (packed.source_result != kZipOk) {
+        return packed;
+    }
+    if (plan.size > kZipPackAheadBytes) {
+        packed.in_turn = std::move(file);
+        return packed;
+    }
+    EntryStream stream{.source = file.get(), .memory = &packed.data,
+                       .read_limit = kZipPackAheadBytes};
+    packed.data.reserve(static_cast<std::size_t>(plan.stored ? plan.size : plan.size / 4));
+    if (plan.stored) {
+        packed.data_ok = CopyStored(stream, buffer.data(), static_cast<std::uint32_t>(buffer.size()));
+    } else {
+        if (!state) {
+            state = std::make_unique<zip_deflate::State>();
+        }
+        packed.data_ok = DeflateStream(stream, *state, buffer.data(), plan.entry.flags);
+    }
+    if (stream.over_read_limit) {
+        // Grew while being read: read in its turn, from the start again.
+        packed.data.clear();
+        packed.plan.entry.flags = kFlagSizesFollow;
+        if (SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
+            packed.data_ok = false;
+            return packed;
+        }
+        packed.in_turn = std::move(file);
+        return packed;
+    }
+    packed.crc = stream.crc;
+    packed.bytes_read = stream.bytes_read;
+    return packed;
+}
+
+PackAhead::PackAhead(const std::vector<ZipSource>& sources, unsigned threads)
+    : sources_(sources), window_(std::size_t{threads} * kEntriesAheadPerWorker) {
+    if (threads == 0 || sources.size() < 2) {
+        return;
+    }
+    try {
+        for (unsigned index = 0; index < threads; ++index) {
+            workers_.emplace_back([this] { Work(); });
+        }
+    } catch (const std::system_error&) {
+        // Fewer workers, or none: the writer reads in turn what none packs.
+    }
+}
+
+PackAhead::~PackAhead() {
+    {
+        const std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    workers_.clear();  // joins
+}
+
+std::optional<PackedEntry> PackAhead::Take() {
+    if (workers_.empty()) {
+        return std::nullopt;
+    }
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return !ready_.empty() && ready_.front().has_value(); });
+    PackedEntry entry = std::move(*ready_.front());
+    ready_.pop_front();
+    ++taken_;
+    lock.unlock();
+    changed_.notify_all();
+    return entry;
+}
+
+void PackAhead::Work() {
+    std::unique_ptr<zip_deflate::State> state;
+    std::vector<std::uint8_t> buffer(zip_deflate::kOutputSize);
+    for (;;) {
+        std::size_t index = 0;
+        {
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [this] {
+                return stopping_ || next_ >= sources_.size() || next_ < taken_ + window_;
+            });
+            if (stopping_ || next_ >= sources_.size()) {
+                return;
+            }
+            index = next_++;
+            ready_.emplace_back();
+        }
+        std::optional<PackedEntry> packed;
+        try {
+            packed = PackEntry(sources_[index], state, buffer);
+        } catch (...) {
+            // Out of memory, or thrown by the caller's open: the writer adds this one in its
+            // turn, on its own thread, where whatever is thrown reaches the caller.
+            packed = PackedEntry{};
+        }
+        {
+            const std::lock_guard lock(mutex_);
+            ready_[index - taken_] = std::move(packed);
+        }
+        changed_.notify_all();
+    }
+}
