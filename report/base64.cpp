@@ -20,7 +20,7 @@ namespace {
 // letters on their own, so pieces cut at multiples of three bytes are coded apart, each into
 // its own place in the text, and the pieces put together are the text of one pass; only the
 // last piece may end in padding. Several threads code the pieces of a large input.
-constexpr std::size_t kPieceSize = 3 * 256 * 1024;  // a multiple of three
+constexpr std::size_t kPieceSize = 3 * 64 * 1024;  // a multiple of three
 static_assert(kPieceSize % 3 == 0);
 constexpr unsigned kMostThreads = 8;
 
