@@ -1,5 +1,6 @@
 #include "attachments.h"
 
+#include <algorithm>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -199,10 +200,29 @@ bool ZipFilesToArchive(const fs::path& archive, const std::vector<AttachedFile>&
 }
 
 void RemoveFiles(const std::vector<AttachedFile>& files) {
+    // The walk lists a subfolder's files one after another: the subfolder opened for the first
+    // serves the next ones too, instead of being reached anew from the root for each.
+    const AttachedFile* opened_for = nullptr;
+    std::optional<NoFollowFolder> subfolder;
+    const auto same_folder = [](const AttachedFile& a, const AttachedFile& b) {
+        return a.root == b.root && a.names.size() == b.names.size() &&
+               std::equal(a.names.begin(), a.names.end() - 1, b.names.begin());
+    };
     for (const auto& file : files) {
-        WithFolderOf(file, [&](const NoFollowFolder& folder) {
-            folder.Remove(file.names.back(), file.id);
-        });
+        if (file.root == nullptr || file.names.empty()) {
+            continue;
+        }
+        if (file.names.size() == 1) {
+            file.root->Remove(file.names.back(), file.id);
+            continue;
+        }
+        if (opened_for == nullptr || !same_folder(*opened_for, file)) {
+            subfolder = SubfolderOf(file);
+            opened_for = &file;
+        }
+        if (subfolder) {
+            subfolder->Remove(file.names.back(), file.id);
+        }
     }
 }
 

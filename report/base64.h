@@ -1,5 +1,6 @@
 // Standard Base64 (RFC 4648: "A"-"Z", "a"-"z", "0"-"9", "+", "/", "=" padding) on one line,
-// through Crypto++. A failure of the coder is a std::runtime_error with Crypto++'s text.
+// through Crypto++; a large input is coded in pieces on a few threads, joined before return.
+// A failure of the coder is a std::runtime_error with Crypto++'s text.
 #pragma once
 
 #include <cstddef>

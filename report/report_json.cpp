@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string_view>
 
@@ -30,10 +32,14 @@ std::wstring EscapeXml(std::wstring text) {
     return text;
 }
 
+// Writes the Base64 text of the attached bytes at the end of `body`, after making room for it
+// and for `rest` more characters.
+using EncodeInto = std::function<void(std::string& body, std::size_t rest)>;
+
 // The body is serialised with an empty "attach-data" and the Base64 text is written straight
 // into its place: Base64 needs no JSON escapes, so the text is what the JSON library would
 // give, while the encoded bytes are held once instead of three times over.
-std::string WithAttachData(const nlohmann::json& body, const std::string& bytes) {
+std::string WithAttachData(const nlohmann::json& body, const EncodeInto& encode) {
     constexpr std::string_view kEmptyAttachData = R"("attach-data":"")";
     const std::string text = body.dump();
     // "attach-data" is the first key written, whether at the top or in the first file.
@@ -42,13 +48,17 @@ std::string WithAttachData(const nlohmann::json& body, const std::string& bytes)
         throw std::logic_error("body without attach-data");
     }
     const auto value_start = at + kEmptyAttachData.size() - 1;  // at the closing quote
-    std::string result;
-    result.reserve(text.size() + Base64Length(bytes.size()));
-    result.append(text, 0, value_start);
-    AppendBase64(result, bytes.data(), bytes.size());
+    std::string result(text, 0, value_start);
+    encode(result, text.size() - value_start);
     result.append(text, value_start);
     return result;
 }
+
+// The archive is coded as it is read, a block at a time, so that its bytes are never held
+// whole: fresh memory costs a page fault per page, as much as the coding of it. A block is
+// a multiple of three bytes, so the blocks' texts put together are the text of the whole.
+constexpr std::size_t kArchiveBlock = 3 * 1024 * 1024;
+static_assert(kArchiveBlock % 3 == 0);
 
 }  // namespace
 
@@ -82,13 +92,14 @@ std::string BuildReportJson(const BugReportRequest& request) {
     report["attach-name"] = "crash.dmp";
     report["attach-data"] = "";  // the dump's Base64, written in by WithAttachData
     report["os-language"] = Utf16ToUtf8(GetOsLanguage());
-    return WithAttachData(report, dump);
+    return WithAttachData(report, [&dump](std::string& body, std::size_t rest) {
+        body.reserve(body.size() + Base64Length(dump.size()) + rest);
+        AppendBase64(body, dump.data(), dump.size());
+    });
 }
 
 std::string BuildAttachmentJson(std::uint32_t bug_id, const BugReportRequest& request,
                                 const std::filesystem::path& archive) {
-    const std::string bytes = ReadFileBinary(archive);
-
     nlohmann::json attachment;
     attachment["id"] = bug_id;
     attachment["product-name"] = Utf16ToUtf8(request.product_name);
@@ -96,5 +107,18 @@ std::string BuildAttachmentJson(std::uint32_t bug_id, const BugReportRequest& re
     file["file-name"] = Utf16ToUtf8(PathToWide(archive.filename()));
     file["attach-data"] = "";  // the archive's Base64, written in by WithAttachData
     attachment["files"] = nlohmann::json::array({file});
-    return WithAttachData(attachment, bytes);
+    return WithAttachData(attachment, [&archive](std::string& body, std::size_t rest) {
+        const std::size_t value_start = body.size();
+        const bool read = ReadFileBlocks(
+            archive, kArchiveBlock,
+            [&](std::uint64_t size) {
+                if (size <= (body.max_size() - value_start - rest) / 4 * 3) {
+                    body.reserve(value_start + Base64Length(static_cast<std::size_t>(size)) + rest);
+                }
+            },
+            [&](const char* data, std::size_t length) { AppendBase64(body, data, length); });
+        if (!read) {
+            body.resize(value_start);  // as an archive that cannot be read: no bytes
+        }
+    });
 }

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 #include "file_facts.h"
 
@@ -43,6 +44,26 @@ std::string FullPath(const OpenRequest& request, int descriptor) {
     return length > 0 ? std::string(target, static_cast<std::size_t>(length)) : request.name;
 }
 
+// Closes the descriptor it holds unless released.
+class OwnedDescriptor {
+public:
+    OwnedDescriptor() = default;
+    OwnedDescriptor(const OwnedDescriptor&) = delete;
+    OwnedDescriptor& operator=(const OwnedDescriptor&) = delete;
+    ~OwnedDescriptor() { reset(-1); }
+    void reset(int descriptor) {
+        if (descriptor_ >= 0) {
+            ::close(descriptor_);
+        }
+        descriptor_ = descriptor;
+    }
+    int get() const { return descriptor_; }
+    int release() { return std::exchange(descriptor_, -1); }
+
+private:
+    int descriptor_ = -1;
+};
+
 }  // namespace
 
 FileObject::FileObject(int descriptor, DWORD access, std::string name,
@@ -66,10 +87,18 @@ std::shared_ptr<FileObject> OpenFileObject(const OpenRequest& request, DWORD& er
     const char* const name = request.name.c_str();
     const int at = request.folder ? request.folder->descriptor() : AT_FDCWD;
     const int at_flags = request.no_follow ? AT_SYMLINK_NOFOLLOW : 0;
-    struct stat before {};
-    existed = ::fstatat(at, name, &before, at_flags) == 0;
-    const bool link = existed && S_ISLNK(before.st_mode);
     const bool data = (request.access & (GENERIC_READ | GENERIC_WRITE)) != 0;
+    // An open for facts (and for deletion) of what is there opens the object itself, never its
+    // data, so it is opened first and looked at through the descriptor: one call less.
+    // When that open fails, the look by name gives the reason as before.
+    OwnedDescriptor early;
+    if (!data && request.disposition == OPEN_EXISTING) {
+        early.reset(::openat(at, name, O_PATH | O_CLOEXEC | (request.no_follow ? O_NOFOLLOW : 0)));
+    }
+    struct stat before {};
+    existed = early.get() >= 0 ? ::fstat(early.get(), &before) == 0
+                               : ::fstatat(at, name, &before, at_flags) == 0;
+    const bool link = existed && S_ISLNK(before.st_mode);
     if (existed) {
         const bool directory = S_ISDIR(before.st_mode);
         if (request.disposition == CREATE_NEW) {
@@ -108,7 +137,8 @@ std::shared_ptr<FileObject> OpenFileObject(const OpenRequest& request, DWORD& er
         flags |= O_NONBLOCK;  // a fifo put at the name must not hold the open forever
     }
     const mode_t create_mode = request.read_only ? 0444 : 0666;
-    const int descriptor = ::openat(at, name, flags, create_mode);
+    const bool opened_early = early.get() >= 0;
+    const int descriptor = opened_early ? early.release() : ::openat(at, name, flags, create_mode);
     if (descriptor < 0) {
         // ELOOP: a link appeared at the name after it was looked at.
         error = errno == ENOENT ? MissingError(request.name)
@@ -116,8 +146,8 @@ std::shared_ptr<FileObject> OpenFileObject(const OpenRequest& request, DWORD& er
                                  : ErrorOfErrno(errno);
         return nullptr;
     }
-    struct stat facts {};
-    if (::fstat(descriptor, &facts) != 0) {
+    struct stat facts = before;
+    if (!opened_early && ::fstat(descriptor, &facts) != 0) {
         error = ErrorOfErrno(errno);
         ::close(descriptor);
         return nullptr;
@@ -134,7 +164,7 @@ std::shared_ptr<FileObject> OpenFileObject(const OpenRequest& request, DWORD& er
     auto file = std::make_shared<FileObject>(descriptor, request.access, request.name, request.folder,
                                              S_ISDIR(facts.st_mode), identity);
 
-    auto claim = ClaimSharing(identity, FullPath(request, descriptor),
+    auto claim = ClaimSharing(identity, [&] { return FullPath(request, descriptor); },
                               {request.access, request.share}, descriptor, error);
     if (!claim) {
         return nullptr;

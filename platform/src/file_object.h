@@ -28,6 +28,8 @@ public:
 
     void Claim(std::unique_ptr<SharingClaim> claim) { claim_ = std::move(claim); }
     int descriptor() const { return descriptor_; }
+    // The read-only descriptor its sharing claim kept for a deletion's check, or -1.
+    int reader() const { return claim_ ? claim_->reader() : -1; }
     bool CanRead() const { return (access_ & GENERIC_READ) != 0; }
     bool CanWrite() const { return (access_ & GENERIC_WRITE) != 0; }
     bool CanDelete() const { return (access_ & DELETE) != 0; }

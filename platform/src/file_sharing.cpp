@@ -21,6 +21,7 @@ struct Registered {
     FileIdentity identity;
     OpenMode mode;
     int descriptor;
+    int reader = -1;  // the read-only descriptor its claim kept, or -1
 };
 
 struct Registry {
@@ -66,7 +67,7 @@ bool Compatible(const OpenMode& a, const OpenMode& b) {
 
 bool IsLayerDescriptor(const Registry& registry, int descriptor) {
     for (const auto& open : registry.opens) {
-        if (open.descriptor == descriptor) {
+        if (open.descriptor == descriptor || (open.reader >= 0 && open.reader == descriptor)) {
             return true;
         }
     }
@@ -108,7 +109,7 @@ std::optional<int> FlagsFromFdinfo(const std::string& fdinfo) {
 
 // Modes of the opens of the file outside the layer; stops early once `enough` says so.
 template <typename Enough>
-void ForeignOpens(const Registry& registry, FileIdentity identity, const std::string& path,
+void ForeignOpens(const Registry& registry, FileIdentity identity, const PathOfFile& path,
                   Enough enough) {
     bool done = false;
     ForEachNumberedEntry("/proc/self/fd", [&](int descriptor) {
@@ -133,7 +134,7 @@ void ForeignOpens(const Registry& registry, FileIdentity identity, const std::st
 
     // Other processes: a cheap match on the link text first, the identity to be sure.
     std::error_code error;
-    const std::string canonical = std::filesystem::weakly_canonical(path, error).string();
+    const std::string canonical = std::filesystem::weakly_canonical(path(), error).string();
     const pid_t self = ::getpid();
     ForEachNumberedEntry("/proc", [&](int pid) {
         if (pid == self) {
@@ -165,31 +166,33 @@ enum class KernelAnswer { kFree, kHeld, kUnknown };
 
 // A lease is granted only while no other open file description holds the file for writing (a
 // read lease) or at all (a write lease), and the kernel keeps those counts: the answer costs
-// one call, however many processes and descriptors there are. `reader` must be a read-only
-// descriptor of the file. Only the owner of a file (or a holder of CAP_LEASE) may take one, and
-// only on a regular file: otherwise the answer is unknown. The lease is let go at once; were
-// someone to open the file in that moment, the break is signalled with SIGURG, which is ignored,
-// instead of SIGIO, which would end the process.
-KernelAnswer AskByLease(int reader, bool any_open) {
-    if (::fcntl(reader, F_SETSIG, SIGURG) != 0) {
-        return KernelAnswer::kUnknown;
-    }
-    if (::fcntl(reader, F_SETLEASE, any_open ? F_WRLCK : F_RDLCK) == 0) {
-        ::fcntl(reader, F_SETLEASE, F_UNLCK);
+// one call, however many processes and descriptors there are. A read lease needs a read-only
+// descriptor of the file; a write lease on the layer's own writer asks the same "any other
+// open" question, as the kernel does not count the lease taker's own description. Only the
+// owner of a file (or a holder of CAP_LEASE) may take one, and only on a regular file:
+// otherwise the answer is unknown. The lease is let go at once; were someone to open the file in
+// that moment, the break is signalled with SIGURG (see ReadyForLease), which is ignored, instead
+// of SIGIO, which would end the process.
+KernelAnswer AskByLease(int descriptor, bool any_open) {
+    if (::fcntl(descriptor, F_SETLEASE, any_open ? F_WRLCK : F_RDLCK) == 0) {
+        ::fcntl(descriptor, F_SETLEASE, F_UNLCK);
         return KernelAnswer::kFree;
     }
     return errno == EAGAIN ? KernelAnswer::kHeld : KernelAnswer::kUnknown;
 }
 
-// A read-only descriptor of the open `descriptor` for the lease, or -1. A new open file
-// description: the layer's own descriptor may be for facts only, or for writing.
-int ReaderOf(int descriptor) {
-    const int flags = ::fcntl(descriptor, F_GETFL);
+// Once per open file description, before its first lease.
+bool ReadyForLease(int descriptor) { return ::fcntl(descriptor, F_SETSIG, SIGURG) == 0; }
+
+bool IsWriter(int flags) {
+    return flags != -1 && (flags & O_PATH) == 0 && (flags & O_ACCMODE) != O_RDONLY;
+}
+
+// A read-only descriptor of the open `descriptor` (of status flags `flags`, not a writer) for
+// the lease, or -1. A facts-only descriptor is opened anew as the very object it holds.
+int ReaderOf(int descriptor, int flags) {
     if (flags != -1 && (flags & O_PATH) == 0 && (flags & O_ACCMODE) == O_RDONLY) {
         return ::fcntl(descriptor, F_DUPFD_CLOEXEC, 0);  // the same description: not counted twice
-    }
-    if (flags != -1 && (flags & O_PATH) == 0) {
-        return -1;  // a writer counts itself among the writers
     }
     const std::string link = "/proc/self/fd/" + std::to_string(descriptor);
     return ::open(link.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
@@ -207,9 +210,10 @@ bool LayerHoldsData(const Registry& registry, FileIdentity identity, int except)
 }
 
 // Whether an open outside the layer clashes with `mode`: outside opens share reading and
-// writing, never deletion. The kernel answers where it can, the scan of /proc otherwise.
-bool ForeignClash(const Registry& registry, FileIdentity identity, const std::string& path,
-                  OpenMode mode, int descriptor) {
+// writing, never deletion. The kernel answers where it can, the scan of /proc otherwise. With
+// `kept`, a reader the kernel answered by is handed over there instead of being closed.
+bool ForeignClash(const Registry& registry, FileIdentity identity, const PathOfFile& path,
+                  OpenMode mode, int descriptor, int* kept) {
     const bool clashes_with_readers = !Compatible({GENERIC_READ, kForeignShare}, mode);
     const bool clashes_with_writers = !Compatible({GENERIC_WRITE, kForeignShare}, mode);
     if (!clashes_with_readers && !clashes_with_writers) {
@@ -217,14 +221,29 @@ bool ForeignClash(const Registry& registry, FileIdentity identity, const std::st
     }
     // The kernel tells "any open" and "any writer" apart, not "any reader".
     if (clashes_with_writers) {
-        const int reader = ReaderOf(descriptor);
-        if (reader >= 0) {
-            const KernelAnswer answer = AskByLease(reader, clashes_with_readers);
-            ::close(reader);
+        const int flags = ::fcntl(descriptor, F_GETFL);
+        const bool writer = IsWriter(flags);
+        // The layer's own writer asks "any open" itself: a yes is a clash only for an open
+        // that shares no reading either.
+        const int asker = writer ? descriptor : ReaderOf(descriptor, flags);
+        if (asker >= 0) {
+            const KernelAnswer answer = ReadyForLease(asker)
+                                            ? AskByLease(asker, writer || clashes_with_readers)
+                                            : KernelAnswer::kUnknown;
+            if (kept != nullptr && !writer && answer == KernelAnswer::kFree) {
+                *kept = asker;
+                return false;
+            }
+            if (!writer) {
+                ::close(asker);
+            }
             if (answer == KernelAnswer::kFree) {
                 return false;
             }
-            if (answer == KernelAnswer::kHeld && !LayerHoldsData(registry, identity, descriptor)) {
+            // A writer's "yes, other opens" may be readers only, which this open shares with.
+            const bool conclusive = !writer || clashes_with_readers;
+            if (answer == KernelAnswer::kHeld && conclusive &&
+                !LayerHoldsData(registry, identity, descriptor)) {
                 return true;
             }
         }
@@ -242,10 +261,13 @@ bool ForeignClash(const Registry& registry, FileIdentity identity, const std::st
 SharingClaim::~SharingClaim() {
     auto& registry = TheRegistry();
     const std::lock_guard lock(registry.mutex);
+    if (reader_ >= 0) {
+        ::close(reader_);  // under the lock: no scan sees it unregistered
+    }
     std::erase_if(registry.opens, [this](const Registered& open) { return open.id == id_; });
 }
 
-std::unique_ptr<SharingClaim> ClaimSharing(FileIdentity identity, const std::string& path,
+std::unique_ptr<SharingClaim> ClaimSharing(FileIdentity identity, const PathOfFile& path,
                                            OpenMode mode, int descriptor, DWORD& error) {
     auto& registry = TheRegistry();
     const std::lock_guard lock(registry.mutex);
@@ -256,10 +278,13 @@ std::unique_ptr<SharingClaim> ClaimSharing(FileIdentity identity, const std::str
             break;
         }
     }
+    int kept = -1;
     if (!clash) {
         // The new descriptor is not registered yet: keep the scan from finding it.
         registry.opens.push_back({0, {}, {}, descriptor});
-        clash = ForeignClash(registry, identity, path, mode, descriptor);
+        // Only a deletion asks again, so only an open that may delete keeps its reader.
+        clash = ForeignClash(registry, identity, path, mode, descriptor,
+                             (mode.access & DELETE) != 0 ? &kept : nullptr);
         registry.opens.pop_back();
     }
     if (clash) {
@@ -267,12 +292,12 @@ std::unique_ptr<SharingClaim> ClaimSharing(FileIdentity identity, const std::str
         return nullptr;
     }
     const std::uint64_t id = registry.next_id++;
-    registry.opens.push_back({id, identity, mode, descriptor});
-    return std::make_unique<SharingClaim>(id);
+    registry.opens.push_back({id, identity, mode, descriptor, kept});
+    return std::make_unique<SharingClaim>(id, kept);
 }
 
-DWORD RemoveUnlessHeld(FileIdentity identity, const std::string& path,
-                       const std::function<DWORD()>& remove, int own) {
+DWORD RemoveUnlessHeld(FileIdentity identity, const PathOfFile& path,
+                       const std::function<DWORD()>& remove, int own, int reader) {
     auto& registry = TheRegistry();
     const std::lock_guard lock(registry.mutex);
     bool held = false;
@@ -285,15 +310,20 @@ DWORD RemoveUnlessHeld(FileIdentity identity, const std::string& path,
     }
     if (!held) {
         // Outside the layer nothing shares for deletion: any open there holds the file.
-        const int reader = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY);
         KernelAnswer answer = KernelAnswer::kUnknown;
-        struct stat facts {};
-        if (reader >= 0 && ::fstat(reader, &facts) == 0 &&
-            FileIdentity{facts.st_dev, facts.st_ino} == identity) {
-            answer = AskByLease(reader, true);
-        }
         if (reader >= 0) {
-            ::close(reader);
+            answer = AskByLease(reader, true);  // made ready when it was kept
+        } else {
+            const int opened =
+                ::open(path().c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY);
+            struct stat facts {};
+            if (opened >= 0 && ::fstat(opened, &facts) == 0 &&
+                FileIdentity{facts.st_dev, facts.st_ino} == identity && ReadyForLease(opened)) {
+                answer = AskByLease(opened, true);
+            }
+            if (opened >= 0) {
+                ::close(opened);
+            }
         }
         if (answer == KernelAnswer::kFree ||
             (answer == KernelAnswer::kHeld && !LayerHoldsData(registry, identity, own))) {

@@ -315,7 +315,8 @@ BOOL WINAPI DeleteFileW(LPCWSTR file_name) {
         (AttributesOf(facts.st_mode, NameOf(path)) & FILE_ATTRIBUTE_READONLY) != 0) {
         return FailWith(ERROR_ACCESS_DENIED);
     }
-    const DWORD error = RemoveUnlessHeld({facts.st_dev, facts.st_ino}, path, [&] { return Unlink(path.c_str()); });
+    const DWORD error = RemoveUnlessHeld({facts.st_dev, facts.st_ino}, [&] { return path; },
+                                         [&] { return Unlink(path.c_str()); });
     return error == 0 ? TRUE : FailWith(error);
 }
 
@@ -335,7 +336,7 @@ BOOL WINAPI RemoveDirectoryW(LPCWSTR path_name) {
     if (!S_ISDIR(facts.st_mode)) {
         return FailWith(ERROR_DIRECTORY);
     }
-    const DWORD error = RemoveUnlessHeld({facts.st_dev, facts.st_ino}, path,
+    const DWORD error = RemoveUnlessHeld({facts.st_dev, facts.st_ino}, [&] { return path; },
                                          [&] { return RemoveFolder(path.c_str()); });
     return error == 0 ? TRUE : FailWith(error);
 }

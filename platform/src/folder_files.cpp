@@ -199,12 +199,12 @@ DWORD Delete(const FileObject& file) {
     } else {
         const int flags = S_ISDIR(facts.st_mode) ? AT_REMOVEDIR : 0;
         error = RemoveUnlessHeld(
-            file.identity(), PathOf(folder, name),
+            file.identity(), [&] { return PathOf(folder, name); },
             [&] {
                 return ::unlinkat(folder, name.c_str(), flags) == 0 ? DWORD{0}
                                                                      : ErrorOfErrno(errno);
             },
-            file.descriptor());
+            file.descriptor(), file.reader());
     }
     if (opened >= 0) {
         ::close(opened);

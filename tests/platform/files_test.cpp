@@ -405,6 +405,62 @@ TEST_F(Files, AFileThatAnotherProcessReadsCanBeReadButNotDeleted) {
     EXPECT_TRUE(DeleteFileW(path.wstring().c_str()));
 }
 
+// A writer of the layer meets another process's reader or writer by its share mode, as a
+// Windows handle that reads and writes with both shared would.
+TEST_F(Files, AWriterMeetsAnotherProcessByItsShareMode) {
+    struct Case {
+        bool other_reads;
+        DWORD share;
+        bool opens;
+    };
+    const Case cases[] = {
+        {true, FILE_SHARE_READ, true},
+        {true, 0, false},
+        {false, FILE_SHARE_READ, false},  // the other process writes
+        {false, FILE_SHARE_READ | FILE_SHARE_WRITE, true},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(i);
+        const fs::path path = dir_ / ("writer" + std::to_string(i) + ".log");
+        WriteFile(path, "x");
+        {
+            const Holder holder(path, cases[i].other_reads);
+            const File writer = Open(path, GENERIC_WRITE, cases[i].share);
+            EXPECT_EQ(writer.valid(), cases[i].opens);
+            if (!cases[i].opens) {
+                EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+            }
+        }
+        EXPECT_TRUE(Open(path, GENERIC_WRITE, 0).valid());  // alone again
+    }
+}
+
+// The sharing is asked again when a handle deletes: another process that opened the file after
+// the handle was opened for deletion keeps it. Handles of the layer that share deletion do not.
+TEST_F(Files, DeletionThroughAHandleChecksSharingAgain) {
+    const fs::path path = dir_ / "late.log";
+    WriteFile(path, "x");
+    const auto delete_through = [](const File& file) {
+        FILE_DISPOSITION_INFO disposition{TRUE};
+        return SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition,
+                                          sizeof disposition) != FALSE;
+    };
+    const File deleter = Open(path, DELETE, kShareAll);
+    ASSERT_TRUE(deleter.valid());
+    {
+        const Holder holder(path, true);
+        EXPECT_FALSE(delete_through(deleter));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+        EXPECT_TRUE(fs::exists(path));
+    }
+    const File reader = Open(path, GENERIC_READ, kShareAll);
+    const File other_deleter = Open(path, DELETE, kShareAll);
+    ASSERT_TRUE(reader.valid());
+    ASSERT_TRUE(other_deleter.valid());
+    EXPECT_TRUE(delete_through(deleter));
+    EXPECT_FALSE(fs::exists(path));
+}
+
 TEST_F(Files, InjectedFailuresReachEveryCall) {
     const fs::path path = dir_ / "file";
     WriteFile(path, "x");

@@ -1,6 +1,7 @@
 #include "base64.h"
 
 #include <cryptopp/base64.h>
+#include <cryptopp/filters.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -47,6 +48,26 @@ TEST(Base64Encode, WritesLongInputOnOneLineThatDecodesBack) {
     std::string decoded(static_cast<std::size_t>(decoder.MaxRetrievable()), '\0');
     decoder.Get(reinterpret_cast<CryptoPP::byte*>(decoded.data()), decoded.size());
     EXPECT_TRUE(decoded == bytes);
+}
+
+// Large input is coded in pieces, on several threads: put together, they are the text one
+// pass of Crypto++'s coder gives, whatever length remains after the last whole piece.
+TEST(Base64Encode, GivesTheTextOfOnePassOfTheCoder) {
+    constexpr std::size_t kPiece = 3 * 64 * 1024;
+    const std::size_t lengths[] = {kPiece - 1, kPiece, kPiece + 1, kPiece + 2,
+                                   5 * kPiece + 1, 20 * 1024 * 1024 + 2};
+    for (const std::size_t length : lengths) {
+        SCOPED_TRACE(length);
+        std::string bytes(length, '\0');
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            bytes[i] = static_cast<char>((i * 2654435761u) >> 13);
+        }
+        std::string one_pass;
+        CryptoPP::StringSource(bytes, true,
+                               new CryptoPP::Base64Encoder(new CryptoPP::StringSink(one_pass),
+                                                           false));
+        EXPECT_TRUE(Base64Encode(bytes.data(), bytes.size()) == one_pass);
+    }
 }
 
 TEST(AppendBase64, KeepsWhatTheTextHeld) {

@@ -152,6 +152,25 @@ TEST_F(ReportJson, AttachmentListsTheArchiveFirst) {
     EXPECT_EQ(named["files"][0]["file-name"], "крах-é.zip");
 }
 
+// The archive is coded as it is read, block by block: a large one, of a length that is no
+// multiple of three, comes whole; one whose reading fails comes as no bytes.
+TEST_F(ReportJson, AttachmentCarriesALargeArchiveWholeOrNothing) {
+    const auto archive = request_.crash_info_dir_path / (request_.crash_uuid + ".zip");
+    std::string bytes(5 * 1024 * 1024 + 1, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<char>((i * 2654435761u) >> 9);
+    }
+    test_support::WriteFile(archive, bytes);
+    const auto whole = json::parse(BuildAttachmentJson(7, request_, archive));
+    EXPECT_TRUE(whole["files"][0]["attach-data"].get<std::string>() ==
+                Base64Encode(bytes.data(), bytes.size()));
+
+    platform::testing::FailCall("ReadFile", ERROR_ACCESS_DENIED, 1);
+    const auto failed = json::parse(BuildAttachmentJson(7, request_, archive));
+    EXPECT_EQ(failed["files"][0]["attach-data"], "");
+    EXPECT_EQ(failed["id"], 7);
+}
+
 TEST(MakeDumpPath, NamesTheDumpByTheCrash) {
     EXPECT_EQ(MakeDumpPath("/data/crash_info", "abc"), std::filesystem::path("/data/crash_info/abc.dmp"));
 }

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "child_process.h"
 #include "file_reading.h"
@@ -155,6 +156,27 @@ TEST(ReadFileBinary, GivesTheBytesOrNothing) {
     EXPECT_EQ(ReadFileBinary(folder / "file.bin"), bytes);
     EXPECT_EQ(ReadFileBinary(folder / "missing.bin"), "");
     EXPECT_EQ(ReadFileBinary(folder.path()), "");  // a folder is no file
+}
+
+TEST(ReadFileBlocks, HandsOverTheBytesInBlocksOfTheSize) {
+    test_support::TempDir folder;
+    const std::string bytes = "0123456789abcdefghij";
+    test_support::WriteFile(folder / "file.bin", bytes);
+    std::uint64_t size = 0;
+    std::vector<std::string> blocks;
+    const auto read = [&](const std::filesystem::path& path) {
+        size = 0;
+        blocks.clear();
+        return ReadFileBlocks(
+            path, 6, [&](std::uint64_t told) { size = told; },
+            [&](const char* data, std::size_t length) { blocks.emplace_back(data, length); });
+    };
+    EXPECT_TRUE(read(folder / "file.bin"));
+    EXPECT_EQ(size, bytes.size());
+    EXPECT_EQ(blocks, (std::vector<std::string>{"012345", "6789ab", "cdefgh", "ij"}));
+    EXPECT_FALSE(read(folder / "missing.bin"));
+    EXPECT_FALSE(read(folder.path()));
+    EXPECT_TRUE(blocks.empty());
 }
 
 }  // namespace

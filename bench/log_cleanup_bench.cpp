@@ -1,0 +1,68 @@
+// The clean-up after an attachment was sent: RemoveFiles over what the walk collected, then
+// RemoveFolderTree of the log folder, beside std::filesystem::remove_all of the same folder
+// (what `rm -rf` does). The folder is laid anew before each round, outside the timing.
+// Counter files: the number of log files.
+#include <benchmark/benchmark.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "attachments.h"
+#include "temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// `count` small files, a tenth of them in one subfolder, as a log folder holds them.
+void Lay(const fs::path& logs, int count) {
+    std::error_code ignored;
+    fs::remove_all(logs, ignored);
+    fs::create_directories(logs / "archive");
+    const std::string text(4096, 'x');
+    for (int index = 0; index < count; ++index) {
+        const fs::path folder = index % 10 == 0 ? logs / "archive" : logs;
+        test_support::WriteFile(folder / ("service_" + std::to_string(index) + ".log"), text);
+    }
+}
+
+void BM_RemoveFilesAndTree(benchmark::State& state) {
+    const test_support::TempDir root;
+    const fs::path logs = root / "logs";
+    const int count = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        state.PauseTiming();
+        Lay(logs, count);
+        state.ResumeTiming();
+        const auto folder = NoFollowFolder::Open(logs);
+        std::vector<AttachedFile> files;
+        CollectFilesRecursive(*folder, files);
+        RemoveFiles(files);
+        if (!RemoveFolderTree(*folder)) {
+            state.SkipWithError("the log folder stayed");
+            break;
+        }
+    }
+    state.counters["files"] = count;
+}
+
+void BM_FilesystemRemoveAll(benchmark::State& state) {
+    const test_support::TempDir root;
+    const fs::path logs = root / "logs";
+    const int count = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        state.PauseTiming();
+        Lay(logs, count);
+        state.ResumeTiming();
+        fs::remove_all(logs);
+    }
+    state.counters["files"] = count;
+}
+
+}  // namespace
+
+BENCHMARK(BM_RemoveFilesAndTree)->Arg(10000)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_FilesystemRemoveAll)->Arg(10000)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+BENCHMARK_MAIN();
