@@ -105,7 +105,7 @@ struct State {
     std::uint16_t* file_type;
 
     // bit writer
-    std::uint32_t bit_buffer;
+    std::uint64_t bit_buffer;  // up to 32 bits waiting beyond the whole 16-bit units sent
     int bit_count;
     std::uint8_t* output;
     std::uint32_t output_offset;
@@ -132,7 +132,7 @@ struct State {
     std::array<std::uint16_t, kWindowSize> rank;
     std::array<std::array<std::uint16_t, kPrefixHashSize>, kPrefixChains> prefix_head;
     std::array<std::array<std::uint16_t, kWindowSize>, kPrefixChains> prefix_chain;
-    unsigned prefix_next;  // the first string not yet in the prefix chains
+    std::array<unsigned, kPrefixChains> prefix_next;  // per chain, the first string not in it
     // One bit per key of each prefix chain: set when strings of other prefixes crowded that
     // key's chain so that a search went back to the hash chain. Until the window slides,
     // searches whose string has a crowded key keep to the hash chain.
