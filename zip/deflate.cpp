@@ -1,10 +1,57 @@
-// LZ77 with hash chains and lazy matching, then per block the shortest of a stored, a
-// fixed-code and a dynamic-code block (RFC 1951).
+// The deflate compressor: LZ77 over a 32 KiB dictionary with lazy matching, then per block the
+// shortest of a stored, a fixed-code and a dynamic-code block.
+//
+// Its stream must be byte for byte the reference one (the identity tests), so the match
+// search has one rule it may never change: the match chosen at a position is the one the
+// plain hash-chain walk would choose. How it gets there faster is free.
+//
+// Window. Input is read into a window of twice the dictionary. Positions are offsets in it,
+// and 0 is never a candidate, so a link of 0 ends every chain. Once the position passes the
+// dictionary plus the farthest distance, the upper half is copied down and every table of
+// positions slides by the dictionary's size with one rule: a position that would fall below
+// the window becomes 0 (SlidePositions). A table that missed a slide would point at the wrong
+// bytes; the walks then fail the entry rather than spin (LeadsBack, below).
+//
+// Hash chains. Each string (the three bytes at a position) is inserted at its hash's head;
+// chain[] links it to the string that held the head before, so a chain runs newest to oldest
+// over the strings of one hash. The plain walk visits the chain from the head, at most the
+// chain budget of candidates (a quarter once the held match is good enough) and none beyond
+// the farthest distance, and keeps the first of the longest matches, stopping at nice.
+//
+// Ranks. A head also counts the strings that ever joined its chain, and each string keeps
+// the count it found (rank[]). Along a chain ranks fall by one per link, so for any string
+// of the chain, the head's rank minus its own is its place in the walk: whether the budget
+// would have reached it is known without walking there.
+//
+// Prefix chains. Once a match of n bytes is held, only strings sharing n + 1 bytes with the
+// scan can be longer, and in a long hash chain most do not. Beside the hash chains run three
+// chains of strings keyed by a hash of their first 4, 8 or 16 bytes. The search walks the
+// shortest that still covers n + 1 bytes; candidates with another prefix (another string
+// under the same key) are skipped, those with the scan's prefix are the hash chain's own
+// candidates in the same newest-to-oldest order, so the first longest among them within the
+// budget, as ranks tell, is the plain walk's choice. When the match grows past the chain's
+// prefix the search moves to the next chain. Strings join the prefix chains lazily, each
+// chain when a search is about to walk it, and only while it lags little.
+//
+// Bounds. A key can be crowded with strings of other prefixes (an input can be made so).
+// A prefix walk may visit as many candidates as the hash walk would have up to the place it
+// has settled, plus a detour; past that it hands back to the hash chain at that place and
+// marks the key crowded, and searches with that key keep to the hash chain until the window
+// slides. Every walk therefore visits at most the budget plus a fixed number of candidates,
+// counting those of other prefixes, and every link must lead to an older string, or the
+// entry fails with "no future" or "chain out of step".
+//
+// Fixed by the format's contract and the reference stream, so kept as they are: the tuning
+// table, the hash of three bytes and its shift, the literal and distance buffer sizes and the
+// 4,096-item early block end (they decide block boundaries), kTooFar, the order of the
+// code-length codes, the bit layout of block headers, and the texts of the failed checks
+// ("ct_init: length != 256", " 3_6?", "bad d_code", ...), the system's own texts.
 #include "deflate_state.h"
 #include "prefix_hash.h"
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 namespace zip_deflate {
 namespace {
@@ -910,6 +957,16 @@ Walk WalkChain(State& s, Search& search, unsigned chain) {
 // and the walk moves to the prefix chains of those, which skip the others of the hash chain in
 // its order. Where strings of other prefixes crowd a prefix chain, the walk goes back to the
 // hash chain where it stood. Each walk is bounded by the budget or twice it.
+//
+// In: `head`, the previous head of the chain of the string at s.position, just inserted
+// (non-zero, within the farthest distance); s.previous_length and s.match_start, the match
+// held from the position before, which a candidate must beat; s.nice_match, s.max_chain and
+// s.good_match; the window with at least kMinLookahead bytes from the position.
+// Out: the length of the best match, at least s.previous_length (it may run past the
+// lookahead; the caller cuts it). Leaves s.match_start at that match, the prefix chains
+// joined up to the position for those walked, a key marked crowded when its walk handed back,
+// and s.error set when the lookahead was short or a link did not lead back.
+// Inlined into both loops: the search's fields then stay in registers.
 [[gnu::always_inline]] inline unsigned LongestMatch(State& s, unsigned head) {
     Search search{};
     search.window = s.window.data();
@@ -1200,6 +1257,12 @@ void ClearHeads(State& s, bool failed) {
 }
 
 }  // namespace
+
+void StateDeleter::operator()(State* state) const { std::default_delete<State>()(state); }
+
+StatePointer NewState() { return StatePointer(std::make_unique<State>().release()); }
+
+const char* LastError(const State& state) { return state.error; }
 
 std::uint32_t Compress(State& s, const Io& io, int level, std::uint16_t& general_flags,
                        std::uint16_t& internal_attributes, std::uint32_t& compressed_size) {

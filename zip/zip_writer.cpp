@@ -6,7 +6,7 @@
 #include <string>
 
 #include "crc32.h"
-#include "deflate_state.h"
+#include "deflate.h"
 #include "source_facts.h"
 
 namespace {
@@ -280,7 +280,7 @@ std::uint32_t ZipWriter::AddFile(std::wstring_view entry_name, HANDLE source) {
             CopyStored(stream, transfer_.data(), static_cast<std::uint32_t>(transfer_.size()));
     } else {
         if (!compressor_) {
-            compressor_ = std::make_unique<zip_deflate::State>();
+            compressor_ = zip_deflate::NewState();
         }
         data_ok = Deflate(stream, *compressor_, transfer_.data(), entry.flags);
     }
