@@ -14,7 +14,7 @@
 #include <random>
 #include <string>
 
-#include "deflate_state.h"
+#include "deflate.h"
 #include "log_corpus.h"
 #include "prefix_collision_log.h"
 #include "zip_writer.h"
@@ -135,7 +135,7 @@ void Report(benchmark::State& state, std::size_t input, std::size_t compressed) 
 
 void Tallorin(benchmark::State& state, const std::string& name) {
     const std::string& input = Corpus(name);
-    auto compressor = std::make_unique<zip_deflate::State>();
+    auto compressor = zip_deflate::NewState();
     std::array<std::uint8_t, zip_deflate::kOutputSize> output{};
     std::size_t compressed = 0;
     for (auto _ : state) {
@@ -145,7 +145,7 @@ void Tallorin(benchmark::State& state, const std::string& name) {
         std::uint16_t internal = 0;
         std::uint32_t size = 0;
         if (zip_deflate::Compress(*compressor, io, 8, flags, internal, size) != 0) {
-            state.SkipWithError(compressor->error);
+            state.SkipWithError(zip_deflate::LastError(*compressor));
             return;
         }
         compressed = memory.produced;
@@ -190,7 +190,7 @@ const std::string& SmallLogs() {
 
 void TallorinEntries(benchmark::State& state) {
     const std::string& logs = SmallLogs();
-    auto compressor = std::make_unique<zip_deflate::State>();
+    auto compressor = zip_deflate::NewState();
     std::array<std::uint8_t, zip_deflate::kOutputSize> output{};
     std::size_t compressed = 0;
     for (auto _ : state) {
@@ -203,7 +203,7 @@ void TallorinEntries(benchmark::State& state) {
             std::uint16_t internal = 0;
             std::uint32_t size = 0;
             if (zip_deflate::Compress(*compressor, io, 8, flags, internal, size) != 0) {
-                state.SkipWithError(compressor->error);
+                state.SkipWithError(zip_deflate::LastError(*compressor));
                 return;
             }
             compressed += memory.produced;

@@ -1,10 +1,57 @@
-// LZ77 with hash chains and lazy matching, then per block the shortest of a stored, a
-// fixed-code and a dynamic-code block (RFC 1951).
+// The deflate compressor: LZ77 over a 32 KiB dictionary with lazy matching, then per block the
+// shortest of a stored, a fixed-code and a dynamic-code block.
+//
+// Its stream must be byte for byte the reference one (the identity tests), so the match
+// search has one rule it may never change: the match chosen at a position is the one the
+// plain hash-chain walk would choose. How it gets there faster is free.
+//
+// Window. Input is read into a window of twice the dictionary. Positions are offsets in it,
+// and 0 is never a candidate, so a link of 0 ends every chain. Once the position passes the
+// dictionary plus the farthest distance, the upper half is copied down and every table of
+// positions slides by the dictionary's size with one rule: a position that would fall below
+// the window becomes 0 (SlidePositions). A table that missed a slide would point at the wrong
+// bytes; the walks then fail the entry rather than spin (LeadsBack, below).
+//
+// Hash chains. Each string (the three bytes at a position) is inserted at its hash's head;
+// chain[] links it to the string that held the head before, so a chain runs newest to oldest
+// over the strings of one hash. The plain walk visits the chain from the head, at most the
+// chain budget of candidates (a quarter once the held match is good enough) and none beyond
+// the farthest distance, and keeps the first of the longest matches, stopping at nice.
+//
+// Ranks. A head also counts the strings that ever joined its chain, and each string keeps
+// the count it found (rank[]). Along a chain ranks fall by one per link, so for any string
+// of the chain, the head's rank minus its own is its place in the walk: whether the budget
+// would have reached it is known without walking there.
+//
+// Prefix chains. Once a match of n bytes is held, only strings sharing n + 1 bytes with the
+// scan can be longer, and in a long hash chain most do not. Beside the hash chains run three
+// chains of strings keyed by a hash of their first 4, 8 or 16 bytes. The search walks the
+// shortest that still covers n + 1 bytes; candidates with another prefix (another string
+// under the same key) are skipped, those with the scan's prefix are the hash chain's own
+// candidates in the same newest-to-oldest order, so the first longest among them within the
+// budget, as ranks tell, is the plain walk's choice. When the match grows past the chain's
+// prefix the search moves to the next chain. Strings join the prefix chains lazily, each
+// chain when a search is about to walk it, and only while it lags little.
+//
+// Bounds. A key can be crowded with strings of other prefixes (an input can be made so).
+// A prefix walk may visit as many candidates as the hash walk would have up to the place it
+// has settled, plus a detour; past that it hands back to the hash chain at that place and
+// marks the key crowded, and searches with that key keep to the hash chain until the window
+// slides. Every walk therefore visits at most the budget plus a fixed number of candidates,
+// counting those of other prefixes, and every link must lead to an older string, or the
+// entry fails with "no future" or "chain out of step".
+//
+// Fixed by the format's contract and the reference stream, so kept as they are: the tuning
+// table, the hash of three bytes and its shift, the literal and distance buffer sizes and the
+// 4,096-item early block end (they decide block boundaries), kTooFar, the order of the
+// code-length codes, the bit layout of block headers, and the texts of the failed checks
+// ("ct_init: length != 256", " 3_6?", "bad d_code", ...), the system's own texts.
 #include "deflate_state.h"
 #include "prefix_hash.h"
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 namespace zip_deflate {
 namespace {
@@ -67,12 +114,15 @@ inline void SendBits(State& s, unsigned value, int length) {
         s.error = "invalid length";
     }
     s.bits_sent += static_cast<unsigned>(length);
-    s.bit_buffer |= value << s.bit_count;
+    s.bit_buffer |= std::uint64_t{value} << s.bit_count;
     s.bit_count += length;
-    if (s.bit_count > 16) {
-        PutShort(s, s.bit_buffer);
-        s.bit_buffer >>= 16;
-        s.bit_count -= 16;
+    // Two 16-bit units at a time: the same units in the same order as one at a time, so the
+    // output buffer fills and flushes as before, at half the tests.
+    if (s.bit_count > 32) {
+        PutShort(s, static_cast<unsigned>(s.bit_buffer & 0xFFFF));
+        PutShort(s, static_cast<unsigned>(s.bit_buffer >> 16 & 0xFFFF));
+        s.bit_buffer >>= 32;
+        s.bit_count -= 32;
     }
 }
 
@@ -81,10 +131,15 @@ inline void SendCode(State& s, int symbol, const TreeNode* tree) {
 }
 
 void AlignToByte(State& s) {
+    if (s.bit_count > 16) {
+        PutShort(s, static_cast<unsigned>(s.bit_buffer & 0xFFFF));
+        s.bit_buffer >>= 16;
+        s.bit_count -= 16;
+    }
     if (s.bit_count > 8) {
-        PutShort(s, s.bit_buffer);
+        PutShort(s, static_cast<unsigned>(s.bit_buffer & 0xFFFF));
     } else if (s.bit_count > 0) {
-        PutByte(s, s.bit_buffer);
+        PutByte(s, static_cast<unsigned>(s.bit_buffer & 0xFF));
     }
     if (s.flush_full_buffers) {
         FlushOutput(s);
@@ -638,10 +693,10 @@ inline std::uint32_t Load32(const std::uint8_t* p) {
 }
 
 constexpr unsigned kPrefixLength[kPrefixChains] = {4, 8, 16};
-// A search leaves the hash chain for the prefix chains when these lag fewer strings behind
-// than kCheapJoin, or once it has looked at kLongWalk candidates.
+// A search leaves the hash chain for a prefix chain when that chain lags fewer strings behind
+// than kCheapJoin, or than kJoinPerVisit for each candidate the walk has looked at.
 constexpr unsigned kCheapJoin = 1024;
-constexpr unsigned kLongWalk = 16;
+constexpr unsigned kJoinPerVisit = 128;
 // Strings of other prefixes that share a prefix chain's key are skipped at a cost: a prefix
 // chain's walk may visit this many candidates more than the hash chain's walk would over the
 // same strings before the search goes back to the hash chain.
@@ -658,22 +713,24 @@ inline bool SamePrefix(const std::uint8_t* a, const std::uint8_t* b) {
     }
 }
 
-// Puts every string up to `last` into the prefix chains.
-void JoinPrefixChains(State& s, unsigned last) {
+// Puts every string up to `last` into prefix chain kChain. Each chain catches up on its own
+// when a search is about to walk it: on input whose matches seldom grow past 4 bytes, the
+// tables of the other two chains then cost no hashing and no stores.
+template <unsigned kChain>
+void JoinPrefixChain(State& s, unsigned last) {
     const std::uint8_t* const window = s.window.data();
+    std::uint16_t* const heads = s.prefix_head[kChain].data();
+    std::uint16_t* const links = s.prefix_chain[kChain].data();
+    unsigned& next = s.prefix_next[kChain];
     // Strings at the farthest distance or beyond are out of reach of this search and of every
     // later one.
-    const unsigned first = std::max(s.prefix_next, last > kMaxDistance ? last - kMaxDistance + 1 : 0u);
+    const unsigned first = std::max(next, last > kMaxDistance ? last - kMaxDistance + 1 : 0u);
     for (unsigned at = first; at <= last; ++at) {
-        const unsigned slot = at & kWindowMask;
-        const unsigned keys[kPrefixChains] = {PrefixHash<4>(window + at), PrefixHash<8>(window + at),
-                                              PrefixHash<16>(window + at)};
-        for (unsigned t = 0; t < kPrefixChains; ++t) {
-            s.prefix_chain[t][slot] = s.prefix_head[t][keys[t]];
-            s.prefix_head[t][keys[t]] = static_cast<std::uint16_t>(at);
-        }
+        const unsigned key = PrefixHash<kPrefixLength[kChain]>(window + at);
+        links[at & kWindowMask] = heads[key];
+        heads[key] = static_cast<std::uint16_t>(at);
     }
-    s.prefix_next = std::max(s.prefix_next, last + 1);
+    next = std::max(next, last + 1);
 }
 
 struct Search {
@@ -726,6 +783,15 @@ inline unsigned ScanKey(const Search& search, unsigned chain) {
                         : PrefixHash<16>(search.scan);
 }
 
+// The prefix chains pay once a match is held, unless the chain lags far behind: then the
+// input has had few searches that reached it, and catching up would cost more than the walk
+// of the hash chain, until that walk proves long. `place` is where the hash chain's walk stands.
+inline bool WorthJoining(const State& s, const Search& search, unsigned chain, unsigned place) {
+    const unsigned next = s.prefix_next[chain];  // past the position once joined up to it
+    const unsigned lag = next > search.position ? 0 : search.position - next;
+    return lag < kCheapJoin || lag < kJoinPerVisit * (place + 1);
+}
+
 inline bool Crowded(const State& s, const Search& search, unsigned chain) {
     const unsigned key = ScanKey(search, chain);
     return (s.crowded[chain][key >> 6] >> (key & 63) & 1) != 0;
@@ -741,48 +807,58 @@ inline void MarkCrowded(State& s, const Search& search, unsigned chain) {
 // the scan. With `may_leave`, answers false once a match of three bytes or more is held and the
 // prefix chains should take over, the walk settled up to where it left; otherwise, and when the
 // search is over, true.
-bool WalkHashChain(const State& s, Search& search, unsigned candidate, unsigned place,
-                   unsigned previous, bool may_leave) {
+[[gnu::always_inline]] inline bool WalkHashChain(const State& s, Search& search,
+                                                 unsigned candidate, unsigned place,
+                                                 unsigned previous, bool may_leave) {
+    // The walk's own copies, kept in registers: stores through `search` would make every
+    // later load of the tables wait on them.
     const std::uint8_t* const window = search.window;
     const std::uint8_t* const scan = search.scan;
-    std::uint16_t end_pair = Load16(scan + search.best - 1);
+    const std::uint16_t* const links = s.chain.data();
+    const unsigned limit = search.limit;
+    const unsigned budget = search.budget;
+    const unsigned nice = search.nice;
+    unsigned best = search.best;
+    unsigned match_start = search.match_start;
+    std::uint16_t end_pair = Load16(scan + best - 1);
     const std::uint16_t start_pair = Load16(scan);
+    bool over = true;
     for (;;) {
         if (!LeadsBack(search, candidate, previous)) {
-            return true;
+            break;
         }
         previous = candidate;
         const std::uint8_t* const match = window + candidate;
-        if (Load16(match + search.best - 1) == end_pair && Load16(match) == start_pair) {
+        if (Load16(match + best - 1) == end_pair && Load16(match) == start_pair) {
             const unsigned length = 2 + MatchLength(scan + 2, match + 2, kMaxMatch - 2);
-            if (length > search.best) {
-                search.match_start = candidate;
-                search.best = length;
-                if (length >= search.nice) {
-                    return true;
+            if (length > best) {
+                match_start = candidate;
+                best = length;
+                if (length >= nice) {
+                    break;
                 }
-                end_pair = Load16(scan + search.best - 1);
+                end_pair = Load16(scan + best - 1);
             }
         }
-        const unsigned next = s.chain[candidate & kWindowMask];
-        if (next <= search.limit || place + 1 >= search.budget) {
-            return true;
+        const unsigned next = links[candidate & kWindowMask];
+        if (next <= limit || place + 1 >= budget) {
+            break;
         }
-        // The prefix chains pay once a match is held, unless they lag far behind: then the
-        // input has had few matches, hash chains are short, and catching up would cost more
-        // than the walk, until the walk proves long.
-        if (may_leave && search.best >= kMinMatch &&
-            (search.position - s.prefix_next < kCheapJoin || place + 1 >= kLongWalk)) {
-            if (!Crowded(s, search, FirstChain(search.best))) {
+        if (may_leave && best >= kMinMatch && WorthJoining(s, search, FirstChain(best), place)) {
+            if (!Crowded(s, search, FirstChain(best))) {
                 search.known = candidate;
                 search.known_place = place;
-                return false;
+                over = false;
+                break;
             }
             may_leave = false;
         }
         candidate = next;
         ++place;
     }
+    search.best = best;
+    search.match_start = match_start;
+    return over;
 }
 
 enum class Walk { kDone, kNextChain, kHashChain };
@@ -861,13 +937,16 @@ Walk WalkPrefixChain(const State& s, const std::uint16_t* links, Search& search,
     return Walk::kDone;
 }
 
-Walk WalkChain(const State& s, Search& search, unsigned chain) {
+Walk WalkChain(State& s, Search& search, unsigned chain) {
     switch (chain) {
         case 0:
+            JoinPrefixChain<0>(s, search.position);
             return WalkPrefixChain<4>(s, s.prefix_chain[0].data(), search, kPrefixLength[1] - 1);
         case 1:
+            JoinPrefixChain<1>(s, search.position);
             return WalkPrefixChain<8>(s, s.prefix_chain[1].data(), search, kPrefixLength[2] - 1);
         default:
+            JoinPrefixChain<2>(s, search.position);
             return WalkPrefixChain<16>(s, s.prefix_chain[2].data(), search, kMaxMatch + 1);
     }
 }
@@ -878,7 +957,17 @@ Walk WalkChain(const State& s, Search& search, unsigned chain) {
 // and the walk moves to the prefix chains of those, which skip the others of the hash chain in
 // its order. Where strings of other prefixes crowd a prefix chain, the walk goes back to the
 // hash chain where it stood. Each walk is bounded by the budget or twice it.
-unsigned LongestMatch(State& s, unsigned head) {
+//
+// In: `head`, the previous head of the chain of the string at s.position, just inserted
+// (non-zero, within the farthest distance); s.previous_length and s.match_start, the match
+// held from the position before, which a candidate must beat; s.nice_match, s.max_chain and
+// s.good_match; the window with at least kMinLookahead bytes from the position.
+// Out: the length of the best match, at least s.previous_length (it may run past the
+// lookahead; the caller cuts it). Leaves s.match_start at that match, the prefix chains
+// joined up to the position for those walked, a key marked crowded when its walk handed back,
+// and s.error set when the lookahead was short or a link did not lead back.
+// Inlined into both loops: the search's fields then stay in registers.
+[[gnu::always_inline]] inline unsigned LongestMatch(State& s, unsigned head) {
     Search search{};
     search.window = s.window.data();
     search.position = s.position;
@@ -899,16 +988,26 @@ unsigned LongestMatch(State& s, unsigned head) {
         s.error = "wild scan";
     }
     if (!WalkHashChain(s, search, head, 0, search.position, true)) {
-        JoinPrefixChains(s, search.position);
         search.head_rank = s.rank[head & kWindowMask];
         unsigned chain = FirstChain(search.best);
         Walk walk = WalkChain(s, search, chain);
+        bool crowded = walk == Walk::kHashChain;
         while (walk == Walk::kNextChain) {
             chain = FirstChain(search.best);
-            walk = Crowded(s, search, chain) ? Walk::kHashChain : WalkChain(s, search, chain);
+            if (Crowded(s, search, chain)) {
+                crowded = true;
+                walk = Walk::kHashChain;
+            } else if (!WorthJoining(s, search, chain, search.known_place)) {
+                walk = Walk::kHashChain;
+            } else {
+                walk = WalkChain(s, search, chain);
+                crowded = walk == Walk::kHashChain;
+            }
         }
         if (walk == Walk::kHashChain) {
-            MarkCrowded(s, search, chain);
+            if (crowded) {
+                MarkCrowded(s, search, chain);
+            }
             const unsigned next = s.chain[search.known & kWindowMask];
             if (next > search.limit && search.known_place + 1 < search.budget) {
                 WalkHashChain(s, search, next, search.known_place + 1, search.known, false);
@@ -926,6 +1025,16 @@ std::uint32_t ReadInput(State& s, std::uint8_t* into, std::uint32_t size) {
     return s.read(s.context, into, size);
 }
 
+// A position that slides out of the window becomes 0, the end of every chain. Subtracting the
+// smaller of the position and the window's size is that rule in a form the compiler runs eight
+// positions to an instruction; kept out of line, as within a loop over the tables it does not.
+template <std::size_t kSize>
+[[gnu::noinline]] void SlidePositions(std::array<std::uint16_t, kSize>& table) {
+    for (auto& value : table) {
+        value = static_cast<std::uint16_t>(value - std::min<std::uint16_t>(value, kWindowSize));
+    }
+}
+
 void FillWindow(State& s) {
     do {
         unsigned more = s.window_size - s.lookahead - s.position;
@@ -934,21 +1043,20 @@ void FillWindow(State& s) {
             s.match_start -= kWindowSize;
             s.position -= kWindowSize;
             s.block_start -= static_cast<std::int32_t>(kWindowSize);
-            // A position that slides out of the window becomes 0, the end of every chain.
-            const auto slide = [](std::uint16_t& value) {
-                value = static_cast<std::uint16_t>(value >= kWindowSize ? value - kWindowSize : 0);
-            };
             for (auto& entry : s.head) {
-                slide(entry.position);
+                entry.position = static_cast<std::uint16_t>(
+                    entry.position - std::min<std::uint16_t>(entry.position, kWindowSize));
             }
-            std::ranges::for_each(s.chain, slide);
+            SlidePositions(s.chain);
             for (auto& table : s.prefix_head) {
-                std::ranges::for_each(table, slide);
+                SlidePositions(table);
             }
             for (auto& table : s.prefix_chain) {
-                std::ranges::for_each(table, slide);
+                SlidePositions(table);
             }
-            s.prefix_next = s.prefix_next >= kWindowSize ? s.prefix_next - kWindowSize : 0;
+            for (auto& next : s.prefix_next) {
+                next = next >= kWindowSize ? next - kWindowSize : 0;
+            }
             // What crowds a chain slides out with the strings.
             for (auto& bits : s.crowded) {
                 bits.fill(0);
@@ -1080,9 +1188,11 @@ std::uint32_t GreedyLoop(State& s) {
                 ++s.position;
             } else {
                 // The strings skipped here join no chain.
-                JoinPrefixChains(s, s.position);
+                JoinPrefixChain<0>(s, s.position);
+                JoinPrefixChain<1>(s, s.position);
+                JoinPrefixChain<2>(s, s.position);
                 s.position += match_length;
-                s.prefix_next = s.position;
+                s.prefix_next.fill(s.position);
                 match_length = 0;
                 s.hash = s.window[s.position];
                 UpdateHash(s, s.window[s.position + 1]);
@@ -1109,6 +1219,19 @@ std::uint32_t GreedyLoop(State& s) {
 constexpr unsigned kCheapHashClear = 16384;
 constexpr unsigned kCheapPrefixClear = 2048;
 
+template <unsigned kChain>
+void ClearPrefixHeads(State& s, bool failed) {
+    auto& heads = s.prefix_head[kChain];
+    const unsigned joined = s.prefix_next[kChain];
+    if (failed || joined > kCheapPrefixClear) {
+        heads.fill(0);
+    } else {
+        for (unsigned at = 0; at < joined; ++at) {
+            heads[PrefixHash<kPrefixLength[kChain]>(s.window.data() + at)] = 0;
+        }
+    }
+}
+
 // Leaves every chain empty for the next entry. The last entry left the window as it was at its
 // end, its input ending at `position`, every string it hashed still in place, and the strings
 // before `prefix_next` in the prefix chains: their keys name every head it set. After a failed
@@ -1127,20 +1250,19 @@ void ClearHeads(State& s, bool failed) {
             s.head[hash].position = 0;
         }
     }
-    const unsigned joined = s.prefix_next;
-    if (failed || joined > kCheapPrefixClear) {
-        std::memset(s.prefix_head.data(), 0, sizeof s.prefix_head);
-    } else {
-        for (unsigned at = 0; at < joined; ++at) {
-            s.prefix_head[0][PrefixHash<4>(window + at)] = 0;
-            s.prefix_head[1][PrefixHash<8>(window + at)] = 0;
-            s.prefix_head[2][PrefixHash<16>(window + at)] = 0;
-        }
-    }
+    ClearPrefixHeads<0>(s, failed);
+    ClearPrefixHeads<1>(s, failed);
+    ClearPrefixHeads<2>(s, failed);
     std::memset(s.crowded.data(), 0, sizeof s.crowded);
 }
 
 }  // namespace
+
+void StateDeleter::operator()(State* state) const { std::default_delete<State>()(state); }
+
+StatePointer NewState() { return StatePointer(std::make_unique<State>().release()); }
+
+const char* LastError(const State& state) { return state.error; }
 
 std::uint32_t Compress(State& s, const Io& io, int level, std::uint16_t& general_flags,
                        std::uint16_t& internal_attributes, std::uint32_t& compressed_size) {
@@ -1174,7 +1296,7 @@ std::uint32_t Compress(State& s, const Io& io, int level, std::uint16_t& general
     s.window_size = 2 * kWindowSize;
     s.sliding = true;
     ClearHeads(s, failed);
-    s.prefix_next = 0;
+    s.prefix_next.fill(0);
     s.max_lazy = tuning.lazy;
     s.good_match = tuning.good;
     s.nice_match = tuning.nice;

@@ -1,10 +1,14 @@
-// The deflate compressor's state: one record, allocated zeroed at an archive's first deflated
-// entry and reused for every later one. An entry sets up what it reads before writing; the code
-// tables are built once, and the chains' heads that the previous entry set are cleared.
+// The deflate compressor's state: the layout of one record, allocated zeroed at an archive's
+// first deflated entry and reused for every later one. An entry sets up what it reads before
+// writing; the code tables are built once, and the chains' heads that the previous entry set
+// are cleared. How the tables work together is told at the top of deflate.cpp; callers need
+// only deflate.h.
 #pragma once
 
 #include <array>
 #include <cstdint>
+
+#include "deflate.h"
 
 namespace zip_deflate {
 
@@ -36,14 +40,6 @@ inline constexpr int kMaxCodeLengthBits = 7;
 
 inline constexpr unsigned kLiteralBufferSize = 0x8000;
 inline constexpr unsigned kDistanceBufferSize = 0x8000;
-inline constexpr unsigned kOutputSize = 16384;
-
-// All ones from the read function means the end, as 0 does.
-inline constexpr std::uint32_t kReadEnd = 0xFFFFFFFFu;
-
-using ReadFunction = std::uint32_t (*)(void* context, std::uint8_t* buffer, std::uint32_t size);
-// Writes `count` bytes and sets it to 0 when it wrote any.
-using FlushFunction = void (*)(void* context, const std::uint8_t* buffer, std::uint32_t& count);
 
 // One Huffman tree node: frequency, later the code; father, later the code length.
 struct TreeNode {
@@ -105,7 +101,7 @@ struct State {
     std::uint16_t* file_type;
 
     // bit writer
-    std::uint32_t bit_buffer;
+    std::uint64_t bit_buffer;  // up to 32 bits waiting beyond the whole 16-bit units sent
     int bit_count;
     std::uint8_t* output;
     std::uint32_t output_offset;
@@ -132,7 +128,9 @@ struct State {
     std::array<std::uint16_t, kWindowSize> rank;
     std::array<std::array<std::uint16_t, kPrefixHashSize>, kPrefixChains> prefix_head;
     std::array<std::array<std::uint16_t, kWindowSize>, kPrefixChains> prefix_chain;
-    unsigned prefix_next;  // the first string not yet in the prefix chains
+    // Per chain, the first string not yet in it: every string of the window before it that
+    // is in the hash chains is in this prefix chain too. The chains catch up one by one.
+    std::array<unsigned, kPrefixChains> prefix_next;
     // One bit per key of each prefix chain: set when strings of other prefixes crowded that
     // key's chain so that a search went back to the hash chain. Until the window slides,
     // searches whose string has a crowded key keep to the hash chain.
@@ -154,22 +152,5 @@ struct State {
     // the last failed check, nullptr while all is well
     const char* error;
 };
-
-// The caller's side of one entry.
-struct Io {
-    void* context;
-    ReadFunction read;
-    FlushFunction flush;
-    std::uint8_t* output;  // kOutputSize bytes
-};
-
-inline constexpr std::uint32_t kDeflateFailed = 0x05000000;
-
-// Compresses the whole input of one entry. `level` 1 to 8 (the writer passes 8); any other
-// sets "bad pack level" and compression goes on with that row of the tuning table (0 to 9).
-// Adds the level's bits to `general_flags`. Answers 0, or kDeflateFailed when any check
-// failed (state.error holds the last one); `compressed_size` is the bytes produced.
-std::uint32_t Compress(State& state, const Io& io, int level, std::uint16_t& general_flags,
-                       std::uint16_t& internal_attributes, std::uint32_t& compressed_size);
 
 }  // namespace zip_deflate

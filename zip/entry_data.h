@@ -8,7 +8,7 @@
 #include <limits>
 #include <vector>
 
-#include "deflate_state.h"
+#include "deflate.h"
 #include "zip_limits.h"
 
 struct EntryStream {

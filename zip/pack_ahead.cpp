@@ -11,7 +11,7 @@ constexpr std::size_t kEntriesAheadPerWorker = 4;
 
 }  // namespace
 
-PackedEntry PackEntry(const ZipSource& source, std::unique_ptr<zip_deflate::State>& state,
+PackedEntry PackEntry(const ZipSource& source, zip_deflate::StatePointer& state,
                       std::vector<std::uint8_t>& buffer) {
     PackedEntry packed;
     packed.packed = true;
@@ -41,7 +41,7 @@ PackedEntry PackEntry(const ZipSource& source, std::unique_ptr<zip_deflate::Stat
         packed.data_ok = CopyStored(stream, buffer.data(), static_cast<std::uint32_t>(buffer.size()));
     } else {
         if (!state) {
-            state = std::make_unique<zip_deflate::State>();
+            state = zip_deflate::NewState();
         }
         packed.data_ok = DeflateStream(stream, *state, buffer.data(), plan.entry.flags);
     }
@@ -99,7 +99,7 @@ std::optional<PackedEntry> PackAhead::Take() {
 }
 
 void PackAhead::Work() {
-    std::unique_ptr<zip_deflate::State> state;
+    zip_deflate::StatePointer state;
     std::vector<std::uint8_t> buffer(zip_deflate::kOutputSize);
     for (;;) {
         std::size_t index = 0;

@@ -64,5 +64,5 @@ private:
 };
 
 // Reads and deflates one source into memory, as AddFile would write it.
-PackedEntry PackEntry(const ZipSource& source, std::unique_ptr<zip_deflate::State>& state,
+PackedEntry PackEntry(const ZipSource& source, zip_deflate::StatePointer& state,
                       std::vector<std::uint8_t>& buffer);

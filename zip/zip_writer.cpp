@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "deflate_state.h"
+#include "deflate.h"
 #include "entry_data.h"
 #include "entry_plan.h"
 #include "pack_ahead.h"
@@ -134,7 +134,7 @@ std::uint32_t ZipWriter::WritePlanned(EntryPlan& plan, HANDLE source) {
             CopyStored(stream, transfer_.data(), static_cast<std::uint32_t>(transfer_.size()));
     } else {
         if (!compressor_) {
-            compressor_ = std::make_unique<zip_deflate::State>();
+            compressor_ = zip_deflate::NewState();
         }
         data_ok = DeflateStream(stream, *compressor_, transfer_.data(), entry.flags);
     }

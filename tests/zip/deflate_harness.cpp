@@ -38,7 +38,8 @@ Compressed Compressor::Run(const std::string& input, int level, std::size_t chun
     std::uint16_t internal = 0;
     result.result = zip_deflate::Compress(*state_, io, level, result.flags, internal, result.size);
     result.bytes = std::move(sink.output);
-    result.error = state_->error == nullptr ? "" : state_->error;
+    const char* const error = zip_deflate::LastError(*state_);
+    result.error = error == nullptr ? "" : error;
     return result;
 }
 

@@ -7,7 +7,7 @@
 #include <random>
 #include <string>
 
-#include "deflate_state.h"
+#include "deflate.h"
 
 namespace test_support {
 
@@ -26,7 +26,7 @@ public:
     Compressed Run(const std::string& input, int level = 8, std::size_t chunk = 0);
 
 private:
-    std::unique_ptr<zip_deflate::State> state_ = std::make_unique<zip_deflate::State>();
+    zip_deflate::StatePointer state_ = zip_deflate::NewState();
     std::array<std::uint8_t, zip_deflate::kOutputSize> output_{};
 };
 
