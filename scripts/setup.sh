@@ -16,6 +16,7 @@ packages=(
     openssl python3 tinyproxy zip unzip
     chromium nodejs fonts-roboto-unhinted
     xvfb xauth x11-apps netpbm libxcb1-dev
+    clang-format
 )
 
 missing=()
