@@ -62,7 +62,15 @@ void BM_FilesystemRemoveAll(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_RemoveFilesAndTree)->Arg(10000)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
-BENCHMARK(BM_FilesystemRemoveAll)->Arg(10000)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_RemoveFilesAndTree)
+    ->Arg(10000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
+BENCHMARK(BM_FilesystemRemoveAll)
+    ->Arg(10000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
 
 BENCHMARK_MAIN();

@@ -24,7 +24,8 @@ public:
     explicit DumpFolder(std::size_t size)
         : folder_(fs::temp_directory_path() / ("tallorin-bench-" + std::to_string(size))) {
         fs::create_directories(folder_);
-        std::ofstream(MakeDumpPath(folder_, kCrashUuid), std::ios::binary) << bench::DumpBytes(size);
+        std::ofstream(MakeDumpPath(folder_, kCrashUuid), std::ios::binary)
+            << bench::DumpBytes(size);
     }
     DumpFolder(const DumpFolder&) = delete;
     DumpFolder& operator=(const DumpFolder&) = delete;
@@ -48,8 +49,8 @@ private:
 
 void ReportCounters(benchmark::State& state, std::size_t size, std::size_t peak) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
-    state.counters["dump_MBps"] = benchmark::Counter(
-        static_cast<double>(size) / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["dump_MBps"] = benchmark::Counter(static_cast<double>(size) / 1e6,
+                                                     benchmark::Counter::kIsIterationInvariantRate);
     state.counters["peak_x"] = static_cast<double>(peak) / static_cast<double>(size);
 }
 

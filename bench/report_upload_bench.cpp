@@ -37,7 +37,8 @@ public:
     Setting()
         : service_({.production_port = test_support::PortOfUrl(kProductionBaseUrl),
                     .staging_port = test_support::PortOfUrl(kStagingBaseUrl)}) {
-        test_support::WriteFile(MakeDumpPath(folder_.path(), kCrashUuid), bench::DumpBytes(kDumpSize));
+        test_support::WriteFile(MakeDumpPath(folder_.path(), kCrashUuid),
+                                bench::DumpBytes(kDumpSize));
         body_ = BuildReportJson(Request());
         test_support::WriteFile(folder_ / "body.json", body_);
     }
@@ -98,8 +99,8 @@ void BM_HttpLayerPost(benchmark::State& state) {
         state.PauseTiming();
         std::string body = setting.body();  // SendBugReport moves its own body in
         state.ResumeTiming();
-        if (PostUpload(UploadEndpoint::kBug, true, std::move(body), false, kUserAgent).status_code !=
-            200) {
+        if (PostUpload(UploadEndpoint::kBug, true, std::move(body), false, kUserAgent)
+                .status_code != 200) {
             state.SkipWithError("the post was not answered with 200");
             break;
         }
@@ -112,12 +113,20 @@ void BM_HttpLayerPost(benchmark::State& state) {
 void BM_CurlCommandLine(benchmark::State& state) {
     const Setting& setting = TheSetting();
     test_support::ChildOptions options;
-    options.arguments = {"--silent", "--show-error", "--fail", "--insecure",
-                         "--output", "/dev/null",
-                         "--header", "Content-Type: application/json",
-                         "--header", std::string("User-Agent: ") + kUserAgent,
-                         "--header", "Expect:",
-                         "--data-binary", "@" + setting.BodyFile().string(),
+    options.arguments = {"--silent",
+                         "--show-error",
+                         "--fail",
+                         "--insecure",
+                         "--output",
+                         "/dev/null",
+                         "--header",
+                         "Content-Type: application/json",
+                         "--header",
+                         std::string("User-Agent: ") + kUserAgent,
+                         "--header",
+                         "Expect:",
+                         "--data-binary",
+                         "@" + setting.BodyFile().string(),
                          std::string(kProductionBaseUrl) + kBugPath};
     for (auto _ : state) {
         const auto result = test_support::RunChild("/usr/bin/curl", options);

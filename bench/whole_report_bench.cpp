@@ -120,16 +120,21 @@ private:
             std::string(kUserAgent) + "' --header 'Expect:' --data-binary";
         const std::string text =
             "set -e\n"
-            "cd '" + work + "'\n"
-            "(cd '" + logs().string() + "' && zip -q -8 -r '" + work + "/logs.zip' .)\n"
-            "{ printf '{\"attach-data\":\"'; base64 -w0 '" + crash().string() + "/" + kCrashUuid +
+            "cd '" +
+            work +
+            "'\n"
+            "(cd '" +
+            logs().string() + "' && zip -q -8 -r '" + work +
+            "/logs.zip' .)\n"
+            "{ printf '{\"attach-data\":\"'; base64 -w0 '" +
+            crash().string() + "/" + kCrashUuid +
             ".dmp'; printf '\",\"attach-name\":\"crash.dmp\",\"title\":\"Crash Report\"}'; }"
             " > report.json\n"
             "{ printf '{\"files\":[{\"attach-data\":\"'; base64 -w0 logs.zip;"
             " printf '\",\"file-name\":\"logs.zip\"}],\"id\":7}'; } > attachment.json\n" +
-            post + " @report.json '" + kProductionBaseUrl + kBugPath + "'\n" +
-            post + " @attachment.json '" + kProductionBaseUrl + kAttachmentPath + "'\n" +
-            "rm -rf '" + logs().string() + "' '" + crash().string() + "/" + kCrashUuid + ".dmp'\n";
+            post + " @report.json '" + kProductionBaseUrl + kBugPath + "'\n" + post +
+            " @attachment.json '" + kProductionBaseUrl + kAttachmentPath + "'\n" + "rm -rf '" +
+            logs().string() + "' '" + crash().string() + "/" + kCrashUuid + ".dmp'\n";
         test_support::WriteFile(script(), text);
     }
 

@@ -47,15 +47,17 @@ std::string DumpCorpus(std::size_t size, std::uint32_t seed) {
                 break;
             case 1: {  // stack: little-endian pointers near module bases, small integers
                 for (int i = 0; i < 1024; ++i) {
-                    std::uint32_t value = random() % 3 == 0 ? bases[random() % bases.size()] + (random() % 0x20000)
-                                                            : random() % 256;
+                    std::uint32_t value =
+                        random() % 3 == 0 ? bases[random() % bases.size()] + (random() % 0x20000)
+                                          : random() % 256;
                     out.append(reinterpret_cast<const char*>(&value), 4);
                 }
                 break;
             }
             case 2: {  // code: pieces of earlier code with changes
                 std::string code = code_seed.substr(random() % 2048, 2048);
-                for (int i = 0; i < 64; ++i) code[random() % code.size()] = static_cast<char>(random());
+                for (int i = 0; i < 64; ++i)
+                    code[random() % code.size()] = static_cast<char>(random());
                 out += code;
                 break;
             }
@@ -69,13 +71,15 @@ std::string DumpCorpus(std::size_t size, std::uint32_t seed) {
                 break;
             }
             case 4: {  // heap: random-ish data
-                for (int i = 0; i < 1024; ++i) out.push_back(static_cast<char>(random() % 16 == 0 ? random() : 0));
+                for (int i = 0; i < 1024; ++i)
+                    out.push_back(static_cast<char>(random() % 16 == 0 ? random() : 0));
                 break;
             }
             default: {  // table of records
                 for (int i = 0; i < 128; ++i) {
-                    const std::uint32_t record[4] = {static_cast<std::uint32_t>(i), bases[random() % bases.size()],
-                                                     static_cast<std::uint32_t>(0x1000u * (random() % 64)), 0};
+                    const std::uint32_t record[4] = {
+                        static_cast<std::uint32_t>(i), bases[random() % bases.size()],
+                        static_cast<std::uint32_t>(0x1000u * (random() % 64)), 0};
                     out.append(reinterpret_cast<const char*>(record), sizeof record);
                 }
             }
@@ -127,8 +131,9 @@ void CountOutput(void* context, const std::uint8_t*, std::uint32_t& count) {
 }
 
 void Report(benchmark::State& state, std::size_t input, std::size_t compressed) {
-    state.counters["MB/s"] = benchmark::Counter(static_cast<double>(input) * static_cast<double>(state.iterations()) / 1e6,
-                                                benchmark::Counter::kIsRate);
+    state.counters["MB/s"] = benchmark::Counter(
+        static_cast<double>(input) * static_cast<double>(state.iterations()) / 1e6,
+        benchmark::Counter::kIsRate);
     state.counters["compressed"] = static_cast<double>(compressed);
     state.counters["ratio"] = static_cast<double>(compressed) / static_cast<double>(input);
 }
@@ -329,8 +334,8 @@ const bool kRegistered = [] {
         benchmark::RegisterBenchmark(("tallorin_8/" + corpus).c_str(), Tallorin, corpus)
             ->Unit(benchmark::kMillisecond);
         for (const int level : {6, 8, 9}) {
-            benchmark::RegisterBenchmark(("zlib_" + std::to_string(level) + "/" + corpus).c_str(), Zlib,
-                                         corpus, level)
+            benchmark::RegisterBenchmark(("zlib_" + std::to_string(level) + "/" + corpus).c_str(),
+                                         Zlib, corpus, level)
                 ->Unit(benchmark::kMillisecond);
         }
     }

@@ -65,8 +65,7 @@ unsigned PackingThreads() {
 void Collect(const NoFollowFolder& folder, std::vector<std::wstring>& names,
              const NoFollowFolder& root, std::vector<AttachedFile>& files) {
     for (const auto& entry : folder.List()) {
-        if (!IsBareFileName(entry.name) ||
-            (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        if (!IsBareFileName(entry.name) || (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
             continue;  // left out, and left in place
         }
         names.push_back(entry.name);

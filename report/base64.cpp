@@ -98,8 +98,7 @@ void AppendBase64(std::string& text, const char* data, std::size_t length) {
     const std::size_t old_size = text.size();
     text.resize(old_size + Base64Length(length));
     try {
-        EncodePieces(reinterpret_cast<const CryptoPP::byte*>(data), length,
-                     text.data() + old_size);
+        EncodePieces(reinterpret_cast<const CryptoPP::byte*>(data), length, text.data() + old_size);
     } catch (const CryptoPP::Exception& error) {
         text.resize(old_size);
         throw std::runtime_error(error.what());

@@ -13,13 +13,13 @@ struct BugReportRequest {
     std::filesystem::path logs_dir_path;        // its files are the attachments
     bool attach_screenshot = false;             // <crash_uuid>.jpg in the crash-files folder
     bool attach_logs = false;
-    std::string crash_uuid;                     // UTF-8
+    std::string crash_uuid;  // UTF-8
     std::wstring tester_name;
     std::wstring tester_email;
     std::wstring description;
-    bool use_production_server = false;         // false: the staging service
-    bool verify_peer = true;                    // false: the service's certificate is not checked
-    std::string user_agent;                     // UTF-8, the product identity string
+    bool use_production_server = false;  // false: the staging service
+    bool verify_peer = true;             // false: the service's certificate is not checked
+    std::string user_agent;              // UTF-8, the product identity string
 };
 
 struct BugReportResult {

@@ -23,9 +23,9 @@ ScopedHandle OpenInside(HANDLE folder, std::wstring_view name, ACCESS_MASK acces
     InitializeObjectAttributes(&attributes, &object_name, OBJ_CASE_INSENSITIVE, folder, nullptr);
     IO_STATUS_BLOCK io{};
     HANDLE handle = INVALID_HANDLE_VALUE;
-    status = NtCreateFile(&handle, access | SYNCHRONIZE, &attributes, &io, nullptr, 0, share,
-                          FILE_OPEN, options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT,
-                          nullptr, 0);
+    status =
+        NtCreateFile(&handle, access | SYNCHRONIZE, &attributes, &io, nullptr, 0, share, FILE_OPEN,
+                     options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
     return NT_SUCCESS(status) ? ScopedHandle(handle) : ScopedHandle();
 }
 
@@ -45,10 +45,10 @@ std::optional<ObjectFacts> FactsOf(HANDLE object) {
     const auto join = [](DWORD high, DWORD low) {
         return (static_cast<std::uint64_t>(high) << 32) | low;
     };
-    return ObjectFacts{information.dwFileAttributes,
-                       static_cast<std::int64_t>(
-                           join(information.nFileIndexHigh, information.nFileIndexLow)),
-                       join(information.nFileSizeHigh, information.nFileSizeLow)};
+    return ObjectFacts{
+        information.dwFileAttributes,
+        static_cast<std::int64_t>(join(information.nFileIndexHigh, information.nFileIndexLow)),
+        join(information.nFileSizeHigh, information.nFileSizeLow)};
 }
 
 std::optional<NoFollowFolder> NoFollowFolder::Open(const std::filesystem::path& path) {
@@ -56,10 +56,9 @@ std::optional<NoFollowFolder> NoFollowFolder::Open(const std::filesystem::path& 
     if (wide.empty() || WideToPath(wide) != path) {
         return std::nullopt;  // no wide name leads back to it
     }
-    ScopedHandle handle(CreateFileW(wide.c_str(), FILE_LIST_DIRECTORY | SYNCHRONIZE, kShareAll,
-                                    nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                    nullptr));
+    ScopedHandle handle(CreateFileW(
+        wide.c_str(), FILE_LIST_DIRECTORY | SYNCHRONIZE, kShareAll, nullptr, OPEN_EXISTING,
+        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!handle) {
         return std::nullopt;
     }
@@ -88,9 +87,9 @@ std::vector<NoFollowFolder::Entry> NoFollowFolder::List() const {
         for (std::size_t offset = 0;;) {
             const auto* const record =
                 reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer.data() + offset);
-            entries.push_back({std::wstring(record->FileName,
-                                            record->FileNameLength / sizeof(WCHAR)),
-                               record->FileAttributes, record->FileId.QuadPart});
+            entries.push_back(
+                {std::wstring(record->FileName, record->FileNameLength / sizeof(WCHAR)),
+                 record->FileAttributes, record->FileId.QuadPart});
             if (record->NextEntryOffset == 0) {
                 break;
             }
@@ -155,8 +154,7 @@ bool NoFollowFolder::Clear(std::wstring_view name) const {
 bool NoFollowFolder::RemoveSelf() const {
     const std::wstring wide = PathToWide(path_);
     const ScopedHandle handle(CreateFileW(wide.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING,
-                                          FILE_FLAG_BACKUP_SEMANTICS |
-                                              FILE_FLAG_OPEN_REPARSE_POINT,
+                                          FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                           nullptr));
     if (!handle) {
         return false;

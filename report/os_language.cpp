@@ -21,10 +21,8 @@ constexpr LanguageRow kLanguages[] = {
     {0x400A, L"es"}, {0x440A, L"es"}, {0x480A, L"es"}, {0x4C0A, L"es"}, {0x500A, L"es"},
     {0x040C, L"fr"}, {0x080C, L"fr"}, {0x0C0C, L"fr"}, {0x100C, L"fr"}, {0x140C, L"fr"},
     {0x180C, L"fr"}, {0x1C0C, L"fr"}, {0x240C, L"fr"}, {0x280C, L"fr"}, {0x2C0C, L"fr"},
-    {0x300C, L"fr"}, {0x340C, L"fr"}, {0x380C, L"fr"}, {0x0462, L"fr"},
-    {0x0410, L"it"}, {0x0810, L"it"},
-    {0x0416, L"pt"}, {0x0816, L"pt"},
-    {0x0419, L"ru"}, {0x0819, L"ru"},
+    {0x300C, L"fr"}, {0x340C, L"fr"}, {0x380C, L"fr"}, {0x0462, L"fr"}, {0x0410, L"it"},
+    {0x0810, L"it"}, {0x0416, L"pt"}, {0x0816, L"pt"}, {0x0419, L"ru"}, {0x0819, L"ru"},
     {0x0411, L"ja"},
 };
 

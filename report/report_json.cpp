@@ -8,16 +8,17 @@
 #include <string_view>
 
 #include "base64.h"
+#include "common/path_conversion.h"
+#include "common/text_conversion.h"
 #include "file_reading.h"
 #include "os_language.h"
 #include "system_info_helper.h"
-#include "common/path_conversion.h"
-#include "common/text_conversion.h"
 
 namespace {
 
 void ReplaceAll(std::wstring& text, std::wstring_view from, std::wstring_view to) {
-    for (auto at = text.find(from); at != std::wstring::npos; at = text.find(from, at + to.size())) {
+    for (auto at = text.find(from); at != std::wstring::npos;
+         at = text.find(from, at + to.size())) {
         text.replace(at, from.size(), to);
     }
 }

@@ -75,9 +75,9 @@ bool SendBugReport(const BugReportRequest& request, BugReportResult& result) {
     if (!IsBareFileName(request.crash_uuid)) {
         return false;  // it would name a dump and an archive outside the crash-files folder
     }
-    const UploadReply reply = PostUpload(UploadEndpoint::kBug, request.use_production_server,
-                                         BuildReportJson(request), request.verify_peer,
-                                         request.user_agent);
+    const UploadReply reply =
+        PostUpload(UploadEndpoint::kBug, request.use_production_server, BuildReportJson(request),
+                   request.verify_peer, request.user_agent);
     if (reply.status_code != 200) {
         return false;
     }

@@ -1,7 +1,7 @@
 #include "system_info_helper.h"
 
-#include <windows.h>
 #include <intrin.h>
+#include <windows.h>
 
 #include <array>
 #include <cstdlib>
@@ -29,24 +29,41 @@ bool HasSuite(const OSVERSIONINFOEXW& version, WORD suite) {
 // The edition of a version 6 system, by its product type.
 const wchar_t* Version6Edition(DWORD product_type) {
     switch (product_type) {
-        case PRODUCT_ULTIMATE: return L"Ultimate Edition";
-        case PRODUCT_HOME_BASIC: return L"Home Basic Edition";
-        case PRODUCT_HOME_PREMIUM: return L"Home Premium Edition";
+        case PRODUCT_ULTIMATE:
+            return L"Ultimate Edition";
+        case PRODUCT_HOME_BASIC:
+            return L"Home Basic Edition";
+        case PRODUCT_HOME_PREMIUM:
+            return L"Home Premium Edition";
         case PRODUCT_ENTERPRISE:
-        case PRODUCT_ENTERPRISE_SERVER: return L"Enterprise Edition";
-        case PRODUCT_BUSINESS: return L"Business Edition";
-        case PRODUCT_STANDARD_SERVER: return L"Standard Edition";
-        case PRODUCT_DATACENTER_SERVER: return L"Datacenter Edition";
-        case PRODUCT_SMALLBUSINESS_SERVER: return L"Small Business Server";
-        case PRODUCT_STARTER: return L"Starter Edition";
-        case PRODUCT_DATACENTER_SERVER_CORE: return L"Datacenter Edition (core installation)";
-        case PRODUCT_STANDARD_SERVER_CORE: return L"Standard Edition (core installation)";
-        case PRODUCT_ENTERPRISE_SERVER_CORE: return L"Enterprise Edition (core installation)";
-        case PRODUCT_ENTERPRISE_SERVER_IA64: return L"Enterprise Edition for Itanium-based Systems";
-        case PRODUCT_WEB_SERVER: return L"Web Server Edition";
-        case PRODUCT_CLUSTER_SERVER: return L"Cluster Server Edition";
-        case PRODUCT_SMALLBUSINESS_SERVER_PREMIUM: return L"Small Business Server Premium Edition";
-        default: return L"";
+        case PRODUCT_ENTERPRISE_SERVER:
+            return L"Enterprise Edition";
+        case PRODUCT_BUSINESS:
+            return L"Business Edition";
+        case PRODUCT_STANDARD_SERVER:
+            return L"Standard Edition";
+        case PRODUCT_DATACENTER_SERVER:
+            return L"Datacenter Edition";
+        case PRODUCT_SMALLBUSINESS_SERVER:
+            return L"Small Business Server";
+        case PRODUCT_STARTER:
+            return L"Starter Edition";
+        case PRODUCT_DATACENTER_SERVER_CORE:
+            return L"Datacenter Edition (core installation)";
+        case PRODUCT_STANDARD_SERVER_CORE:
+            return L"Standard Edition (core installation)";
+        case PRODUCT_ENTERPRISE_SERVER_CORE:
+            return L"Enterprise Edition (core installation)";
+        case PRODUCT_ENTERPRISE_SERVER_IA64:
+            return L"Enterprise Edition for Itanium-based Systems";
+        case PRODUCT_WEB_SERVER:
+            return L"Web Server Edition";
+        case PRODUCT_CLUSTER_SERVER:
+            return L"Cluster Server Edition";
+        case PRODUCT_SMALLBUSINESS_SERVER_PREMIUM:
+            return L"Small Business Server Premium Edition";
+        default:
+            return L"";
     }
 }
 
@@ -54,11 +71,18 @@ std::wstring Version6Name(const OSVERSIONINFOEXW& version, HMODULE kernel32) {
     std::wstring text;
     const bool workstation = IsWorkstation(version);
     switch (version.dwMinorVersion) {
-        case 0: text = workstation ? L"Windows Vista " : L"Windows Server 2008 "; break;
-        case 1: text = workstation ? L"Windows 7 " : L"Windows Server 2008 R2 "; break;
+        case 0:
+            text = workstation ? L"Windows Vista " : L"Windows Server 2008 ";
+            break;
+        case 1:
+            text = workstation ? L"Windows 7 " : L"Windows Server 2008 R2 ";
+            break;
         case 2:
-        case 3: text = workstation ? L"Windows 8 " : L"Windows Server 2012 "; break;
-        default: break;
+        case 3:
+            text = workstation ? L"Windows 8 " : L"Windows Server 2012 ";
+            break;
+        default:
+            break;
     }
     // Present on every version 6 system.
     const auto get_product_info =
@@ -70,8 +94,10 @@ std::wstring Version6Name(const OSVERSIONINFOEXW& version, HMODULE kernel32) {
 
 std::wstring Server2003Edition(const OSVERSIONINFOEXW& version, WORD architecture) {
     if (architecture == PROCESSOR_ARCHITECTURE_IA64) {
-        if (HasSuite(version, VER_SUITE_DATACENTER)) return L"Datacenter Edition for Itanium-based Systems";
-        if (HasSuite(version, VER_SUITE_ENTERPRISE)) return L"Enterprise Edition for Itanium-based Systems";
+        if (HasSuite(version, VER_SUITE_DATACENTER))
+            return L"Datacenter Edition for Itanium-based Systems";
+        if (HasSuite(version, VER_SUITE_ENTERPRISE))
+            return L"Enterprise Edition for Itanium-based Systems";
         return L"";
     }
     if (architecture == PROCESSOR_ARCHITECTURE_AMD64) {
@@ -154,10 +180,17 @@ std::wstring GetWindowsVersion() {
     std::wstring text = L"Microsoft ";
     const bool workstation = IsWorkstation(version);
     switch (version.dwMajorVersion) {
-        case 10: text += workstation ? L"Windows 10 " : L"Windows Server 2016 "; break;
-        case 6: text += Version6Name(version, kernel32); break;
-        case 5: text += Version5Name(version, architecture); break;
-        default: break;
+        case 10:
+            text += workstation ? L"Windows 10 " : L"Windows Server 2016 ";
+            break;
+        case 6:
+            text += Version6Name(version, kernel32);
+            break;
+        case 5:
+            text += Version5Name(version, architecture);
+            break;
+        default:
+            break;
     }
     if (version.szCSDVersion[0] != L'\0') {
         text += L" ";

@@ -100,7 +100,8 @@ UploadReply PostUpload(UploadEndpoint endpoint, bool use_production_server, std:
         const std::string reason =
             reply.over_cap ? "reply larger than " + std::to_string(kMaxReplySize) + " bytes"
                            : response.error.message;
-        LOG_AT(kLogTag, spdlog::level::err, "failed to upload. url={}. error={}", url.str(), reason);
+        LOG_AT(kLogTag, spdlog::level::err, "failed to upload. url={}. error={}", url.str(),
+               reason);
         return {};
     }
     return {response.status_code, std::move(reply.text)};

@@ -59,14 +59,15 @@ void EventListeners::Fire(const std::vector<sciter::value>& arguments) {
         }
         sciter::value self;
         sciter::value result;
-        SAPI()->ValueInvoke(&listener->handler, &self, static_cast<UINT>(argv.size()),
-                            argv.data(), &result, nullptr);
+        SAPI()->ValueInvoke(&listener->handler, &self, static_cast<UINT>(argv.size()), argv.data(),
+                            &result, nullptr);
     }
 }
 
 void EventListeners::EndWalk() {
     const std::unique_lock lock(lock_);
     if (--walks_ == 0) {
-        std::erase_if(listeners_, [](const auto& entry) { return entry.second.remove_pending.load(); });
+        std::erase_if(listeners_,
+                      [](const auto& entry) { return entry.second.remove_pending.load(); });
     }
 }

@@ -28,8 +28,8 @@
 #include <vector>
 
 #include "common/log_call.h"
-#include "common/text_conversion.h"
 #include "common/log_tag.h"
+#include "common/text_conversion.h"
 #include "sciter/om.h"
 #include "sciter/om_passport.h"
 #include "sciter/value.h"

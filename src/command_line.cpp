@@ -22,11 +22,10 @@ po::variables_map ParseCommandLine() {
         const std::vector<std::wstring> tokens = po::split_winmain(GetCommandLineW());
 
         po::options_description description("Allowed options");
-        description.add_options()
-            ("crash-uuid", po::value<std::string>(), "crash-uuid")
-            ("email", po::value<std::string>(), "email")
-            ("product", po::value<std::string>(), "product")
-            ("version", po::value<std::string>(), "version");
+        description.add_options()("crash-uuid", po::value<std::string>(), "crash-uuid")(
+            "email", po::value<std::string>(), "email")(
+            "product", po::value<std::string>(), "product")("version", po::value<std::string>(),
+                                                            "version");
 
         // Boost's wide parser would hand narrow values through the current locale's code page;
         // parsing the UTF-8 form of the same tokens keeps every value UTF-8 whatever the locale.
@@ -35,10 +34,8 @@ po::variables_map ParseCommandLine() {
         for (const auto& token : tokens) {
             utf8_tokens.push_back(Utf16ToUtf8(token));
         }
-        const auto parsed = po::command_line_parser(utf8_tokens)
-                                .options(description)
-                                .allow_unregistered()
-                                .run();
+        const auto parsed =
+            po::command_line_parser(utf8_tokens).options(description).allow_unregistered().run();
         po::store(parsed, result);
         po::notify(result);
     } catch (const std::exception&) {

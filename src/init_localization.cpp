@@ -1,10 +1,10 @@
 #include "init_localization.h"
 
 #include "common/log_call.h"
+#include "common/log_tag.h"
 #include "common/path_conversion.h"
 #include "common/text_conversion.h"
 #include "localizer.h"
-#include "common/log_tag.h"
 #include "product_info.h"
 #include "product_paths.h"
 

@@ -2,11 +2,11 @@
 
 #include <windows.h>
 
+#include <spdlog/sinks/rotating_file_sink.h>
+#include <spdlog/spdlog.h>
 #include <boost/algorithm/string/case_conv.hpp>
 #include <boost/uuid/random_generator.hpp>
 #include <boost/uuid/uuid_io.hpp>
-#include <spdlog/sinks/rotating_file_sink.h>
-#include <spdlog/spdlog.h>
 
 #include <algorithm>
 #include <array>
@@ -52,7 +52,6 @@ std::wstring TimeText() {
     return text.str();
 }
 
-
 class ScopedHandle {
 public:
     explicit ScopedHandle(HANDLE handle) : handle_(handle) {}
@@ -73,11 +72,9 @@ private:
 // The facts of what is at `path`, the object itself and not where a reparse point leads;
 // nothing when nothing is there.
 std::optional<BY_HANDLE_FILE_INFORMATION> FactsWithoutFollowing(const std::wstring& path) {
-    const ScopedHandle object(CreateFileW(path.c_str(), 0,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                          nullptr, OPEN_EXISTING,
-                                          FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                          nullptr));
+    const ScopedHandle object(CreateFileW(
+        path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!object) {
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {

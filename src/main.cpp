@@ -1,15 +1,15 @@
 // The program's entry point and main function: start-up in its fixed order on the one thread,
 // then the message loop, whose result is the exit code.
-#include <windows.h>
 #include <ole2.h>
+#include <windows.h>
 
 #include <functional>
 
 #include "app_asset.h"
 #include "common/log_call.h"
+#include "common/log_tag.h"
 #include "init_localization.h"
 #include "localization_asset.h"
-#include "common/log_tag.h"
 #include "logging.h"
 #include "main_window.h"
 #include "message_pump.h"
@@ -23,8 +23,7 @@ constexpr UINT kScriptRuntimeFeatures = 15;  // file and socket I/O, eval, syste
 
 int uimain(std::function<int()> pump) {
     InitLogging();
-    LOG_AT(kLogTag, spdlog::level::debug, "cmd={}. version={}", GetCommandLineA(),
-           kProgramVersion);
+    LOG_AT(kLogTag, spdlog::level::debug, "cmd={}. version={}", GetCommandLineA(), kProgramVersion);
     InitLocalization();
 
     SAPI()->SciterSetOption(nullptr, SCITER_SET_SCRIPT_RUNTIME_FEATURES, kScriptRuntimeFeatures);

@@ -7,14 +7,14 @@
 #include <utility>
 
 #include "common/log_call.h"
-#include "globals.h"
 #include "common/log_tag.h"
+#include "globals.h"
 #include "sciter/sapi.h"
 
 namespace {
 
-constexpr UINT kCreationFlags = SW_TITLEBAR | SW_RESIZEABLE | SW_CONTROLS | SW_MAIN |
-                                SW_ENABLE_DEBUG;
+constexpr UINT kCreationFlags =
+    SW_TITLEBAR | SW_RESIZEABLE | SW_CONTROLS | SW_MAIN | SW_ENABLE_DEBUG;
 static_assert(kCreationFlags == 0x296);
 
 constexpr char16_t kStartPage[] = u"this://app/index.html";
@@ -81,7 +81,8 @@ void MainWindow::load() {
         SAPI()->SciterCloseArchive(archive);
     }
     archive = nullptr;
-    archive = SAPI()->SciterOpenArchive(kInterfaceArchive, static_cast<UINT>(kInterfaceArchiveSize));
+    archive =
+        SAPI()->SciterOpenArchive(kInterfaceArchive, static_cast<UINT>(kInterfaceArchiveSize));
     setup_callback();
     SAPI()->SciterLoadFile(hwnd, kStartPage);
 }

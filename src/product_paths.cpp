@@ -22,8 +22,8 @@ bool MarkerExists(const std::filesystem::path& path) {
 
 std::wstring GetSpecialFolderPath(int csidl) {
     std::array<wchar_t, MAX_PATH> buffer{};
-    const HRESULT result = SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT,
-                                            buffer.data());
+    const HRESULT result =
+        SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer.data());
     if (FAILED(result)) {
         throw std::runtime_error("failed to get special folder path. error=" +
                                  SystemMessage(static_cast<DWORD>(result)) +

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "common/log_call.h"
-#include "common/text_conversion.h"
 #include "common/log_tag.h"
+#include "common/text_conversion.h"
 #include "sciter/sapi.h"
 
 namespace {

@@ -43,9 +43,9 @@ std::uint32_t UpdateCrc32(std::uint32_t crc, const std::uint8_t* data, std::size
         const std::uint32_t low = crc ^ LittleEndian32(data);
         const std::uint32_t high = LittleEndian32(data + 4);
         crc = kTables[7][low & 0xFF] ^ kTables[6][(low >> 8) & 0xFF] ^
-              kTables[5][(low >> 16) & 0xFF] ^ kTables[4][low >> 24] ^
-              kTables[3][high & 0xFF] ^ kTables[2][(high >> 8) & 0xFF] ^
-              kTables[1][(high >> 16) & 0xFF] ^ kTables[0][high >> 24];
+              kTables[5][(low >> 16) & 0xFF] ^ kTables[4][low >> 24] ^ kTables[3][high & 0xFF] ^
+              kTables[2][(high >> 8) & 0xFF] ^ kTables[1][(high >> 16) & 0xFF] ^
+              kTables[0][high >> 24];
     }
     for (; length > 0; ++data, --length) {
         crc = kTables[0][(crc ^ *data) & 0xFF] ^ (crc >> 8);

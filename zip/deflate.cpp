@@ -65,12 +65,12 @@ constexpr int kZeros3To10 = 17;
 constexpr int kZeros11To138 = 18;
 
 constexpr int kExtraLengthBits[kLengthCodes] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                                 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr int kExtraDistanceBits[kDistanceCodes] = {0, 0, 0, 0, 1, 1, 2,  2,  3,  3,
-                                                     4, 4, 5, 5, 6, 6, 7,  7,  8,  8,
-                                                     9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+                                                2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+constexpr int kExtraDistanceBits[kDistanceCodes] = {0, 0, 0,  0,  1,  1,  2,  2,  3,  3,
+                                                    4, 4, 5,  5,  6,  6,  7,  7,  8,  8,
+                                                    9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 constexpr int kExtraCodeLengthBits[kCodeLengthCodes] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                                                         0, 0, 0, 0, 0, 0, 2, 3, 7};
+                                                        0, 0, 0, 0, 0, 0, 2, 3, 7};
 constexpr std::uint8_t kCodeLengthOrder[kCodeLengthCodes] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
                                                              11, 4,  12, 3, 13, 2, 14, 1, 15};
 
@@ -78,8 +78,8 @@ struct Tuning {
     unsigned good, lazy, nice, chain;
 };
 constexpr Tuning kTuning[10] = {
-    {0, 0, 0, 0},      {4, 4, 8, 4},       {4, 5, 16, 8},      {4, 6, 32, 32},
-    {4, 4, 16, 16},    {8, 16, 32, 32},    {8, 16, 128, 128},  {8, 32, 128, 256},
+    {0, 0, 0, 0},         {4, 4, 8, 4},         {4, 5, 16, 8},     {4, 6, 32, 32},
+    {4, 4, 16, 16},       {8, 16, 32, 32},      {8, 16, 128, 128}, {8, 32, 128, 256},
     {32, 128, 258, 1024}, {32, 258, 258, 4096},
 };
 
@@ -199,7 +199,8 @@ void AssignCodes(State& s, TreeNode* tree, int max_code) {
     for (int n = 0; n <= max_code; ++n) {
         const int length = tree[n].dad_or_length;
         if (length != 0) {
-            tree[n].freq_or_code = static_cast<std::uint16_t>(ReverseBits(next_code[length]++, length));
+            tree[n].freq_or_code =
+                static_cast<std::uint16_t>(ReverseBits(next_code[length]++, length));
         }
     }
 }
@@ -259,12 +260,23 @@ void SetUpTables(State& s) {
 }
 
 void SetUpDescriptors(State& s) {
-    s.literal_descriptor = {s.literal_tree.data(), s.static_literal_tree.data(), kExtraLengthBits,
-                            kLiterals + 1, kLiteralLengthCodes, kMaxBits, 0};
-    s.distance_descriptor = {s.distance_tree.data(), s.static_distance_tree.data(),
-                             kExtraDistanceBits, 0, kDistanceCodes, kMaxBits, 0};
-    s.code_length_descriptor = {s.code_length_tree.data(), nullptr, kExtraCodeLengthBits, 0,
-                                kCodeLengthCodes, kMaxCodeLengthBits, 0};
+    s.literal_descriptor = {s.literal_tree.data(),
+                            s.static_literal_tree.data(),
+                            kExtraLengthBits,
+                            kLiterals + 1,
+                            kLiteralLengthCodes,
+                            kMaxBits,
+                            0};
+    s.distance_descriptor = {s.distance_tree.data(),
+                             s.static_distance_tree.data(),
+                             kExtraDistanceBits,
+                             0,
+                             kDistanceCodes,
+                             kMaxBits,
+                             0};
+    s.code_length_descriptor = {
+        s.code_length_tree.data(), nullptr, kExtraCodeLengthBits, 0, kCodeLengthCodes,
+        kMaxCodeLengthBits,        0};
 }
 
 inline bool Smaller(const State& s, const TreeNode* tree, int n, int m) {
@@ -314,7 +326,8 @@ void ComputeCodeLengths(State& s, TreeDescriptor& d) {
         const std::uint32_t freq = tree[n].freq_or_code;
         s.optimal_length += freq * static_cast<std::uint32_t>(bits + extra);
         if (d.static_tree != nullptr) {
-            s.static_length += freq * static_cast<std::uint32_t>(d.static_tree[n].dad_or_length + extra);
+            s.static_length +=
+                freq * static_cast<std::uint32_t>(d.static_tree[n].dad_or_length + extra);
         }
     }
     if (overflow == 0) {
@@ -341,8 +354,8 @@ void ComputeCodeLengths(State& s, TreeDescriptor& d) {
                 continue;
             }
             if (tree[m].dad_or_length != bits) {
-                s.optimal_length += static_cast<std::uint32_t>(bits - tree[m].dad_or_length) *
-                                    tree[m].freq_or_code;
+                s.optimal_length +=
+                    static_cast<std::uint32_t>(bits - tree[m].dad_or_length) * tree[m].freq_or_code;
                 tree[m].dad_or_length = static_cast<std::uint16_t>(bits);
             }
             --n;
@@ -424,7 +437,8 @@ void WalkCodeLengths(State& s, TreeNode* tree, int max_code) {
                     SendCode(s, current, lengths);
                 } while (--count != 0);
             } else {
-                lengths[current].freq_or_code = static_cast<std::uint16_t>(lengths[current].freq_or_code + count);
+                lengths[current].freq_or_code =
+                    static_cast<std::uint16_t>(lengths[current].freq_or_code + count);
             }
         } else if (current != 0) {
             if constexpr (kSend) {
@@ -551,7 +565,8 @@ void AddBits(State& s, std::uint32_t bits) {
 }
 
 // Ends the block that began at block_start; `stored` is its bytes when still in the window.
-std::uint32_t EndBlock(State& s, const std::uint8_t* stored, std::uint32_t stored_length, bool last) {
+std::uint32_t EndBlock(State& s, const std::uint8_t* stored, std::uint32_t stored_length,
+                       bool last) {
     s.flag_buffer[s.last_flags] = s.flags;
     BuildTree(s, s.literal_descriptor);
     BuildTree(s, s.distance_descriptor);
@@ -807,9 +822,9 @@ inline void MarkCrowded(State& s, const Search& search, unsigned chain) {
 // the scan. With `may_leave`, answers false once a match of three bytes or more is held and the
 // prefix chains should take over, the walk settled up to where it left; otherwise, and when the
 // search is over, true.
-[[gnu::always_inline]] inline bool WalkHashChain(const State& s, Search& search,
-                                                 unsigned candidate, unsigned place,
-                                                 unsigned previous, bool may_leave) {
+[[gnu::always_inline]] inline bool WalkHashChain(const State& s, Search& search, unsigned candidate,
+                                                 unsigned place, unsigned previous,
+                                                 bool may_leave) {
     // The walk's own copies, kept in registers: stores through `search` would make every
     // later load of the tables wait on them.
     const std::uint8_t* const window = search.window;
@@ -1082,9 +1097,9 @@ void FillWindow(State& s) {
 inline std::uint32_t EndCurrentBlock(State& s, bool last) {
     const std::uint8_t* const stored =
         s.block_start >= 0 ? s.window.data() + s.block_start : nullptr;
-    return EndBlock(s, stored,
-                    static_cast<std::uint32_t>(static_cast<std::int64_t>(s.position) - s.block_start),
-                    last);
+    return EndBlock(
+        s, stored,
+        static_cast<std::uint32_t>(static_cast<std::int64_t>(s.position) - s.block_start), last);
 }
 
 std::uint32_t LazyLoop(State& s) {
@@ -1243,10 +1258,10 @@ void ClearHeads(State& s, bool failed) {
         std::memset(s.head.data(), 0, sizeof s.head);
     } else {
         for (unsigned at = 0; at + kMinMatch <= end; ++at) {
-            const unsigned hash = (static_cast<unsigned>(window[at]) << 2 * kHashShift ^
-                                   static_cast<unsigned>(window[at + 1]) << kHashShift ^
-                                   window[at + 2]) &
-                                  kHashMask;
+            const unsigned hash =
+                (static_cast<unsigned>(window[at]) << 2 * kHashShift ^
+                 static_cast<unsigned>(window[at + 1]) << kHashShift ^ window[at + 2]) &
+                kHashMask;
             s.head[hash].position = 0;
         }
     }

@@ -37,8 +37,8 @@ bool WriteData(EntryStream& stream, const std::uint8_t* bytes, std::uint32_t cou
         return true;
     }
     DWORD put = 0;
-    const bool whole = WriteFile(stream.archive, bytes, count, &put, nullptr) != FALSE &&
-                       put == count;
+    const bool whole =
+        WriteFile(stream.archive, bytes, count, &put, nullptr) != FALSE && put == count;
     stream.data_written += put;
     stream.failed = !whole;
     return whole;

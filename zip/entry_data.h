@@ -13,7 +13,7 @@
 
 struct EntryStream {
     HANDLE source = nullptr;
-    HANDLE archive = nullptr;                  // where the data goes, unless
+    HANDLE archive = nullptr;                     // where the data goes, unless
     std::vector<std::uint8_t>* memory = nullptr;  // it is kept here
     // Data bytes the archive can take and still fit its limits.
     std::uint64_t budget = std::numeric_limits<std::uint64_t>::max();

@@ -34,11 +34,12 @@ PackedEntry PackEntry(const ZipSource& source, zip_deflate::StatePointer& state,
         packed.in_turn = std::move(file);
         return packed;
     }
-    EntryStream stream{.source = file.get(), .memory = &packed.data,
-                       .read_limit = kZipPackAheadBytes};
+    EntryStream stream{
+        .source = file.get(), .memory = &packed.data, .read_limit = kZipPackAheadBytes};
     packed.data.reserve(static_cast<std::size_t>(plan.stored ? plan.size : plan.size / 4));
     if (plan.stored) {
-        packed.data_ok = CopyStored(stream, buffer.data(), static_cast<std::uint32_t>(buffer.size()));
+        packed.data_ok =
+            CopyStored(stream, buffer.data(), static_cast<std::uint32_t>(buffer.size()));
     } else {
         if (!state) {
             state = zip_deflate::NewState();

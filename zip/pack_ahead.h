@@ -56,8 +56,8 @@ private:
     const std::size_t window_;  // entries claimed beyond the one being written
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::size_t next_ = 0;                        // the next source to claim
-    std::size_t taken_ = 0;                       // sources already handed to the writer
+    std::size_t next_ = 0;                          // the next source to claim
+    std::size_t taken_ = 0;                         // sources already handed to the writer
     std::deque<std::optional<PackedEntry>> ready_;  // from `taken_` on, by index
     bool stopping_ = false;
     std::vector<std::jthread> workers_;

@@ -62,10 +62,9 @@ std::unique_ptr<ZipHandle> ZipWriter::OpenWith(std::wstring_view path, const Zip
     ScopedHandle archive;
     if (terminated) {
         // Never written through a link planted at the name.
-        archive = ScopedHandle(CreateFileW(terminated->c_str(), GENERIC_WRITE, 0, nullptr,
-                                           CREATE_ALWAYS,
-                                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                                           nullptr));
+        archive = ScopedHandle(
+            CreateFileW(terminated->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     }
     if (!archive) {
         SetZipLastResult(kZipNoFile);
@@ -224,8 +223,7 @@ std::optional<std::uint64_t> ZipWriter::DataBudget(const EntryPlan& plan) const 
     const std::uint64_t room = written_ + LocalHeaderBytes(entry) + directory_bytes_ +
                                CentralHeaderBytes(entry) + kEndRecordSize;
     if (entries_.size() >= limits_.entries || plan.size > kZipMaxEntryBytes ||
-        room > limits_.archive_bytes ||
-        (plan.stored && plan.size > limits_.archive_bytes - room)) {
+        room > limits_.archive_bytes || (plan.stored && plan.size > limits_.archive_bytes - room)) {
         return std::nullopt;
     }
     return limits_.archive_bytes - room;

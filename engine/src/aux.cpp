@@ -97,8 +97,8 @@ std::wstring utf16_to_wide(std::u16string_view units) {
         text.reserve(units.size());
         for (std::size_t i = 0; i < units.size(); ++i) {
             const char16_t unit = units[i];
-            if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < units.size() &&
-                units[i + 1] >= 0xDC00 && units[i + 1] < 0xE000) {
+            if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+                units[i + 1] < 0xE000) {
                 text.push_back(static_cast<wchar_t>(0x10000 + ((unit - 0xD800) << 10) +
                                                     (units[i + 1] - 0xDC00)));
                 ++i;

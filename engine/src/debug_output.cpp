@@ -23,17 +23,33 @@ void SCAPI debug_output::output_proc(void* param, UINT subsystem, UINT severity,
 
 void debug_output::output(UINT subsystem, UINT severity, const wchar_t* text, UINT length) {
     switch (severity) {
-    case OS_INFO: print("info:"); break;
-    case OS_WARNING: print("warning:"); break;
-    case OS_ERROR: print("error:"); break;
-    default: break;
+        case OS_INFO:
+            print("info:");
+            break;
+        case OS_WARNING:
+            print("warning:");
+            break;
+        case OS_ERROR:
+            print("error:");
+            break;
+        default:
+            break;
     }
     switch (subsystem) {
-    case OT_DOM: print("DOM: "); break;
-    case OT_CSSS: print("csss!: "); break;
-    case OT_CSS: print("css: "); break;
-    case OT_TIS: print("script: "); break;
-    default: break;
+        case OT_DOM:
+            print("DOM: ");
+            break;
+        case OT_CSSS:
+            print("csss!: ");
+            break;
+        case OT_CSS:
+            print("css: ");
+            break;
+        case OT_TIS:
+            print("script: ");
+            break;
+        default:
+            break;
     }
     if (text != nullptr && text[length] == 0) {
         print(text);

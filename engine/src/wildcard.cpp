@@ -56,8 +56,9 @@ int wildcard_match(const char16_t* pattern, const char16_t* text, std::size_t le
             ++position;
             continue;
         }
-        const bool matched = *pattern == u'?' || (*pattern == u'#' ? c >= u'0' && c <= u'9'
-                                                                   : *pattern != 0 && *pattern == c);
+        const bool matched =
+            *pattern == u'?' ||
+            (*pattern == u'#' ? c >= u'0' && c <= u'9' : *pattern != 0 && *pattern == c);
         if (matched) {
             ++pattern;
             ++position;

@@ -27,8 +27,7 @@ void window::setup_callback() {
         return;
     }
     callbacks_installed = true;
-    SAPI()->SciterSetCallback(hwnd, &host<window>::handle_notification,
-                              static_cast<window*>(this));
+    SAPI()->SciterSetCallback(hwnd, &host<window>::handle_notification, static_cast<window*>(this));
     SAPI()->SciterWindowAttachEventHandler(hwnd, &event_handler::element_proc,
                                            static_cast<event_handler*>(this), HANDLE_ALL);
 }

@@ -41,7 +41,8 @@ std::size_t AppendHeader(char* data, std::size_t size, std::size_t count, void* 
     if (line.substr(0, 5) == "HTTP/") {
         header.clear();
     } else if (const auto colon = line.find(':'); colon != std::string_view::npos) {
-        header[std::string(Trim(line.substr(0, colon)))] = std::string(Trim(line.substr(colon + 1)));
+        header[std::string(Trim(line.substr(0, colon)))] =
+            std::string(Trim(line.substr(colon + 1)));
     }
     return size * count;
 }
@@ -126,7 +127,8 @@ public:
     }
 
     void SetLowSpeed(const LowSpeed& low_speed) {
-        curl_easy_setopt(handle_.get(), CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(low_speed.limit));
+        curl_easy_setopt(handle_.get(), CURLOPT_LOW_SPEED_LIMIT,
+                         static_cast<long>(low_speed.limit));
         curl_easy_setopt(handle_.get(), CURLOPT_LOW_SPEED_TIME, static_cast<long>(low_speed.time));
     }
 
@@ -166,7 +168,8 @@ public:
         response.url = Url(effective_url != nullptr ? effective_url : url_.str());
         if (result != CURLE_OK) {
             // A reply cut short or not decodable is no reply: status 0, whatever came first.
-            const std::string text = error_text_[0] != '\0' ? error_text_ : curl_easy_strerror(result);
+            const std::string text =
+                error_text_[0] != '\0' ? error_text_ : curl_easy_strerror(result);
             response.error = Error(static_cast<std::int32_t>(result), text);
             response.status_code = 0;
             return response;
@@ -199,7 +202,9 @@ void Session::SetBody(const Body& body) { impl_->SetBody(body); }
 void Session::SetBody(Body&& body) { impl_->SetBody(std::move(body)); }
 void Session::SetSslOptions(const SslOptions& options) { impl_->SetSslOptions(options); }
 void Session::SetHeader(const Header& header) { impl_->SetHeader(header); }
-void Session::SetConnectTimeout(const ConnectTimeout& timeout) { impl_->SetConnectTimeout(timeout); }
+void Session::SetConnectTimeout(const ConnectTimeout& timeout) {
+    impl_->SetConnectTimeout(timeout);
+}
 void Session::SetLowSpeed(const LowSpeed& low_speed) { impl_->SetLowSpeed(low_speed); }
 void Session::SetWriteCallback(const WriteCallback& write) { impl_->SetWriteCallback(write); }
 Response Session::Post() { return impl_->Post(); }

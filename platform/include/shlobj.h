@@ -13,5 +13,4 @@ extern "C" {
 // A folder that does not exist fails with HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND); any other
 // CSIDL with E_INVALIDARG. The path is written into a buffer of MAX_PATH characters.
 HRESULT WINAPI SHGetFolderPathW(HWND owner, int csidl, HANDLE token, DWORD flags, LPWSTR path);
-
 }

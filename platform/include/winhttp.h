@@ -60,5 +60,4 @@ BOOL WINAPI WinHttpGetProxyForUrl(HINTERNET session, LPCWSTR url,
                                   WINHTTP_AUTOPROXY_OPTIONS* options,
                                   WINHTTP_PROXY_INFO* proxy_info);
 BOOL WINAPI WinHttpCloseHandle(HINTERNET handle);
-
 }

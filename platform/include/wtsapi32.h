@@ -36,5 +36,4 @@ void WINAPI WTSFreeMemory(PVOID memory);
 // A primary token of the user logged on to the session, closed with CloseHandle. A session
 // without a user fails with ERROR_NO_TOKEN.
 BOOL WINAPI WTSQueryUserToken(ULONG session_id, PHANDLE token);
-
 }

@@ -113,9 +113,7 @@ std::wstring_view ArgumentsAfterProgram(std::wstring_view command_line) {
 
 namespace platform::testing {
 
-std::wstring QuoteArgument(std::wstring_view argument) {
-    return detail::QuoteArgument(argument);
-}
+std::wstring QuoteArgument(std::wstring_view argument) { return detail::QuoteArgument(argument); }
 
 std::vector<std::wstring> SplitCommandLine(std::wstring_view command_line) {
     return detail::SplitCommandLine(command_line);

@@ -6,5 +6,4 @@ BOOL WINAPI AllocConsole() {
     SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
     return FALSE;
 }
-
 }

@@ -60,5 +60,4 @@ void WINAPI OutputDebugStringW(LPCWSTR text) {
         Output(platform::detail::WideToUtf8(text));
     }
 }
-
 }

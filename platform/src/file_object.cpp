@@ -119,16 +119,14 @@ std::shared_ptr<FileObject> OpenFileObject(const OpenRequest& request, DWORD& er
             error = ERROR_ACCESS_DENIED;
             return nullptr;
         }
-    } else if (request.disposition == OPEN_EXISTING ||
-               request.disposition == TRUNCATE_EXISTING) {
+    } else if (request.disposition == OPEN_EXISTING || request.disposition == TRUNCATE_EXISTING) {
         error = errno == ENOENT ? MissingError(request.name) : ErrorOfErrno(errno);
         return nullptr;
     }
 
     const bool directory = existed && S_ISDIR(before.st_mode);
     // A folder, a link opened as itself, or an open for facts: the object, not its data.
-    const bool facts_only =
-        directory || link || (!data && request.disposition == OPEN_EXISTING);
+    const bool facts_only = directory || link || (!data && request.disposition == OPEN_EXISTING);
     int flags = OpenFlags(request.access, request.disposition, facts_only);
     if (request.no_follow) {
         flags |= O_NOFOLLOW;
@@ -141,7 +139,7 @@ std::shared_ptr<FileObject> OpenFileObject(const OpenRequest& request, DWORD& er
     const int descriptor = opened_early ? early.release() : ::openat(at, name, flags, create_mode);
     if (descriptor < 0) {
         // ELOOP: a link appeared at the name after it was looked at.
-        error = errno == ENOENT ? MissingError(request.name)
+        error = errno == ENOENT  ? MissingError(request.name)
                 : errno == ELOOP ? static_cast<DWORD>(ERROR_ACCESS_DENIED)
                                  : ErrorOfErrno(errno);
         return nullptr;
@@ -153,19 +151,20 @@ std::shared_ptr<FileObject> OpenFileObject(const OpenRequest& request, DWORD& er
         return nullptr;
     }
     // Windows keeps no fifos, sockets or devices among files: such an object is refused.
-    const bool plain = S_ISREG(facts.st_mode) || S_ISDIR(facts.st_mode) ||
-                       (facts_only && S_ISLNK(facts.st_mode));
+    const bool plain =
+        S_ISREG(facts.st_mode) || S_ISDIR(facts.st_mode) || (facts_only && S_ISLNK(facts.st_mode));
     if (!plain || (!facts_only && ::fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) != 0)) {
         error = ERROR_ACCESS_DENIED;
         ::close(descriptor);
         return nullptr;
     }
     const FileIdentity identity{facts.st_dev, facts.st_ino};
-    auto file = std::make_shared<FileObject>(descriptor, request.access, request.name, request.folder,
-                                             S_ISDIR(facts.st_mode), identity);
+    auto file = std::make_shared<FileObject>(descriptor, request.access, request.name,
+                                             request.folder, S_ISDIR(facts.st_mode), identity);
 
-    auto claim = ClaimSharing(identity, [&] { return FullPath(request, descriptor); },
-                              {request.access, request.share}, descriptor, error);
+    auto claim = ClaimSharing(
+        identity, [&] { return FullPath(request, descriptor); }, {request.access, request.share},
+        descriptor, error);
     if (!claim) {
         return nullptr;
     }

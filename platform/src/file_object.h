@@ -59,7 +59,7 @@ private:
 struct OpenRequest {
     std::shared_ptr<const FileObject> folder;  // where a relative `name` starts; null: a path
     std::string name;
-    DWORD access = 0;       // GENERIC_READ | GENERIC_WRITE | DELETE
+    DWORD access = 0;  // GENERIC_READ | GENERIC_WRITE | DELETE
     DWORD share = 0;
     DWORD disposition = OPEN_EXISTING;  // CREATE_NEW ... TRUNCATE_EXISTING
     bool folder_allowed = false;
@@ -69,7 +69,6 @@ struct OpenRequest {
 
 // The opened object, or null with `error` set to a Windows error number. `existed` tells
 // whether something was at the name already.
-std::shared_ptr<FileObject> OpenFileObject(const OpenRequest& request, DWORD& error,
-                                           bool& existed);
+std::shared_ptr<FileObject> OpenFileObject(const OpenRequest& request, DWORD& error, bool& existed);
 
 }  // namespace platform::detail

@@ -145,7 +145,8 @@ void ForeignOpens(const Registry& registry, FileIdentity identity, const PathOfF
             const std::string link = process + "/fd/" + std::to_string(descriptor);
             char target[4096];
             const ssize_t length = ::readlink(link.c_str(), target, sizeof target);
-            if (length <= 0 || std::string_view(target, static_cast<std::size_t>(length)) != canonical) {
+            if (length <= 0 ||
+                std::string_view(target, static_cast<std::size_t>(length)) != canonical) {
                 return true;
             }
             struct stat facts {};

@@ -1,5 +1,5 @@
-#include <windows.h>
 #include <platform/testing.h>
+#include <windows.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -39,7 +39,8 @@ std::size_t Allowance(std::size_t wanted) {
     if (!limit.remaining) {
         return wanted;
     }
-    const auto allowed = static_cast<std::size_t>(std::min<std::uint64_t>(wanted, *limit.remaining));
+    const auto allowed =
+        static_cast<std::size_t>(std::min<std::uint64_t>(wanted, *limit.remaining));
     *limit.remaining -= allowed;
     return allowed;
 }
@@ -96,9 +97,8 @@ void SetWriteLimit(std::optional<std::uint64_t> bytes) {
 extern "C" {
 
 HANDLE WINAPI CreateFileW(LPCWSTR file_name, DWORD desired_access, DWORD share_mode,
-                          LPSECURITY_ATTRIBUTES /*security_attributes*/,
-                          DWORD creation_disposition, DWORD flags_and_attributes,
-                          HANDLE /*template_file*/) {
+                          LPSECURITY_ATTRIBUTES /*security_attributes*/, DWORD creation_disposition,
+                          DWORD flags_and_attributes, HANDLE /*template_file*/) {
     using namespace platform::detail;
     if (TakeInjectedFailure("CreateFileW")) {
         return INVALID_HANDLE_VALUE;
@@ -125,8 +125,8 @@ HANDLE WINAPI CreateFileW(LPCWSTR file_name, DWORD desired_access, DWORD share_m
     if (!file) {
         return Fail(error);
     }
-    const bool reopened = existed && (creation_disposition == CREATE_ALWAYS ||
-                                      creation_disposition == OPEN_ALWAYS);
+    const bool reopened =
+        existed && (creation_disposition == CREATE_ALWAYS || creation_disposition == OPEN_ALWAYS);
     SetLastError(reopened ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     return InsertHandle(std::move(file));
 }
@@ -210,10 +210,10 @@ DWORD WINAPI SetFilePointer(HANDLE handle, LONG distance_to_move, LONG* distance
     const std::int64_t distance =
         distance_to_move_high == nullptr
             ? static_cast<std::int64_t>(distance_to_move)
-            : static_cast<std::int64_t>((static_cast<std::uint64_t>(
-                                             static_cast<std::uint32_t>(*distance_to_move_high))
-                                         << 32) |
-                                        static_cast<std::uint32_t>(distance_to_move));
+            : static_cast<std::int64_t>(
+                  (static_cast<std::uint64_t>(static_cast<std::uint32_t>(*distance_to_move_high))
+                   << 32) |
+                  static_cast<std::uint32_t>(distance_to_move));
     int whence = SEEK_SET;
     switch (move_method) {
         case FILE_BEGIN:
@@ -315,8 +315,8 @@ BOOL WINAPI DeleteFileW(LPCWSTR file_name) {
         (AttributesOf(facts.st_mode, NameOf(path)) & FILE_ATTRIBUTE_READONLY) != 0) {
         return FailWith(ERROR_ACCESS_DENIED);
     }
-    const DWORD error = RemoveUnlessHeld({facts.st_dev, facts.st_ino}, [&] { return path; },
-                                         [&] { return Unlink(path.c_str()); });
+    const DWORD error = RemoveUnlessHeld(
+        {facts.st_dev, facts.st_ino}, [&] { return path; }, [&] { return Unlink(path.c_str()); });
     return error == 0 ? TRUE : FailWith(error);
 }
 
@@ -336,9 +336,9 @@ BOOL WINAPI RemoveDirectoryW(LPCWSTR path_name) {
     if (!S_ISDIR(facts.st_mode)) {
         return FailWith(ERROR_DIRECTORY);
     }
-    const DWORD error = RemoveUnlessHeld({facts.st_dev, facts.st_ino}, [&] { return path; },
-                                         [&] { return RemoveFolder(path.c_str()); });
+    const DWORD error = RemoveUnlessHeld(
+        {facts.st_dev, facts.st_ino}, [&] { return path; },
+        [&] { return RemoveFolder(path.c_str()); });
     return error == 0 ? TRUE : FailWith(error);
 }
-
 }

@@ -59,9 +59,8 @@ LARGE_INTEGER Large(std::int64_t value) {
 
 LARGE_INTEGER TimeOf(const struct timespec& time) {
     const FILETIME file_time = ToFileTime(time.tv_sec, static_cast<std::uint32_t>(time.tv_nsec));
-    return Large(static_cast<std::int64_t>((static_cast<std::uint64_t>(file_time.dwHighDateTime)
-                                            << 32) |
-                                           file_time.dwLowDateTime));
+    return Large(static_cast<std::int64_t>(
+        (static_cast<std::uint64_t>(file_time.dwHighDateTime) << 32) | file_time.dwLowDateTime));
 }
 
 constexpr std::size_t kNameOffset = offsetof(FILE_ID_BOTH_DIR_INFO, FileName);
@@ -180,7 +179,9 @@ DWORD Delete(const FileObject& file) {
             name.pop_back();
         }
         const auto slash = name.rfind('/');
-        const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash);
+        const std::string parent = slash == std::string::npos ? "."
+                                   : slash == 0               ? "/"
+                                                              : name.substr(0, slash);
         name = slash == std::string::npos ? name : name.substr(slash + 1);
         opened = ::open(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         if (opened < 0) {
@@ -202,7 +203,7 @@ DWORD Delete(const FileObject& file) {
             file.identity(), [&] { return PathOf(folder, name); },
             [&] {
                 return ::unlinkat(folder, name.c_str(), flags) == 0 ? DWORD{0}
-                                                                     : ErrorOfErrno(errno);
+                                                                    : ErrorOfErrno(errno);
             },
             file.descriptor(), file.reader());
     }
@@ -253,7 +254,8 @@ NTSTATUS NTAPI NtCreateFile(PHANDLE file_handle, ACCESS_MASK desired_access,
     OpenRequest request;
     request.folder = root;
     request.name = WideToUtf8(name);
-    const DWORD reading = (desired_access & (GENERIC_READ | FILE_READ_DATA)) != 0 ? GENERIC_READ : 0;
+    const DWORD reading =
+        (desired_access & (GENERIC_READ | FILE_READ_DATA)) != 0 ? GENERIC_READ : 0;
     request.access = reading | (desired_access & (GENERIC_WRITE | DELETE));
     request.share = share_access;
     request.disposition = create_disposition == FILE_CREATE ? CREATE_NEW : OPEN_EXISTING;
@@ -327,5 +329,4 @@ BOOL WINAPI SetFileInformationByHandle(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS 
     const DWORD error = Delete(*file);
     return error == 0 ? TRUE : FailWith(error);
 }
-
 }

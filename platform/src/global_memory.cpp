@@ -63,5 +63,4 @@ HGLOBAL WINAPI GlobalFree(HGLOBAL memory) {
     }
     return nullptr;
 }
-
 }

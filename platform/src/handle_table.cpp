@@ -78,5 +78,4 @@ BOOL WINAPI CloseHandle(HANDLE object) {
     }
     return TRUE;
 }
-
 }

@@ -9,5 +9,4 @@ extern "C" {
 DWORD WINAPI GetLastError() { return g_last_error; }
 
 void WINAPI SetLastError(DWORD error) { g_last_error = error; }
-
 }

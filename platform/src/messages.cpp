@@ -202,13 +202,13 @@ BOOL WINAPI TranslateMessage(const MSG* message) {
         return FALSE;
     }
     switch (message->message) {
-    case WM_KEYDOWN:
-    case WM_KEYUP:
-    case WM_SYSKEYDOWN:
-    case WM_SYSKEYUP:
-        return TRUE;
-    default:
-        return FALSE;
+        case WM_KEYDOWN:
+        case WM_KEYUP:
+        case WM_SYSKEYDOWN:
+        case WM_SYSKEYUP:
+            return TRUE;
+        default:
+            return FALSE;
     }
 }
 
@@ -221,8 +221,7 @@ LRESULT WINAPI DispatchMessageW(const MSG* message) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return 0;
     }
-    return (*target->procedure)(message->hwnd, message->message, message->wParam,
-                                message->lParam);
+    return (*target->procedure)(message->hwnd, message->message, message->wParam, message->lParam);
 }
 
 BOOL WINAPI PostMessageW(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -261,5 +260,4 @@ void WINAPI PostQuitMessage(int exit_code) {
     platform::detail::ThisThreadQueue()->PostQuit(
         static_cast<WPARAM>(static_cast<INT_PTR>(exit_code)));
 }
-
 }

@@ -17,8 +17,8 @@ namespace platform::detail {
 namespace {
 
 struct Module {
-    std::wstring path;       // full path, or the bare name for a system module
-    void* library = nullptr; // dlopen handle; null for a system module
+    std::wstring path;        // full path, or the bare name for a system module
+    void* library = nullptr;  // dlopen handle; null for a system module
     int references = 0;
     bool permanent = false;  // a system module: always loaded, as on Windows
 };
@@ -219,5 +219,4 @@ BOOL WINAPI FreeLibrary(HMODULE module) {
     }
     return TRUE;
 }
-
 }

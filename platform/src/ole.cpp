@@ -63,5 +63,4 @@ void WINAPI OleUninitialize() {
     --state.depth;
     ++state.calls.uninitialize;
 }
-
 }

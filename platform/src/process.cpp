@@ -45,7 +45,8 @@ std::vector<std::wstring> ProcessArguments() {
     while (start < raw.size()) {
         const auto end = raw.find('\0', start);
         const auto stop = end == std::string::npos ? raw.size() : end;
-        arguments.push_back(platform::detail::Utf8ToWide(std::string_view(raw).substr(start, stop - start)));
+        arguments.push_back(
+            platform::detail::Utf8ToWide(std::string_view(raw).substr(start, stop - start)));
         start = stop + 1;
     }
     return arguments;
@@ -86,16 +87,16 @@ std::string EnvironmentValue(const std::string& name, bool& found) {
     }
     // Windows compares names without regard to case.
     auto lower = [](std::string text) {
-        std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) {
-            return static_cast<char>(std::tolower(c));
-        });
+        std::transform(text.begin(), text.end(), text.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
         return text;
     };
     const auto wanted = lower(name);
     for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
         const std::string_view text(*entry);
         const auto equals = text.find('=');
-        if (equals != std::string_view::npos && lower(std::string(text.substr(0, equals))) == wanted) {
+        if (equals != std::string_view::npos &&
+            lower(std::string(text.substr(0, equals))) == wanted) {
             found = true;
             return std::string(text.substr(equals + 1));
         }
@@ -186,5 +187,4 @@ DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR file_name, DWORD size) {
     SetLastError(ERROR_SUCCESS);
     return static_cast<DWORD>(path->size());
 }
-
 }

@@ -23,7 +23,8 @@ ResourceTables& Tables() {
 
 bool SameText(const wchar_t* left, const wchar_t* right) {
     for (; *left != L'\0' && *right != L'\0'; ++left, ++right) {
-        if (std::towupper(static_cast<wint_t>(*left)) != std::towupper(static_cast<wint_t>(*right))) {
+        if (std::towupper(static_cast<wint_t>(*left)) !=
+            std::towupper(static_cast<wint_t>(*right))) {
             return false;
         }
     }
@@ -33,7 +34,8 @@ bool SameText(const wchar_t* left, const wchar_t* right) {
 // `wanted` is what the caller passed: an integer resource or a text.
 bool Matches(const ResourceId& id, LPCWSTR wanted) {
     if (IS_INTRESOURCE(wanted)) {
-        return id.text == nullptr && id.id == static_cast<WORD>(reinterpret_cast<ULONG_PTR>(wanted));
+        return id.text == nullptr &&
+               id.id == static_cast<WORD>(reinterpret_cast<ULONG_PTR>(wanted));
     }
     return id.text != nullptr && SameText(id.text, wanted);
 }
@@ -131,5 +133,4 @@ DWORD WINAPI SizeofResource(HMODULE module, HRSRC resource) {
     }
     return static_cast<DWORD>(record->size);
 }
-
 }

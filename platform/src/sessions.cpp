@@ -108,8 +108,8 @@ BOOL WINAPI ProcessIdToSessionId(DWORD process_id, DWORD* session_id) {
 
 BOOL WINAPI WTSEnumerateSessionsW(HANDLE server, DWORD reserved, DWORD version,
                                   PWTS_SESSION_INFOW* session_info, DWORD* count) {
-    RecordCall("WTSEnumerateSessionsW", L"reserved=" + std::to_wstring(reserved) +
-                                            L" version=" + std::to_wstring(version));
+    RecordCall("WTSEnumerateSessionsW",
+               L"reserved=" + std::to_wstring(reserved) + L" version=" + std::to_wstring(version));
     if (TakeInjectedFailure("WTSEnumerateSessionsW")) {
         return FALSE;
     }
@@ -169,5 +169,4 @@ BOOL WINAPI WTSQueryUserToken(ULONG session_id, PHANDLE token) {
         std::make_shared<platform::detail::TokenObject>(std::move(*spec)));
     return TRUE;
 }
-
 }

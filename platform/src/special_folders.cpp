@@ -75,5 +75,4 @@ HRESULT WINAPI SHGetFolderPathW(HWND /*owner*/, int csidl, HANDLE /*token*/, DWO
     std::wmemcpy(path, wide.c_str(), wide.size() + 1);
     return S_OK;
 }
-
 }

@@ -1,7 +1,7 @@
 #include "sysinfo.h"
 
-#include <windows.h>
 #include <intrin.h>
+#include <windows.h>
 
 #include <platform/screen.h>
 #include <platform/testing.h>
@@ -92,8 +92,8 @@ void FillSystemInfo(LPSYSTEM_INFO info, WORD architecture) {
     info->dwPageSize = static_cast<DWORD>(page_size);
     info->dwAllocationGranularity = 65536;
     info->lpMinimumApplicationAddress = reinterpret_cast<LPVOID>(static_cast<ULONG_PTR>(page_size));
-    info->lpMaximumApplicationAddress = reinterpret_cast<LPVOID>(
-        (static_cast<ULONG_PTR>(1) << (sizeof(void*) == 8 ? 47 : 31)) - 1);
+    info->lpMaximumApplicationAddress =
+        reinterpret_cast<LPVOID>((static_cast<ULONG_PTR>(1) << (sizeof(void*) == 8 ? 47 : 31)) - 1);
     const long processors = ::sysconf(_SC_NPROCESSORS_ONLN);
     info->dwNumberOfProcessors = processors > 0 ? static_cast<DWORD>(processors) : 1;
     info->dwActiveProcessorMask =
@@ -136,19 +136,16 @@ AddressSpace ProcessAddressSpace() {
 
 // Language_territory of the locale environment to the Windows locale identifier.
 const std::map<std::string_view, LCID> kLocaleIds = {
-    {"de_DE", 0x0407}, {"de_CH", 0x0807}, {"de_AT", 0x0C07}, {"de_LU", 0x1007},
-    {"de_LI", 0x1407}, {"en_US", 0x0409}, {"en_GB", 0x0809}, {"en_AU", 0x0C09},
-    {"en_CA", 0x1009}, {"es_ES", 0x0C0A}, {"es_MX", 0x080A}, {"es_GT", 0x100A},
-    {"es_CR", 0x140A}, {"es_PA", 0x180A}, {"es_DO", 0x1C0A}, {"es_VE", 0x200A},
-    {"es_CO", 0x240A}, {"es_PE", 0x280A}, {"es_AR", 0x2C0A}, {"es_EC", 0x300A},
-    {"es_CL", 0x340A}, {"es_UY", 0x380A}, {"es_PY", 0x3C0A}, {"es_BO", 0x400A},
-    {"es_SV", 0x440A}, {"es_HN", 0x480A}, {"es_NI", 0x4C0A}, {"es_PR", 0x500A},
-    {"fr_FR", 0x040C}, {"fr_BE", 0x080C}, {"fr_CA", 0x0C0C}, {"fr_CH", 0x100C},
-    {"fr_LU", 0x140C}, {"fr_MC", 0x180C}, {"fr_RE", 0x200C}, {"fr_CD", 0x240C},
-    {"fr_SN", 0x280C}, {"fr_CM", 0x2C0C}, {"fr_CI", 0x300C}, {"fr_ML", 0x340C},
-    {"fr_MA", 0x380C}, {"fr_HT", 0x3C0C}, {"fy_NL", 0x0462}, {"it_IT", 0x0410},
-    {"it_CH", 0x0810}, {"ja_JP", 0x0411}, {"pt_BR", 0x0416}, {"pt_PT", 0x0816},
-    {"ru_RU", 0x0419}, {"ru_MD", 0x0819},
+    {"de_DE", 0x0407}, {"de_CH", 0x0807}, {"de_AT", 0x0C07}, {"de_LU", 0x1007}, {"de_LI", 0x1407},
+    {"en_US", 0x0409}, {"en_GB", 0x0809}, {"en_AU", 0x0C09}, {"en_CA", 0x1009}, {"es_ES", 0x0C0A},
+    {"es_MX", 0x080A}, {"es_GT", 0x100A}, {"es_CR", 0x140A}, {"es_PA", 0x180A}, {"es_DO", 0x1C0A},
+    {"es_VE", 0x200A}, {"es_CO", 0x240A}, {"es_PE", 0x280A}, {"es_AR", 0x2C0A}, {"es_EC", 0x300A},
+    {"es_CL", 0x340A}, {"es_UY", 0x380A}, {"es_PY", 0x3C0A}, {"es_BO", 0x400A}, {"es_SV", 0x440A},
+    {"es_HN", 0x480A}, {"es_NI", 0x4C0A}, {"es_PR", 0x500A}, {"fr_FR", 0x040C}, {"fr_BE", 0x080C},
+    {"fr_CA", 0x0C0C}, {"fr_CH", 0x100C}, {"fr_LU", 0x140C}, {"fr_MC", 0x180C}, {"fr_RE", 0x200C},
+    {"fr_CD", 0x240C}, {"fr_SN", 0x280C}, {"fr_CM", 0x2C0C}, {"fr_CI", 0x300C}, {"fr_ML", 0x340C},
+    {"fr_MA", 0x380C}, {"fr_HT", 0x3C0C}, {"fy_NL", 0x0462}, {"it_IT", 0x0410}, {"it_CH", 0x0810},
+    {"ja_JP", 0x0411}, {"pt_BR", 0x0416}, {"pt_PT", 0x0816}, {"ru_RU", 0x0419}, {"ru_MD", 0x0819},
 };
 
 constexpr LCID kEnglishUnitedStates = 0x0409;
@@ -363,5 +360,4 @@ void __cpuid(int cpu_info[4], int function_id) {
 #endif
     std::memcpy(cpu_info, registers, sizeof registers);
 }
-
 }

@@ -26,8 +26,9 @@ constexpr std::array kWin32Messages{
     Message{8, L"Not enough memory resources are available to process this command."},
     Message{14, L"Not enough memory resources are available to complete this operation."},
     Message{18, L"There are no more files."},
-    Message{32, L"The process cannot access the file because it is being used by another "
-                L"process."},
+    Message{32,
+            L"The process cannot access the file because it is being used by another "
+            L"process."},
     Message{38, L"Reached the end of the file."},
     Message{80, L"The file exists."},
     Message{87, L"The parameter is incorrect."},
@@ -36,19 +37,22 @@ constexpr std::array kWin32Messages{
     Message{122, L"The data area passed to a system call is too small."},
     Message{126, L"The specified module could not be found."},
     Message{127, L"The specified procedure could not be found."},
-    Message{131, L"An attempt was made to move the file pointer before the beginning of the "
-                 L"file."},
+    Message{131,
+            L"An attempt was made to move the file pointer before the beginning of the "
+            L"file."},
     Message{145, L"The directory is not empty."},
     Message{183, L"Cannot create a file when that file already exists."},
     Message{203, L"The system could not find the environment option that was entered."},
     Message{234, L"More data is available."},
     Message{267, L"The directory name is invalid."},
     Message{1008, L"An attempt was made to reference a token that does not exist."},
-    Message{1113, L"No mapping for the Unicode character exists in the target multi-byte code "
-                  L"page."},
+    Message{1113,
+            L"No mapping for the Unicode character exists in the target multi-byte code "
+            L"page."},
     Message{1168, L"Element not found."},
-    Message{1312, L"A specified logon session does not exist. It may already have been "
-                  L"terminated."},
+    Message{1312,
+            L"A specified logon session does not exist. It may already have been "
+            L"terminated."},
     Message{1314, L"A required privilege is not held by the client."},
     Message{1400, L"Invalid window handle."},
     Message{1812, L"The specified image file did not contain a resource section."},
@@ -106,5 +110,4 @@ DWORD WINAPI FormatMessageW(DWORD flags, LPCVOID /*source*/, DWORD message_id,
     buffer[length] = L'\0';
     return static_cast<DWORD>(length);
 }
-
 }

@@ -70,5 +70,4 @@ int WINAPI WideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR source, int 
     const auto utf8 = platform::detail::WideToUtf8(std::wstring_view(source, length));
     return Deliver(utf8, target, target_length);
 }
-
 }

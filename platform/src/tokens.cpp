@@ -90,8 +90,8 @@ namespace platform::detail {
 
 testing::TokenSpec DefaultAccountToken() {
     const passwd* account = ::getpwuid(::geteuid());
-    const std::string name = account != nullptr && account->pw_name != nullptr ? account->pw_name
-                                                                               : "user";
+    const std::string name =
+        account != nullptr && account->pw_name != nullptr ? account->pw_name : "user";
     return {Utf8ToWide(name), TokenElevationTypeDefault, true};
 }
 
@@ -154,8 +154,7 @@ BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informatio
     }
     switch (information_class) {
         case TokenElevationType:
-            return CopyOut(object->spec().elevation, information, information_length,
-                           return_length)
+            return CopyOut(object->spec().elevation, information, information_length, return_length)
                        ? TRUE
                        : FALSE;
         case TokenLinkedToken:
@@ -188,5 +187,4 @@ BOOL WINAPI RevertToSelf() {
     t_impersonated.reset();
     return TRUE;
 }
-
 }

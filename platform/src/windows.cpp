@@ -94,9 +94,8 @@ std::optional<WindowTarget> FindWindowTarget(HWND window) {
 void DropWindowsOfThread(std::thread::id thread) {
     auto& registry = Registry();
     const std::lock_guard lock(registry.mutex);
-    std::erase_if(registry.z_order, [&](HWND window) {
-        return registry.windows.at(window).target.owner == thread;
-    });
+    std::erase_if(registry.z_order,
+                  [&](HWND window) { return registry.windows.at(window).target.owner == thread; });
     std::erase_if(registry.windows,
                   [&](const auto& entry) { return entry.second.target.owner == thread; });
 }
@@ -161,8 +160,7 @@ BOOL WINAPI GetWindowRect(HWND window, LPRECT rect) {
     return TRUE;
 }
 
-BOOL WINAPI SetWindowPos(HWND window, HWND insert_after, int x, int y, int cx, int cy,
-                         UINT flags) {
+BOOL WINAPI SetWindowPos(HWND window, HWND insert_after, int x, int y, int cx, int cy, UINT flags) {
     using namespace platform::detail;
     if (TakeInjectedFailure("SetWindowPos")) {
         return FALSE;
@@ -265,5 +263,4 @@ LRESULT WINAPI DefWindowProcW(HWND window, UINT message, WPARAM /*wparam*/, LPAR
     }
     return 0;
 }
-
 }

@@ -85,8 +85,8 @@ UserProxyConfig ConfigFromEnvironment() {
          {std::tuple{L"http", "http_proxy", "HTTP_PROXY"},
           std::tuple{L"https", "https_proxy", "HTTPS_PROXY"}}) {
         if (const auto value = Environment(lower, upper)) {
-            list += (list.empty() ? L"" : L";") + std::wstring(scheme) + L"=" +
-                    ProxyAuthority(*value);
+            list +=
+                (list.empty() ? L"" : L";") + std::wstring(scheme) + L"=" + ProxyAuthority(*value);
         }
     }
     if (!list.empty()) {
@@ -119,8 +119,7 @@ DWORD Outcome(const ProxyResolution& resolution, BOOL auto_logon) {
     if (resolution.error != ERROR_SUCCESS) {
         return resolution.error;
     }
-    return resolution.needs_auto_logon && !auto_logon ? ERROR_WINHTTP_LOGIN_FAILURE
-                                                      : ERROR_SUCCESS;
+    return resolution.needs_auto_logon && !auto_logon ? ERROR_WINHTTP_LOGIN_FAILURE : ERROR_SUCCESS;
 }
 
 // The resolution that the options select: automatic detection first, then the script.
@@ -200,10 +199,9 @@ BOOL WINAPI WinHttpGetIEProxyConfigForCurrentUser(WINHTTP_CURRENT_USER_IE_PROXY_
 
 HINTERNET WINAPI WinHttpOpen(LPCWSTR agent, DWORD access_type, LPCWSTR proxy_name,
                              LPCWSTR proxy_bypass, DWORD flags) {
-    RecordCall("WinHttpOpen", L"agent=" + TextOrNull(agent) +
-                                  L" access=" + std::to_wstring(access_type) +
-                                  L" proxy=" + TextOrNull(proxy_name) +
-                                  L" bypass=" + TextOrNull(proxy_bypass) +
+    RecordCall("WinHttpOpen", L"agent=" + TextOrNull(agent) + L" access=" +
+                                  std::to_wstring(access_type) + L" proxy=" +
+                                  TextOrNull(proxy_name) + L" bypass=" + TextOrNull(proxy_bypass) +
                                   L" flags=" + std::to_wstring(flags));
     if (TakeInjectedFailure("WinHttpOpen")) {
         return nullptr;
@@ -222,10 +220,10 @@ HINTERNET WINAPI WinHttpOpen(LPCWSTR agent, DWORD access_type, LPCWSTR proxy_nam
 
 BOOL WINAPI WinHttpSetTimeouts(HINTERNET session, int resolve_timeout, int connect_timeout,
                                int send_timeout, int receive_timeout) {
-    RecordCall("WinHttpSetTimeouts", L"resolve=" + std::to_wstring(resolve_timeout) +
-                                         L" connect=" + std::to_wstring(connect_timeout) +
-                                         L" send=" + std::to_wstring(send_timeout) +
-                                         L" receive=" + std::to_wstring(receive_timeout));
+    RecordCall("WinHttpSetTimeouts", L"resolve=" + std::to_wstring(resolve_timeout) + L" connect=" +
+                                         std::to_wstring(connect_timeout) + L" send=" +
+                                         std::to_wstring(send_timeout) + L" receive=" +
+                                         std::to_wstring(receive_timeout));
     if (TakeInjectedFailure("WinHttpSetTimeouts")) {
         return FALSE;
     }
@@ -252,9 +250,9 @@ BOOL WINAPI WinHttpGetProxyForUrl(HINTERNET session, LPCWSTR url,
                options == nullptr
                    ? L"url=" + TextOrNull(url) + L" options=null"
                    : L"url=" + TextOrNull(url) + L" flags=" + std::to_wstring(options->dwFlags) +
-                         L" detect=" + std::to_wstring(options->dwAutoDetectFlags) +
-                         L" script=" + TextOrNull(options->lpszAutoConfigUrl) +
-                         L" logon=" + std::to_wstring(options->fAutoLogonIfChallenged));
+                         L" detect=" + std::to_wstring(options->dwAutoDetectFlags) + L" script=" +
+                         TextOrNull(options->lpszAutoConfigUrl) + L" logon=" +
+                         std::to_wstring(options->fAutoLogonIfChallenged));
     if (TakeInjectedFailure("WinHttpGetProxyForUrl")) {
         return FALSE;
     }
@@ -298,5 +296,4 @@ BOOL WINAPI WinHttpCloseHandle(HINTERNET handle) {
     }
     return TRUE;
 }
-
 }

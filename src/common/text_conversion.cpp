@@ -8,8 +8,8 @@ std::string Utf16ToUtf8(const std::wstring& text) {
     }
     // The explicit length carries embedded zero characters through.
     const int length = static_cast<int>(text.size());
-    const int needed = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr,
-                                           nullptr);
+    const int needed =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
     if (needed == 0) {
         return {};
     }

@@ -57,7 +57,7 @@ TEST_F(AppAssetTest, WithoutACrashIdentifierNothingIsSent) {
                        "description=undefined. \n"),
               std::string::npos)
         << log;
-    EXPECT_NE(log.find("[debug] [") , std::string::npos);
+    EXPECT_NE(log.find("[debug] ["), std::string::npos);
     EXPECT_NE(log.find("][{anonymous}::AppAsset::SendReport]: crash_uuid=\n"), std::string::npos);
     EXPECT_NE(log.find("[error]"), std::string::npos);
     EXPECT_NE(log.find("]: no crash uuid\n"), std::string::npos);
@@ -66,9 +66,15 @@ TEST_F(AppAssetTest, WithoutACrashIdentifierNothingIsSent) {
 // The identifier names the dump and the archive inside the crash-files folder: one that is not
 // a bare file name is refused like a missing one, before any folder is looked at.
 TEST_F(AppAssetTest, ACrashIdentifierThatIsNoBareFileNameSendsNothing) {
-    const wchar_t* const identifiers[] = {
-        L"/tmp/x/victim", L"../../../../../x/victim", L".", L"..", L"a\\b", L"C:victim",
-        L"line\nbreak", L"tab\there", L"del\x7f"};
+    const wchar_t* const identifiers[] = {L"/tmp/x/victim",
+                                          L"../../../../../x/victim",
+                                          L".",
+                                          L"..",
+                                          L"a\\b",
+                                          L"C:victim",
+                                          L"line\nbreak",
+                                          L"tab\there",
+                                          L"del\x7f"};
     for (const wchar_t* identifier : identifiers) {
         SCOPED_TRACE(testing::Message() << std::wstring(identifier).size() << " units");
         const std::size_t before = Log().size();
@@ -85,7 +91,8 @@ TEST_F(AppAssetTest, ACrashIdentifierThatIsNoBareFileNameSendsNothing) {
 
 TEST_F(AppAssetTest, HasNoEventsToSubscribeTo) {
     const GlobalObject app = Register({});
-    const Value uuid = app.Call("on", {Value::String(u"any"), Value::Function([](auto&) { return Value(); })});
+    const Value uuid =
+        app.Call("on", {Value::String(u"any"), Value::Function([](auto&) { return Value(); })});
     EXPECT_EQ(uuid.Text(), u"");
     EXPECT_EQ(app.Call("removeListener", {Value::String(u"x")}).Text(), u"false");
     EXPECT_NE(Log().find("on event. unsupported event=any"), std::string::npos);
@@ -102,15 +109,16 @@ TEST_F(AppAssetTest, PassportHasTheBaseMethodsThenSendReportAndTheEmailProperty)
     ASSERT_EQ(passport->n_properties, 1u);
 
     const Value function = Value::Function([](auto&) { return Value(); });
-    EXPECT_EQ(test_support::CallEntry(asset, *passport, 0, {Value::String(u"any"), function}).Text(),
-              u"");
+    EXPECT_EQ(
+        test_support::CallEntry(asset, *passport, 0, {Value::String(u"any"), function}).Text(),
+        u"");
     EXPECT_NE(Log().find("on event. unsupported event=any"), std::string::npos);
     const Value removed = test_support::CallEntry(asset, *passport, 1, {Value::String(u"x")});
     EXPECT_EQ(removed.type(), T_BOOL);
     EXPECT_EQ(removed.Text(), u"false");
     EXPECT_EQ(Log().find("send report."), std::string::npos);
-    const Value sent = test_support::CallEntry(
-        asset, *passport, 2, {Value::String(u"a@b.c"), Value::String(u"typed")});
+    const Value sent = test_support::CallEntry(asset, *passport, 2,
+                                               {Value::String(u"a@b.c"), Value::String(u"typed")});
     EXPECT_EQ(sent.type(), T_UNDEFINED);
     EXPECT_NE(Log().find("send report. email=a@b.c. description=typed. "), std::string::npos);
 

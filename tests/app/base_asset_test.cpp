@@ -25,9 +25,9 @@ template <bool kWithEvent>
 class Scripted : public BaseAsset<Scripted<kWithEvent>> {
 public:
     Scripted()
-        : BaseAsset<Scripted>(kWithEvent ? std::vector<std::wstring>{L"language-changed",
-                                                                     L"language-changed"}
-                                         : std::vector<std::wstring>{}) {}
+        : BaseAsset<Scripted>(
+              kWithEvent ? std::vector<std::wstring>{L"language-changed", L"language-changed"}
+                         : std::vector<std::wstring>{}) {}
 
     som_passport_t* asset_get_passport() const override {
         static const auto tables =
@@ -66,7 +66,8 @@ protected:
     }
 
     // The uuid that `on` gives the script, as text.
-    std::u16string On(const GlobalObject& object, const std::u16string& event, const Value& handler) {
+    std::u16string On(const GlobalObject& object, const std::u16string& event,
+                      const Value& handler) {
         const Value uuid = object.Call("on", {Value::String(event), handler});
         EXPECT_EQ(uuid.type(), T_STRING);
         return uuid.Text();
@@ -186,7 +187,9 @@ TEST_F(Events, FireEventPassesItsUtf8TextAsAStringValue) {
     });
     On(talker_object_, u"language-changed", handler);
     talker_->FireEvent(L"language-changed", "German");
-    talker_->FireEvent(L"language-changed", "Fran\xC3\xA7" "ais");
+    talker_->FireEvent(L"language-changed",
+                       "Fran\xC3\xA7"
+                       "ais");
     ASSERT_EQ(received.size(), 2u);
     EXPECT_EQ(received[0].type(), T_STRING);
     EXPECT_EQ(received[0].Text(), u"German");

@@ -31,8 +31,8 @@ TEST(ParseCommandLine, FillsTheOptionMapAsBoostParsesIt) {
         std::vector<std::wstring> arguments;
         Options expected;
     };
-    const Options all = {{"crash-uuid", "U-1"}, {"email", "a@b.c"}, {"product", "Velmora AV"},
-                         {"version", "1.2"}};
+    const Options all = {
+        {"crash-uuid", "U-1"}, {"email", "a@b.c"}, {"product", "Velmora AV"}, {"version", "1.2"}};
     const Case cases[] = {
         {"values in the next token",
          {L"--crash-uuid", L"U-1", L"--email", L"a@b.c", L"--product", L"Velmora AV", L"--version",
@@ -47,7 +47,9 @@ TEST(ParseCommandLine, FillsTheOptionMapAsBoostParsesIt) {
         {"an unknown option is dropped with its value",
          {L"--colour", L"blue", L"--email", L"a@b.c"},
          {{"email", "a@b.c"}}},
-        {"bare tokens are dropped", {L"stray", L"--email", L"a@b.c", L"more"}, {{"email", "a@b.c"}}},
+        {"bare tokens are dropped",
+         {L"stray", L"--email", L"a@b.c", L"more"},
+         {{"email", "a@b.c"}}},
         {"names are case-sensitive", {L"--EMAIL", L"a@b.c"}, {}},
         {"a missing value at the end empties the map", {L"--product", L"P", L"--email"}, {}},
         {"an empty value after equals empties the map", {L"--product", L"P", L"--email="}, {}},
@@ -58,7 +60,8 @@ TEST(ParseCommandLine, FillsTheOptionMapAsBoostParsesIt) {
          {L"--email", L"j\u00FCrgen@\u00E9xample.de", L"--product", L"\u30A6\u30A4\u30EB\u30B9"},
          {{"email", "j\xC3\xBCrgen@\xC3\xA9xample.de"},
           {"product", "\xE3\x82\xA6\xE3\x82\xA4\xE3\x83\xAB\xE3\x82\xB9"}}},
-        {"quoted values keep their blanks", {L"--product=Velmora Antivirus"},
+        {"quoted values keep their blanks",
+         {L"--product=Velmora Antivirus"},
          {{"product", "Velmora Antivirus"}}},
         {"program path only", {}, {}},
     };

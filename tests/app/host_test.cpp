@@ -26,7 +26,8 @@ protected:
     }
 
     UINT Ask(const char16_t* url, UINT code = SC_LOAD_DATA) {
-        SCN_LOAD_DATA request{code, nullptr, url, nullptr, 0, RT_DATA_HTML, nullptr, nullptr, nullptr};
+        SCN_LOAD_DATA request{code,         nullptr, url,     nullptr, 0,
+                              RT_DATA_HTML, nullptr, nullptr, nullptr};
         return TestHost::handle_notification(
             reinterpret_cast<SCITER_CALLBACK_NOTIFICATION*>(&request), &host_);
     }
@@ -41,27 +42,27 @@ TEST_F(HostTest, AnswersLoadRequestsByScheme) {
     };
     const Case cases[] = {
         {u"this://app/index.html", LOAD_OK},
-        {u"this://app/INDEX.HTML", LOAD_OK},           // names fold case
+        {u"this://app/INDEX.HTML", LOAD_OK},  // names fold case
         {u"this://app/Layout/LayoutBase/Caption/Caption.js", LOAD_OK},
-        {u"this://app///index.html", LOAD_OK},         // two extra slashes are skipped
-        {u"this://app//index.html", LOAD_DISCARD},     // one leaves "/index.html"
+        {u"this://app///index.html", LOAD_OK},      // two extra slashes are skipped
+        {u"this://app//index.html", LOAD_DISCARD},  // one leaves "/index.html"
         {u"this://app/missing.js", LOAD_DISCARD},
         {u"this://app/", LOAD_DISCARD},
-        {u"THIS://APP/index.html", LOAD_OK},           // not the archive: left to the engine
+        {u"THIS://APP/index.html", LOAD_OK},  // not the archive: left to the engine
         {u"file:///tmp/page.html", LOAD_OK},
         {u"", LOAD_OK},
         {nullptr, LOAD_OK},
-        {u"res:", LOAD_DISCARD},                       // nothing after the prefix
-        {u"res:page.html", LOAD_OK},                   // the resource "page" of type 23
-        {u"res:PAGE.HTM", LOAD_OK},                    // names and extensions fold case
-        {u"res:page", LOAD_OK},                        // no extension: type 23 too
-        {u"res:res:page.htm", LOAD_OK},                // a doubled prefix
-        {u"res://icon.png", LOAD_OK},                  // the named type "png"
+        {u"res:", LOAD_DISCARD},         // nothing after the prefix
+        {u"res:page.html", LOAD_OK},     // the resource "page" of type 23
+        {u"res:PAGE.HTM", LOAD_OK},      // names and extensions fold case
+        {u"res:page", LOAD_OK},          // no extension: type 23 too
+        {u"res:res:page.htm", LOAD_OK},  // a doubled prefix
+        {u"res://icon.png", LOAD_OK},    // the named type "png"
         {u"res:res://icon.png", LOAD_OK},
-        {u"res:icon.html", LOAD_DISCARD},              // icon is not of type 23
+        {u"res:icon.html", LOAD_DISCARD},  // icon is not of type 23
         {u"res:page.png", LOAD_DISCARD},
         {u"res:missing.html", LOAD_DISCARD},
-        {u"RES:page.html", LOAD_OK},                   // not the resource prefix: left to the engine
+        {u"RES:page.html", LOAD_OK},  // not the resource prefix: left to the engine
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         SCOPED_TRACE(i);

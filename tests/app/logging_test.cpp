@@ -25,9 +25,9 @@ TEST(LogLevelFromEnvironment, ReadsTheFiveWordsAfterLowerCasing) {
         int level;
     };
     const Case cases[] = {
-        {std::nullopt, 2}, {"", 2},       {"verbose", 2}, {"warning", 2}, {" debug", 2},
-        {"debug ", 2},     {"trace", 0},  {"debug", 1},   {"DEBUG", 1},   {"DeBuG", 1},
-        {"info", 2},       {"warn", 3},   {"Warn", 3},    {"error", 4},   {"err", 2},
+        {std::nullopt, 2}, {"", 2},      {"verbose", 2}, {"warning", 2}, {" debug", 2},
+        {"debug ", 2},     {"trace", 0}, {"debug", 1},   {"DEBUG", 1},   {"DeBuG", 1},
+        {"info", 2},       {"warn", 3},  {"Warn", 3},    {"error", 4},   {"err", 2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.value.value_or("(unset)"));
@@ -69,14 +69,17 @@ protected:
 };
 
 // Answers the line of its log call.
-int WriteTheRecord() { LOG_AT(kLogTag, spdlog::level::debug, "crash_uuid={}", "U-1"); return __LINE__; }
+int WriteTheRecord() {
+    LOG_AT(kLogTag, spdlog::level::debug, "crash_uuid={}", "U-1");
+    return __LINE__ - 1;
+}
 
 TEST_F(LogFile, WritesEveryRecordThroughInThePattern) {
     Setup(1);
     const int line = WriteTheRecord();
     const fs::path file = OnlyFile();
-    EXPECT_TRUE(file.filename().string().ends_with("_app_tests_pid=" +
-                                                   std::to_string(::getpid()) + ".txt"));
+    EXPECT_TRUE(file.filename().string().ends_with("_app_tests_pid=" + std::to_string(::getpid()) +
+                                                   ".txt"));
     // Flushed at once: the record is on disk while the logger still holds the file.
     const std::string content = test_support::ReadFile(file);
     const std::regex shape(R"(\[\d{2}/\d{2}/\d{2} \d{2}:\d{2}:\d{2} \d{3}\] \[debug\] \[\d+\] )"
@@ -174,7 +177,7 @@ TEST_F(LogFile, InitLoggingEmptiesTheFileAtTwentyMebibytesNotBefore) {
         WritePayload(payload);
     }
     EXPECT_EQ(fs::file_size(file), fit * record);  // at most 20 MiB: nothing emptied yet
-    WritePayload(payload);                          // this one would pass 20 MiB
+    WritePayload(payload);                         // this one would pass 20 MiB
     EXPECT_EQ(fs::file_size(file), record);
     EXPECT_EQ(OnlyFile(), file);  // the same file, no backup beside it
 }

@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <platform/testing.h>
+#include <algorithm>
 
 #include <boost/signals2/signal.hpp>
 
@@ -98,7 +98,7 @@ TEST_F(MainWindowTest, CentresThePagesSizeOnThePrimaryScreen) {
     const Case cases[] = {
         {1920, 1080, 96, {680, 270, 1240, 810}},
         {1920, 1080, 120, {610, 202, 1310, 877}},  // 560 x 540 dip at 120 ppi: 700 x 675
-        {500, 1080, 96, {0, 270, 560, 810}},        // wider than the screen: at its edge
+        {500, 1080, 96, {0, 270, 560, 810}},       // wider than the screen: at its edge
         {1920, 400, 96, {680, 0, 1240, 540}},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
@@ -238,8 +238,8 @@ TEST_F(MainWindowTest, WmCloseReleasesApplicationBeforeLocalizerEachAfterItsSign
     CreateAppAsset();
     CreateLocalizationAsset();
     for (auto* object : {&g_app_asset, &g_localization_asset}) {
-        const auto witness = std::make_shared<Witness>(
-            notes, object == &g_app_asset ? "Application" : "Localizer");
+        const auto witness =
+            std::make_shared<Witness>(notes, object == &g_app_asset ? "Application" : "Localizer");
         object->connections->emplace_back(signal.connect([witness] {}));
     }
     Open();
@@ -286,7 +286,8 @@ TEST_F(MainWindowTest, ElementEventsTakeTheirDefaults) {
     Open();
     const HWND hwnd = window_->get_hwnd();
     UINT groups = 0;
-    EXPECT_TRUE(sciter::event_handler::element_proc(static_cast<sciter::event_handler*>(window_), nullptr, SUBSCRIPTIONS_REQUEST, &groups));
+    EXPECT_TRUE(sciter::event_handler::element_proc(static_cast<sciter::event_handler*>(window_),
+                                                    nullptr, SUBSCRIPTIONS_REQUEST, &groups));
     EXPECT_EQ(groups, 0xFFFFu);
     MOUSE_PARAMS mouse{};
     EXPECT_FALSE(engine_stand_in::SendElementEvent(hwnd, HANDLE_MOUSE, &mouse));
@@ -294,10 +295,12 @@ TEST_F(MainWindowTest, ElementEventsTakeTheirDefaults) {
     EXPECT_FALSE(engine_stand_in::SendElementEvent(hwnd, HANDLE_TIMER, &timer));
     EXPECT_FALSE(engine_stand_in::SendElementEvent(hwnd, HANDLE_SIZE, nullptr));
     INITIALIZATION_PARAMS other_command{7};
-    EXPECT_TRUE(sciter::event_handler::element_proc(static_cast<sciter::event_handler*>(window_), nullptr, HANDLE_INITIALIZATION,
+    EXPECT_TRUE(sciter::event_handler::element_proc(static_cast<sciter::event_handler*>(window_),
+                                                    nullptr, HANDLE_INITIALIZATION,
                                                     &other_command));
     EXPECT_FALSE(sciter::event_handler::element_proc(nullptr, nullptr, HANDLE_KEY, nullptr));
-    EXPECT_FALSE(sciter::event_handler::element_proc(static_cast<sciter::event_handler*>(window_), nullptr, 0x0800, nullptr));
+    EXPECT_FALSE(sciter::event_handler::element_proc(static_cast<sciter::event_handler*>(window_),
+                                                     nullptr, 0x0800, nullptr));
     EXPECT_EQ(window_->reference_count(), 3);
 }
 

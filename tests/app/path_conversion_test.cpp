@@ -25,7 +25,8 @@ TEST(PathConversion, FileNamesAreTheirUtf8Bytes) {
 
         EXPECT_EQ(PathToWide(file.filename()), name.wide);
         EXPECT_EQ(wide, folder + L"/" + std::wstring(name.wide));
-        EXPECT_EQ(WideToPath(wide) == file, name.utf8);  // a name that is not UTF-8 has no wide form
+        EXPECT_EQ(WideToPath(wide) == file,
+                  name.utf8);  // a name that is not UTF-8 has no wide form
         if (name.utf8) {
             EXPECT_EQ(WideToPath(std::wstring(name.wide)).native(), name.bytes);
             EXPECT_TRUE(fs::is_regular_file(WideToPath(wide)));

@@ -32,9 +32,8 @@ TEST_F(ProductPaths, NamesEveryPlaceUnderTheSpecialFolders) {
     EXPECT_EQ(GetProductDataFolder(), DataFolder());
     EXPECT_EQ(fs::path(GetLogsFolder()), DataFolder() / "logs");
     EXPECT_EQ(GetCrashInfoFolder(), DataFolder() / "crash_info");
-    EXPECT_EQ(fs::path(GetLanguageFilePath()),
-              root_ / "AppData" / "Roaming" / "Quorbelin" / "Velmora Antivirus" / "settings" /
-                  "language");
+    EXPECT_EQ(fs::path(GetLanguageFilePath()), root_ / "AppData" / "Roaming" / "Quorbelin" /
+                                                   "Velmora Antivirus" / "settings" / "language");
     // Nothing is created by asking.
     EXPECT_FALSE(fs::exists(root_ / "ProgramData" / "Quorbelin"));
 }
@@ -64,8 +63,9 @@ TEST_F(ProductPaths, AFailedSpecialFolderNamesTheCsidl) {
         return std::string("no exception");
     };
     // The system's text for the result, as Windows gives it, between the two parts.
-    const std::string missing = "failed to get special folder path. error=The system cannot find "
-                                "the path specified.. csidl=";
+    const std::string missing =
+        "failed to get special folder path. error=The system cannot find "
+        "the path specified.. csidl=";
     EXPECT_EQ(message([] { GetProductDataFolder(); }), missing + "35");
     EXPECT_EQ(message([] { GetLogsFolder(); }), missing + "35");
     EXPECT_EQ(message([] { GetLanguageFilePath(); }), missing + "26");
@@ -79,8 +79,8 @@ TEST_F(ProductPaths, AFailedSpecialFolderNamesTheCsidl) {
 
 TEST(BuildProductIdentity, JoinsMakerProductAndTheBuildsDottedVersion) {
     // The build's version, four numbers, written once in the top CMakeLists.txt.
-    EXPECT_EQ(BuildProductIdentity(), std::string("Quorbelin-Velmora Antivirus-") +
-                                          TALLORIN_PROJECT_VERSION);
+    EXPECT_EQ(BuildProductIdentity(),
+              std::string("Quorbelin-Velmora Antivirus-") + TALLORIN_PROJECT_VERSION);
 }
 
 }  // namespace

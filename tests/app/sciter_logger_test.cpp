@@ -36,7 +36,9 @@ TEST_F(SciterLoggerTest, LogsEachMessageWithItsNamesAtItsLevel) {
     // The logger's own record carries the application's tag; the engine's messages carry the
     // compiler's full path of the source file, with no tag.
     EXPECT_TRUE(std::regex_search(
-        log, std::regex(R"(\] \[tallorin:sciter_logger\.cpp:\d+\]\[SciterLogger::SciterLogger\]: created\n)")))
+        log,
+        std::regex(
+            R"(\] \[tallorin:sciter_logger\.cpp:\d+\]\[SciterLogger::SciterLogger\]: created\n)")))
         << log;
     const std::regex output_record(R"(\] \[\d+\] \[([^\n]*):\d+\]\[SciterLogger::output\]: )");
     std::size_t outputs = 0;

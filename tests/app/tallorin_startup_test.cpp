@@ -34,7 +34,8 @@ protected:
         options.arguments = std::move(arguments);
         options.environment["PLATFORM_ROOT"] = platform_root_.string();
         options.environment["VELMORA_LOG_LEVEL"] = level;
-        options.environment[engine_stand_in::kScenarioVariable] = (root_ / "scenario.json").string();
+        options.environment[engine_stand_in::kScenarioVariable] =
+            (root_ / "scenario.json").string();
         options.environment[engine_stand_in::kTranscriptVariable] =
             (root_ / "transcript.jsonl").string();
         return test_support::RunChild(program_, options);
@@ -79,8 +80,9 @@ TEST_F(TallorinStartup, FirstRecordIsTheCommandLineAndVersion) {
     EXPECT_EQ(result.exit_code, 0) << result.output;
     const auto files = LogFiles();
     ASSERT_EQ(files.size(), 1u);
-    EXPECT_TRUE(std::regex_match(files[0].filename().string(),
-                                 std::regex(R"(\d{4}\.\d\d\.\d\d_\d\d\.\d\d\.\d\d_tallorin_pid=\d+\.txt)")));
+    EXPECT_TRUE(std::regex_match(
+        files[0].filename().string(),
+        std::regex(R"(\d{4}\.\d\d\.\d\d_\d\d\.\d\d\.\d\d_tallorin_pid=\d+\.txt)")));
 
     const std::string content = test_support::ReadFile(files[0]);
     const std::string first_line = content.substr(0, content.find('\n'));
@@ -90,7 +92,8 @@ TEST_F(TallorinStartup, FirstRecordIsTheCommandLineAndVersion) {
     ASSERT_EQ(std::count(version.begin(), version.end(), ','), 3) << version;
     const std::regex shape(R"(\[\d\d/\d\d/\d\d \d\d:\d\d:\d\d \d{3}\] \[debug\] \[\d+\] )"
                            R"(\[tallorin:main\.cpp:\d+\]\[uimain\]: )"
-                           R"(cmd=(\S+) --crash-uuid X --email a@b\.c\. version=)" + version);
+                           R"(cmd=(\S+) --crash-uuid X --email a@b\.c\. version=)" +
+                           version);
     std::smatch match;
     ASSERT_TRUE(std::regex_match(first_line, match, shape)) << first_line;
     EXPECT_EQ(fs::path(match[1].str()), program_);
@@ -120,8 +123,9 @@ TEST_F(TallorinStartup, StartsLocalizationRightAfterTheCommandLineRecord) {
     const std::string log = OnlyLog();
     const auto second_line = log.find('\n') + 1;
     const std::string second = log.substr(second_line, log.find('\n', second_line) - second_line);
-    EXPECT_TRUE(std::regex_search(second, std::regex(R"(\[tallorin:init_localization\.cpp:\d+\])"
-                                                     R"(\[InitLocalization\]: init localization$)")))
+    EXPECT_TRUE(
+        std::regex_search(second, std::regex(R"(\[tallorin:init_localization\.cpp:\d+\])"
+                                             R"(\[InitLocalization\]: init localization$)")))
         << log;
     EXPECT_NE(log.find("init. app_name=Velmora Antivirus. read_localization_files_from_resources="
                        "true. zipped_resource_name=localization. zipped_resource_type_id=10. "
@@ -185,17 +189,18 @@ TEST_F(TallorinStartup, AScenarioReadsEmailAndClosesTheWindow) {
     EXPECT_EQ(transcript[3]["handled"], false);
     EXPECT_EQ(transcript[4]["posted"], true);
 
-    ExpectInOrder(OnlyLog(), {
-        "[uimain]: cmd=",
-        "[SciterLogger::SciterLogger]: created",
-        "[MainWindow::MainWindow]: created",
-        "[MainWindow::show]: show main window",
-        "SciterGetPPI(px:96, py:96), xr:1; yr:1, screenW:1920, screenH:1080",
-        "DPI window rect x:680, y:270, w:560, h:540",
-        "[warning] ",
-        "[SciterLogger::output]: WARNING: SCRIPT: a warning of the page",
-        "[MainWindow::handle_key]: handle main window key",
-    });
+    ExpectInOrder(OnlyLog(),
+                  {
+                      "[uimain]: cmd=",
+                      "[SciterLogger::SciterLogger]: created",
+                      "[MainWindow::MainWindow]: created",
+                      "[MainWindow::show]: show main window",
+                      "SciterGetPPI(px:96, py:96), xr:1; yr:1, screenW:1920, screenH:1080",
+                      "DPI window rect x:680, y:270, w:560, h:540",
+                      "[warning] ",
+                      "[SciterLogger::output]: WARNING: SCRIPT: a warning of the page",
+                      "[MainWindow::handle_key]: handle main window key",
+                  });
 }
 
 TEST_F(TallorinStartup, CtrlF5ReloadsAndThePageFindsApplicationAgain) {
@@ -305,15 +310,17 @@ TEST_F(TallorinStartup, FoldersNamedOutsideAsciiWorkAsOthers) {
     program_ = installed / "tallorin";
 
     auto result = Run({"--email", "a@b.c"}, "debug", R"([
-        {"do": "call", "object": "Localizer", "method": "SetCurrentLanguage", "arguments": ["French"]}
+        {"do": "call", "object": "Localizer", "method": "SetCurrentLanguage",
+         "arguments": ["French"]}
     ])");
     ASSERT_EQ(result.exit_code, 0) << result.output;
     EXPECT_EQ(Transcript().at(0)["loaded"], "this://app/index.html");  // the window was shown
     const std::string log = OnlyLog();
     EXPECT_NE(log.find("[uimain]: cmd=\"" + program_.string() + "\" --email"), std::string::npos)
         << log;
-    EXPECT_TRUE(std::regex_match(LogFiles().at(0).filename().string(),
-                                 std::regex(R"(\d{4}\.\d\d\.\d\d_\d\d\.\d\d\.\d\d_tallorin_pid=\d+\.txt)")))
+    EXPECT_TRUE(
+        std::regex_match(LogFiles().at(0).filename().string(),
+                         std::regex(R"(\d{4}\.\d\d\.\d\d_\d\d\.\d\d\.\d\d_tallorin_pid=\d+\.txt)")))
         << LogFiles().at(0);
     EXPECT_EQ(log.find("[error]"), std::string::npos) << log;
     const fs::path language_file = platform_root_ / "AppData" / "Roaming" / "Quorbelin" /

@@ -13,7 +13,9 @@ TEST(TextConversion, ConvertsBothWays) {
     const Case cases[] = {
         {L"", ""},
         {L"plain", "plain"},
-        {L"Stra\u00DFe \u20AC", "Stra\xC3\x9F" "e \xE2\x82\xAC"},
+        {L"Stra\u00DFe \u20AC",
+         "Stra\xC3\x9F"
+         "e \xE2\x82\xAC"},
         {std::wstring(L"a\0b", 3), std::string("a\0b", 3)},  // the zero and the text after it
         {L"\U0001F600", "\xF0\x9F\x98\x80"},
     };
@@ -25,7 +27,9 @@ TEST(TextConversion, ConvertsBothWays) {
 }
 
 TEST(TextConversion, InvalidInputBecomesReplacementCharacters) {
-    EXPECT_EQ(Utf8ToUtf16("A\x80" "B"), L"A\uFFFDB");
+    EXPECT_EQ(Utf8ToUtf16("A\x80"
+                          "B"),
+              L"A\uFFFDB");
     EXPECT_EQ(Utf16ToUtf8(std::wstring(1, static_cast<wchar_t>(0xDC00))), "\xEF\xBF\xBD");
 }
 

@@ -38,7 +38,9 @@ public:
     ~Client() { close(socket_); }
 
     bool connected() const { return connected_; }
-    void Send(const std::string& data) const { (void)send(socket_, data.data(), data.size(), MSG_NOSIGNAL); }
+    void Send(const std::string& data) const {
+        (void)send(socket_, data.data(), data.size(), MSG_NOSIGNAL);
+    }
 
     // The answer's status, 0 when the connection ended without one.
     int Status() const {
@@ -74,12 +76,13 @@ int ThreadsOfThisProcess() {
 struct Recorder {
     std::atomic<int> handled{0};
     HttpServer Start(HttpLimits limits = {}, engine_stand_in::detail::ThreadStarter start = {}) {
-        return HttpServer([](const HttpRequest& head) { return head.target.starts_with("/open/") ? 0 : 403; },
-                          [this](const HttpRequest& request) {
-                              ++handled;
-                              return HttpResponse{200, "text/plain", request.body};
-                          },
-                          limits, std::move(start));
+        return HttpServer(
+            [](const HttpRequest& head) { return head.target.starts_with("/open/") ? 0 : 403; },
+            [this](const HttpRequest& request) {
+                ++handled;
+                return HttpResponse{200, "text/plain", request.body};
+            },
+            limits, std::move(start));
     }
 };
 
@@ -142,7 +145,8 @@ TEST(HttpServer, ThreadsThatCannotBeMadeAreMadeLater) {
     std::atomic<int> tries{0};
     HttpServer server = recorder.Start({}, [&tries](std::function<void()> run) {
         if (++tries <= 3) {
-            throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+            throw std::system_error(
+                std::make_error_code(std::errc::resource_unavailable_try_again));
         }
         return std::thread(std::move(run));
     });

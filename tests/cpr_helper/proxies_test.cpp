@@ -107,7 +107,10 @@ TEST_F(Proxies, StaticListsGiveTheFirstProxyForTheUrlScheme) {
         {kReportUrl, L"HTTPS=a:1", "https", nullptr, {"no proxies"}},
         {kReportUrl, L"http=a:1", "https", nullptr, {"no proxies"}},
         {kReportUrl, L"a:1;; b:2", "https", "a:1", {"proxy=a. port=1", "proxy=b. port=2"}},
-        {kReportUrl, L"socks=s:1;a:2\tb:3\r\nc:4", "https", "a:2",
+        {kReportUrl,
+         L"socks=s:1;a:2\tb:3\r\nc:4",
+         "https",
+         "a:2",
          {"proxy=a. port=2", "proxy=b. port=3", "proxy=c. port=4"}},
         // Empty tokens and empty hosts name no proxy.
         {kReportUrl, L";a:1;", "https", "a:1", {"proxy=a. port=1"}},
@@ -198,8 +201,11 @@ TEST_F(Proxies, AFailingSourceAddsNothingAndTheNextIsStillAsked) {
         {"timeout", failing(ERROR_WINHTTP_TIMEOUT), script_and_static, 2, 2},
         {"other error", failing(ERROR_WINHTTP_UNABLE_TO_DOWNLOAD_SCRIPT), script_and_static, 1, 2},
         // A login failure is tried once more with automatic logon.
-        {"logon needed", needs_logon, {"proxy=c. port=3", "proxy=d. port=4", "proxy=a. port=1"},
-         1, 3},
+        {"logon needed",
+         needs_logon,
+         {"proxy=c. port=3", "proxy=d. port=4", "proxy=a. port=1"},
+         1,
+         3},
         {"logon keeps failing", failing(ERROR_WINHTTP_LOGIN_FAILURE), script_and_static, 1, 3},
         {"direct access", direct, script_and_static, 1, 2},
         {"named without a list", no_list, script_and_static, 1, 2},
@@ -254,12 +260,11 @@ TEST_F(Proxies, SettingsThatCannotBeReadGiveNoProxies) {
     testing_api::FailCall("WinHttpGetIEProxyConfigForCurrentUser", ERROR_NOT_ENOUGH_MEMORY);
     auto proxies = CprHelper::GetProxies(cpr::Url(kReportUrl));
     EXPECT_FALSE(proxies.has("https"));
-    EXPECT_EQ(log_.Briefs(),
-              (std::vector<std::string>{
-                  Debug("session_id=1"),
-                  "error [cpr-helper-lib-mt:proxies.cpp] failed to get proxies. "
-                  "error=failed to WinHttpGetIEProxyConfigForCurrentUser",
-                  Debug("no proxies"), Debug("convert proxies")}));
+    EXPECT_EQ(log_.Briefs(), (std::vector<std::string>{
+                                 Debug("session_id=1"),
+                                 "error [cpr-helper-lib-mt:proxies.cpp] failed to get proxies. "
+                                 "error=failed to WinHttpGetIEProxyConfigForCurrentUser",
+                                 Debug("no proxies"), Debug("convert proxies")}));
 }
 
 TEST_F(Proxies, OutsideSessionZeroNobodyIsImpersonated) {
@@ -283,9 +288,8 @@ TEST_F(Proxies, OutsideSessionZeroNobodyIsImpersonated) {
         c.arrange();
         const test_support::LogFile log;
         CprHelper::GetProxies(cpr::Url(kReportUrl));
-        EXPECT_EQ(log.Briefs(),
-                  (std::vector<std::string>{Debug(c.line), Debug("proxy=a. port=1"),
-                                            Debug("convert proxies")}));
+        EXPECT_EQ(log.Briefs(), (std::vector<std::string>{Debug(c.line), Debug("proxy=a. port=1"),
+                                                          Debug("convert proxies")}));
         EXPECT_TRUE(testing_api::RecordedCalls("WTSEnumerateSessionsW").empty());
         EXPECT_TRUE(testing_api::RecordedCalls("OpenProcessToken").empty());
         EXPECT_TRUE(testing_api::RecordedCalls("WTSQueryUserToken").empty());
@@ -320,7 +324,8 @@ protected:
                                   {2, WTSActive, L"Console"},
                                   {3, WTSActive, L"RDP-Tcp#2"}});
         testing_api::SetSessionToken(1, testing_api::TokenSpec{L"carol"});
-        testing_api::SetSessionToken(2, testing_api::TokenSpec{L"alice", TokenElevationTypeLimited});
+        testing_api::SetSessionToken(2,
+                                     testing_api::TokenSpec{L"alice", TokenElevationTypeLimited});
         testing_api::SetSessionToken(3, testing_api::TokenSpec{L"bob"});
         SetStaticList(L"SYSTEM", L"system:9");
         UserProxyConfig alice;
@@ -336,7 +341,8 @@ protected:
 TEST_F(SessionZero, ReadsTheSettingsAsTheFirstActiveSessionsUser) {
     auto proxies = CprHelper::GetProxies(cpr::Url(kReportUrl));
     EXPECT_EQ(proxies["https"], "alice:1");
-    EXPECT_EQ(Arguments("WTSEnumerateSessionsW"), std::vector<std::wstring>{L"reserved=0 version=1"});
+    EXPECT_EQ(Arguments("WTSEnumerateSessionsW"),
+              std::vector<std::wstring>{L"reserved=0 version=1"});
     EXPECT_EQ(Arguments("ImpersonateLoggedOnUser"),
               std::vector<std::wstring>{L"user=alice elevation=2"});
     // Settings, resolution and the closing of the WinHTTP session all run as alice.
@@ -360,8 +366,11 @@ TEST_F(SessionZero, WithoutAnActiveSessionReadsTheProcessAccountsSettings) {
         void (*arrange)();
     };
     const Case cases[] = {
-        {"none active", [] { testing_api::SetSessions({{0, WTSDisconnected, L"Services"},
-                                                       {2, WTSConnected, L"Console"}}); }},
+        {"none active",
+         [] {
+             testing_api::SetSessions(
+                 {{0, WTSDisconnected, L"Services"}, {2, WTSConnected, L"Console"}});
+         }},
         {"no sessions", [] { testing_api::SetSessions({}); }},
         {"enumeration fails",
          [] { testing_api::FailCall("WTSEnumerateSessionsW", ERROR_ACCESS_DENIED, 1); }},
@@ -372,13 +381,12 @@ TEST_F(SessionZero, WithoutAnActiveSessionReadsTheProcessAccountsSettings) {
         const test_support::LogFile log;
         auto proxies = CprHelper::GetProxies(cpr::Url(kReportUrl));
         EXPECT_EQ(proxies["https"], "system:9");
-        EXPECT_EQ(log.Briefs(),
-                  (std::vector<std::string>{
-                      Debug("session_id=0"), Debug("active_session_id=0"),
-                      Trace("impersonating user of session=00000000..."),
-                      Trace("no impersonation needed, already the same user."),
-                      Trace("impersonating back to self."), Debug("proxy=system. port=9"),
-                      Debug("convert proxies")}));
+        EXPECT_EQ(log.Briefs(), (std::vector<std::string>{
+                                    Debug("session_id=0"), Debug("active_session_id=0"),
+                                    Trace("impersonating user of session=00000000..."),
+                                    Trace("no impersonation needed, already the same user."),
+                                    Trace("impersonating back to self."),
+                                    Debug("proxy=system. port=9"), Debug("convert proxies")}));
         EXPECT_TRUE(testing_api::RecordedCalls("ImpersonateLoggedOnUser").empty());
         EXPECT_EQ(testing_api::OutstandingSessionListCount(), 0u);
     }
@@ -390,10 +398,12 @@ TEST_F(SessionZero, AUserTokenThatCannotBeHadSkipsTheLookup) {
     EXPECT_FALSE(proxies.has("https"));
     const auto briefs = log_.Briefs();
     ASSERT_EQ(briefs.size(), 7u);
-    EXPECT_EQ(briefs[3], "error [impersonation_helper_lib_mt:impersonate.cpp] "
-                         "failed to get user token of session=00000002. system says 1008.");
-    EXPECT_TRUE(briefs[4].starts_with("error [cpr-helper-lib-mt:proxies.cpp] "
-                                      "failed to get proxies. error=failed to impersonate user"))
+    EXPECT_EQ(briefs[3],
+              "error [impersonation_helper_lib_mt:impersonate.cpp] "
+              "failed to get user token of session=00000002. system says 1008.");
+    EXPECT_TRUE(
+        briefs[4].starts_with("error [cpr-helper-lib-mt:proxies.cpp] "
+                              "failed to get proxies. error=failed to impersonate user"))
         << briefs[4];
     EXPECT_EQ(briefs[5], Debug("no proxies"));
     EXPECT_TRUE(testing_api::RecordedCalls("WinHttpGetIEProxyConfigForCurrentUser").empty());

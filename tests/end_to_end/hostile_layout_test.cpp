@@ -4,8 +4,8 @@
 // the run as they went in (same bytes, same file, nothing added beside them) and none of their
 // bytes may reach the double, not even inside the Base64 of the dump or inside the archive.
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 #include <sys/stat.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <chrono>
@@ -72,8 +72,8 @@ const std::map<std::string, std::string> kRegularLogs = {
     {"service/scanner.log", "scanner log\n"},
 };
 // The files of the sentinel folder, each with its own marker; binary bytes after it.
-const std::vector<std::string> kSentinelFiles = {
-    "victim.dmp", "victim.zip", "secret", "inner.log", "deep/nested.log"};
+const std::vector<std::string> kSentinelFiles = {"victim.dmp", "victim.zip", "secret", "inner.log",
+                                                 "deep/nested.log"};
 
 enum class Delivery {
     kNotStarted,     // the log set-up refuses the layout: the program ends before its window
@@ -118,8 +118,8 @@ const std::vector<HostileCase>& Cases() {
          nullptr, Delivery::kNothing},
         // The platform's file calls turn backslashes into separators.
         {"crash uuid: a backslash path climbing to the sentinel",
-         [](const Layout& l) { return l.ClimbToSentinel(l.crash_info, "victim", '\\'); },
-         nullptr, nullptr, Delivery::kNothing},
+         [](const Layout& l) { return l.ClimbToSentinel(l.crash_info, "victim", '\\'); }, nullptr,
+         nullptr, Delivery::kNothing},
         {"crash uuid: .", Uuid("."), nullptr, nullptr, Delivery::kNothing},
         {"crash uuid: ..", Uuid(".."), nullptr, nullptr, Delivery::kNothing},
         {"crash uuid: a drive-relative name with a colon", Uuid("C:victim"), nullptr, nullptr,
@@ -127,50 +127,69 @@ const std::vector<HostileCase>& Cases() {
         {"crash uuid: a control character", Uuid(std::string(kCrashUuid) + "\nforged"), nullptr,
          nullptr, Delivery::kNothing},
         // The program would write its own log through the link, so it does not start.
-        {"the log folder is a link to the sentinel", nullptr,
+        {"the log folder is a link to the sentinel",
+         nullptr,
          [](const Layout& l) {
              fs::remove_all(l.logs);
              Link(l.sentinel, l.logs);
          },
-         nullptr, Delivery::kNotStarted, {"logs"}},
-        {"a file link in the log folder to a sentinel file", nullptr,
+         nullptr,
+         Delivery::kNotStarted,
+         {"logs"}},
+        {"a file link in the log folder to a sentinel file",
+         nullptr,
          [](const Layout& l) { Link(l.sentinel / "secret", l.logs / "service" / "linked.log"); },
-         nullptr, Delivery::kReportAndLogs, {"logs/service/linked.log"}},
+         nullptr,
+         Delivery::kReportAndLogs,
+         {"logs/service/linked.log"}},
         // The archive is made anew at its path, so it is posted and removed as ever.
         {"a link at the archive's path to a sentinel file", nullptr,
          [](const Layout& l) { Link(l.sentinel / "victim.zip", l.Archive()); }, nullptr,
          Delivery::kReportAndLogs},
         // Whether the clean-up removes the link itself is left open: never its target.
-        {"a link at the dump's path to a sentinel file", nullptr,
+        {"a link at the dump's path to a sentinel file",
+         nullptr,
          [](const Layout& l) {
              fs::remove(l.Dump());
              Link(l.sentinel / "victim.dmp", l.Dump());
          },
-         nullptr, Delivery::kReportAndLogs, {}, {}, true},
+         nullptr,
+         Delivery::kReportAndLogs,
+         {},
+         {},
+         true},
         // The clean-up must not go by the paths it collected before the upload: "swapped/
         // inner.log" then names the sentinel's inner.log.
-        {"a log subfolder swapped for a link to the sentinel during the upload", nullptr,
+        {"a log subfolder swapped for a link to the sentinel during the upload",
+         nullptr,
          [](const Layout& l) { WriteFile(l.logs / "swapped" / "inner.log", "inner log\n"); },
          [](const Layout& l) {
              fs::rename(l.logs / "swapped", l.root / "swapped-away");
              Link(l.sentinel, l.logs / "swapped");
          },
-         Delivery::kReportAndLogs, {}, {"inner.log"}},
-        {"a log named with backslashes that lead to a sentinel file", nullptr,
+         Delivery::kReportAndLogs,
+         {},
+         {"inner.log"}},
+        {"a log named with backslashes that lead to a sentinel file",
+         nullptr,
          [](const Layout& l) {
              ASSERT_EQ(l.ClimbToSentinel(l.logs, "secret", '\\'), kBackslashName);
              WriteFile(l.logs / kBackslashName,
                        std::string(kMarker) + "the backslash-named log itself\n");
          },
-         nullptr, Delivery::kReportAndLogs, {fs::path("logs") / kBackslashName}},
-        {"link loops and a dangling link in the log folder", nullptr,
+         nullptr,
+         Delivery::kReportAndLogs,
+         {fs::path("logs") / kBackslashName}},
+        {"link loops and a dangling link in the log folder",
+         nullptr,
          [](const Layout& l) {
              Link("..", l.logs / "service" / "up");
              Link("pong", l.logs / "ping");
              Link("ping", l.logs / "pong");
              Link(l.root / "nowhere" / "gone.log", l.logs / "dangling.log");
          },
-         nullptr, Delivery::kReportAndLogs,
+         nullptr,
+         Delivery::kReportAndLogs,
          {"logs/service/up", "logs/ping", "logs/pong", "logs/dangling.log"}},
     };
     return cases;
@@ -292,7 +311,8 @@ std::string RefusalRecord(const std::string& crash_uuid) {
 class HostileLayout : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (const auto reason = test_support::WhyNotOnLoopback(kProductionBaseUrl, kStagingBaseUrl)) {
+        if (const auto reason =
+                test_support::WhyNotOnLoopback(kProductionBaseUrl, kStagingBaseUrl)) {
             GTEST_SKIP() << *reason;
         }
     }
@@ -318,15 +338,16 @@ protected:
             {"do": "close"}
         ])");
         test_support::ChildOptions options;
-        options.arguments = {"--crash-uuid", crash_uuid, "--email", "user@example.com",
-                             "--product", "Velmora Antivirus", "--version", "14.3.43577.3505"};
+        options.arguments = {"--crash-uuid", crash_uuid,          "--email",   "user@example.com",
+                             "--product",    "Velmora Antivirus", "--version", "14.3.43577.3505"};
         options.environment["PLATFORM_ROOT"] = l.root.path().string();
         options.environment["VELMORA_LOG_LEVEL"] = "debug";
-        options.environment[engine_stand_in::kScenarioVariable] = (l.root / "scenario.json").string();
+        options.environment[engine_stand_in::kScenarioVariable] =
+            (l.root / "scenario.json").string();
         options.environment[engine_stand_in::kTranscriptVariable] =
             (l.root / "transcript.jsonl").string();
-        for (const char* proxy : {"https_proxy", "HTTPS_PROXY", "http_proxy", "HTTP_PROXY",
-                                  "all_proxy", "ALL_PROXY"}) {
+        for (const char* proxy :
+             {"https_proxy", "HTTPS_PROXY", "http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"}) {
             options.environment[proxy] = std::nullopt;
         }
         return test_support::RunChild(test_support::BinaryFolder() / "tallorin", options);
@@ -372,7 +393,8 @@ protected:
             auto run = std::async(std::launch::async, [&] { return Run(l, crash_uuid); });
             // Until the upload is held, or the run ended without one.
             bool held = false;
-            while (!held && run.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
+            while (!held &&
+                   run.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
                 held = service.WaitUntilHeld("attachment", std::chrono::milliseconds(0));
             }
             if (held) {
@@ -456,7 +478,8 @@ protected:
         std::sort(expected.begin(), expected.end());
         EXPECT_EQ(names, expected);
         for (const auto& [name, content] : kRegularLogs) {
-            EXPECT_TRUE(FactsOf(l.logs / name).type == fs::file_type::not_found) << name << " stays";
+            EXPECT_TRUE(FactsOf(l.logs / name).type == fs::file_type::not_found)
+                << name << " stays";
         }
         EXPECT_TRUE(FactsOf(l.Archive()).type == fs::file_type::not_found) << "the archive stays";
         if (!c.empty_dump) {

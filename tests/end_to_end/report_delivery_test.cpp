@@ -1,8 +1,8 @@
 // tallorin started as the product starts it, the stand-in engine playing the user (read the
 // address, send, close), against the report-service double.
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 #include <zip.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <filesystem>
@@ -25,8 +25,8 @@ namespace {
 namespace fs = std::filesystem;
 using test_support::DecodeBase64;
 using test_support::RecordedRequest;
-using test_support::RequestsTo;
 using test_support::ReportService;
+using test_support::RequestsTo;
 
 constexpr char kCrashUuid[] = "0f8fad5b-d9cb-469f-a165-70867728950e";
 
@@ -61,7 +61,8 @@ protected:
 
     // The program posts to the base URLs compiled into it: the double must stand on them.
     void SetUp() override {
-        if (const auto reason = test_support::WhyNotOnLoopback(kProductionBaseUrl, kStagingBaseUrl)) {
+        if (const auto reason =
+                test_support::WhyNotOnLoopback(kProductionBaseUrl, kStagingBaseUrl)) {
             GTEST_SKIP() << *reason;
         }
         service_.emplace(test_support::OnPortsOf(kProductionBaseUrl, kStagingBaseUrl));
@@ -80,19 +81,20 @@ protected:
         options.timeout_seconds = timeout_seconds;
         options.environment["PLATFORM_ROOT"] = platform_root_.string();
         options.environment["VELMORA_LOG_LEVEL"] = "debug";
-        options.environment[engine_stand_in::kScenarioVariable] = (root_ / "scenario.json").string();
+        options.environment[engine_stand_in::kScenarioVariable] =
+            (root_ / "scenario.json").string();
         options.environment[engine_stand_in::kTranscriptVariable] =
             (root_ / "transcript.jsonl").string();
-        for (const char* proxy : {"https_proxy", "HTTPS_PROXY", "http_proxy", "HTTP_PROXY",
-                                  "all_proxy", "ALL_PROXY"}) {
+        for (const char* proxy :
+             {"https_proxy", "HTTPS_PROXY", "http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"}) {
             options.environment[proxy] = std::nullopt;
         }
         return test_support::RunChild(test_support::BinaryFolder() / "tallorin", options);
     }
 
     std::vector<std::string> Arguments() const {
-        return {"--crash-uuid", kCrashUuid, "--email", "user@example.com", "--product",
-                "Velmora Antivirus", "--version", "14.3.43577.3505"};
+        return {"--crash-uuid", kCrashUuid,          "--email",   "user@example.com",
+                "--product",    "Velmora Antivirus", "--version", "14.3.43577.3505"};
     }
 
     // The running program's own log, named by its start time and process id.
@@ -168,10 +170,10 @@ TEST_F(ReportDelivery, DeliversTheReportAndTheLogsThenCleansUp) {
     // The running log holds start-up, the send and the window's records in order.
     const std::string log = RunningLog();
     std::size_t at = 0;
-    for (const char* text : {"[uimain]: cmd=", "init localization", "[MainWindow::show]: show main window",
-                             "send report. email=typed@example.com. description=It stopped",
-                             "crash_uuid=0f8fad5b-d9cb-469f-a165-70867728950e",
-                             "report bug result=true"}) {
+    for (const char* text :
+         {"[uimain]: cmd=", "init localization", "[MainWindow::show]: show main window",
+          "send report. email=typed@example.com. description=It stopped",
+          "crash_uuid=0f8fad5b-d9cb-469f-a165-70867728950e", "report bug result=true"}) {
         const auto found = log.find(text, at);
         ASSERT_NE(found, std::string::npos) << "missing or out of order: " << text << "\n" << log;
         at = found;
@@ -221,18 +223,18 @@ TEST_F(ReportDelivery, AStalledServiceEndsTheReportWithinTheShippedBound) {
     EXPECT_EQ(requests[0].path, "/api/bug");
     const std::string log = RunningLog();
     std::size_t at = 0;
-    const std::string failure =
-        "failed to upload. url=" + std::string(kProductionBaseUrl) + "/bug. error=Operation too slow.";
+    const std::string failure = "failed to upload. url=" + std::string(kProductionBaseUrl) +
+                                "/bug. error=Operation too slow.";
     for (const std::string& text :
-         std::vector<std::string>{failure,
-                                  "transferred the last 60 seconds", "report bug result=false",
-                                  "failed to report bug"}) {
+         std::vector<std::string>{failure, "transferred the last 60 seconds",
+                                  "report bug result=false", "failed to report bug"}) {
         const auto found = log.find(text, at);
         ASSERT_NE(found, std::string::npos) << "missing or out of order: " << text << "\n" << log;
         at = found;
     }
     EXPECT_TRUE(std::regex_search(
-        log, std::regex(R"(\[error\] \[\d+\] \[tallorin:upload\.cpp:\d+\]\[PostUpload\]: failed)")));
+        log,
+        std::regex(R"(\[error\] \[\d+\] \[tallorin:upload\.cpp:\d+\]\[PostUpload\]: failed)")));
     EXPECT_TRUE(fs::exists(data_ / "crash_info" / (std::string(kCrashUuid) + ".dmp")));
     EXPECT_EQ(LogFiles().size(), 3u);
 }
@@ -267,8 +269,8 @@ TEST_F(NonAsciiReportDelivery, LogsNamedOutsideAsciiGoUnderTheirUtf8NamesThenAre
     ASSERT_EQ(attachments.size(), 1u);
     const auto body = nlohmann::json::parse(attachments[0].body);
     std::map<std::string, std::string> entries;
-    for (const auto& entry : test_support::ReadZipEntries(
-             DecodeBase64(body.at("files").at(0).at("attach-data")))) {
+    for (const auto& entry :
+         test_support::ReadZipEntries(DecodeBase64(body.at("files").at(0).at("attach-data")))) {
         entries[entry.name] = entry.content;
         const bool ascii = std::all_of(entry.name.begin(), entry.name.end(),
                                        [](char c) { return static_cast<unsigned char>(c) < 0x80; });

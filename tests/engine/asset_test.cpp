@@ -76,7 +76,8 @@ TEST(Asset, AnswersOnlyTheAssetInterface) {
     EXPECT_EQ(probe->reference_count(), 1);
 
     EXPECT_TRUE(probe->isa->asset_get_interface(probe, kAssetInterfaceName, &out));
-    EXPECT_EQ(out, static_cast<void*>(static_cast<sciter::om::iasset<sciter::om::asset<Probe>>*>(probe)));
+    EXPECT_EQ(
+        out, static_cast<void*>(static_cast<sciter::om::iasset<sciter::om::asset<Probe>>*>(probe)));
     EXPECT_EQ(probe->reference_count(), 2);
 
     EXPECT_TRUE(probe->asset_get_interface(kAssetInterfaceName, nullptr));

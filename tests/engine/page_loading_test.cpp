@@ -29,7 +29,8 @@ TEST(PageLoading, AsksForEveryReferenceRecursivelyAndReportsTheMissingOnes) {
     platform::testing::Reset();
     const test_support::TempDir folder;
     const std::string base = "file://" + folder.path().string();
-    test_support::WriteFile(folder / "page.html", R"(<html window-width="300dip" window-height="200px">
+    test_support::WriteFile(folder / "page.html",
+                            R"(<html window-width="300dip" window-height="200px">
 <link rel="stylesheet" href="css/style.css#App"><link rel="icon" href="ignored.ico">
 <script type="module" src="./js/a.js"></script><img src='img/logo.png'></html>)");
     test_support::WriteFile(folder / "css" / "style.css",
@@ -55,14 +56,10 @@ TEST(PageLoading, AsksForEveryReferenceRecursivelyAndReportsTheMissingOnes) {
         bool delivered;
     };
     const Expected expected[] = {
-        {u"/page.html", RT_DATA_HTML, true},
-        {u"/css/style.css", RT_DATA_STYLE, true},
-        {u"/css/missing.css", RT_DATA_STYLE, false},
-        {u"/img/logo.png", RT_DATA_IMAGE, true},
-        {u"/js/a.js", RT_DATA_SCRIPT, true},
-        {u"/js/lib/b.js", RT_DATA_SCRIPT, true},
-        {u"/gone.js", RT_DATA_SCRIPT, false},
-        {u"/js/lib/c.js", RT_DATA_SCRIPT, true},
+        {u"/page.html", RT_DATA_HTML, true},         {u"/css/style.css", RT_DATA_STYLE, true},
+        {u"/css/missing.css", RT_DATA_STYLE, false}, {u"/img/logo.png", RT_DATA_IMAGE, true},
+        {u"/js/a.js", RT_DATA_SCRIPT, true},         {u"/js/lib/b.js", RT_DATA_SCRIPT, true},
+        {u"/gone.js", RT_DATA_SCRIPT, false},        {u"/js/lib/c.js", RT_DATA_SCRIPT, true},
     };
     const auto requests = engine_stand_in::LastLoad(hwnd);
     ASSERT_EQ(requests.size(), std::size(expected));
@@ -76,8 +73,9 @@ TEST(PageLoading, AsksForEveryReferenceRecursivelyAndReportsTheMissingOnes) {
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[0].subsystem, OT_CSS);
     EXPECT_EQ(messages[0].severity, OS_WARNING);
-    EXPECT_EQ(messages[0].text, u"failed to load \"" + url + u"/css/missing.css\" referred to by \"" +
-                                    url + u"/css/style.css\"");
+    EXPECT_EQ(messages[0].text, u"failed to load \"" + url +
+                                    u"/css/missing.css\" referred to by \"" + url +
+                                    u"/css/style.css\"");
     EXPECT_EQ(messages[1].subsystem, OT_TIS);
     EXPECT_EQ(messages[1].severity, OS_ERROR);
 

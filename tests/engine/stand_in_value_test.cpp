@@ -120,16 +120,17 @@ TEST(StandInValues, InvokesANativeFunctionWithItsArguments) {
         const VALUE argv[] = {arguments[0].raw(), arguments[1].raw()};
         Value self;
         Value result;
-        EXPECT_EQ(SAPI()->ValueInvoke(&function.raw(), self.slot(), 2, argv, result.slot(), nullptr),
-                  HV_OK);
+        EXPECT_EQ(
+            SAPI()->ValueInvoke(&function.raw(), self.slot(), 2, argv, result.slot(), nullptr),
+            HV_OK);
         EXPECT_EQ(seen, (std::vector<std::u16string>{u"German", u"3"}));
         EXPECT_EQ(result.Text(), u"done");
 
-        const Value throwing = Value::Function(
-            [](const auto&) -> Value { throw std::runtime_error("script error"); });
-        EXPECT_NE(SAPI()->ValueInvoke(&throwing.raw(), self.slot(), 0, nullptr, result.slot(),
-                                      nullptr),
-                  HV_OK);
+        const Value throwing =
+            Value::Function([](const auto&) -> Value { throw std::runtime_error("script error"); });
+        EXPECT_NE(
+            SAPI()->ValueInvoke(&throwing.raw(), self.slot(), 0, nullptr, result.slot(), nullptr),
+            HV_OK);
         EXPECT_EQ(SAPI()->ValueInvoke(&self.raw(), self.slot(), 0, nullptr, result.slot(), nullptr),
                   HV_INCOMPATIBLE_TYPE);
     }

@@ -26,11 +26,20 @@ TEST(MakeString, DecodesUtf8IntoUtf16UnitsAsTheEngineExpects) {
         std::u16string units;
     };
     const Case cases[] = {
-        {"byte-order mark at the start is dropped", "\xEF\xBB\xBF" "A", u"A"},
+        {"byte-order mark at the start is dropped",
+         "\xEF\xBB\xBF"
+         "A",
+         u"A"},
         {"byte-order mark later is kept", "A\xEF\xBB\xBF", u"A\uFEFF"},
         {"four bytes give a surrogate pair", "\xF0\x9F\x98\x80", u"\xD83D\xDE00"},
-        {"stray continuation byte", "A\x80" "B", u"A?B"},
-        {"bad lead byte", "\xF8" "A", u"?A"},
+        {"stray continuation byte",
+         "A\x80"
+         "B",
+         u"A?B"},
+        {"bad lead byte",
+         "\xF8"
+         "A",
+         u"?A"},
         {"two-byte sequence cut off", "A\xC3", u"A?"},
         {"four-byte sequence cut off", "A\xF0\x9F\x98", u"A?"},
         {"NUL ends the input", std::string("ab\0cd", 5), u"ab"},
@@ -67,13 +76,16 @@ TEST(Utf8ToWchars, TellsWhetherAnyByteWasReplaced) {
         // The engine's own rule: a cut-off four-byte sequence alone leaves the result true.
         {"cut-off four-byte sequence", "a\xF0\x9F\x98", true},
         {"cut-off four-byte lead alone", "a\xF0", true},
-        {"bad byte, then a cut-off four-byte sequence", "\x80" "a\xF0\x9F", false},
+        {"bad byte, then a cut-off four-byte sequence",
+         "\x80"
+         "a\xF0\x9F",
+         false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         sciter::aux::utf16_buffer buffer;
-        EXPECT_EQ(sciter::aux::utf8_to_wchars(
-                      reinterpret_cast<const std::uint8_t*>(c.bytes.data()), c.bytes.size(), buffer),
+        EXPECT_EQ(sciter::aux::utf8_to_wchars(reinterpret_cast<const std::uint8_t*>(c.bytes.data()),
+                                              c.bytes.size(), buffer),
                   c.clean);
     }
     sciter::aux::utf16_buffer buffer;

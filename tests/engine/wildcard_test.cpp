@@ -28,7 +28,7 @@ TEST(WildcardMatch, MatchesTheWholeTextAgainstThePattern) {
         {u"a?c", u"ac", -1},
         {u"#.#", u"1.9", 0},
         {u"#", u"x", -1},
-        {u"*.js", u"a.b.js", 0},    // goes back to the last "*"
+        {u"*.js", u"a.b.js", 0},  // goes back to the last "*"
         {u"*ab", u"aab", 0},
         {u"*b?d", u"abxbcd", 0},
         {u"abc", u"ab", -1},
@@ -37,12 +37,12 @@ TEST(WildcardMatch, MatchesTheWholeTextAgainstThePattern) {
         {u"[a-c]x", u"dx", -1},
         {u"[^a-c]x", u"dx", 0},
         {u"[^a-c]x", u"ax", -1},
-        {u"[-+]1", u"-1", 0},      // a leading "-" is a member
+        {u"[-+]1", u"-1", 0},  // a leading "-" is a member
         {u"[^-]1", u"-1", -1},
-        {u"[c-a]", u"b", -1},      // a reversed range holds nothing
+        {u"[c-a]", u"b", -1},  // a reversed range holds nothing
         {u"[a-]", u"-", 0},
-        {u"*[0-9]", u"ab1", -1},   // a class does not go back to the "*"
-        {u"x[ab", u"xa", 0},       // unterminated: ends at the pattern's end
+        {u"*[0-9]", u"ab1", -1},  // a class does not go back to the "*"
+        {u"x[ab", u"xa", 0},      // unterminated: ends at the pattern's end
         {u"x[ab", u"xc", -1},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {

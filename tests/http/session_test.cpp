@@ -147,7 +147,8 @@ TEST_F(Session, DecodesACompressedReply) {
     ReportService service;
     const std::string reply = R"({"id": 5, "message": "thanks"})";
     service.SetReply("bug", {200, reply, true});
-    const auto response = Post(Exchange(ReportService::BaseUrl(service.production_port()) + "/bug"));
+    const auto response =
+        Post(Exchange(ReportService::BaseUrl(service.production_port()) + "/bug"));
     EXPECT_EQ(response.status_code, 200);
     EXPECT_EQ(response.text, reply);
     const auto requests = service.Requests();
@@ -187,8 +188,8 @@ TEST_F(Session, VerifiesThePeerOnlyWhenAskedAndTheHostNameAlways) {
 }
 
 TEST_F(Session, NoListenerIsStatusZeroWithLibcurlsText) {
-    const auto response = Post(
-        Exchange(ReportService::BaseUrl(test_support::UnusedLoopbackPort()) + "/bug"));
+    const auto response =
+        Post(Exchange(ReportService::BaseUrl(test_support::UnusedLoopbackPort()) + "/bug"));
     EXPECT_EQ(response.status_code, 0);
     EXPECT_EQ(response.error.code, cpr::ErrorCode::CONNECTION_FAILURE);
     EXPECT_FALSE(response.error.message.empty());

@@ -117,8 +117,8 @@ TEST_F(Impersonation, EveryFailureIsLoggedThrownAndLeaksNoToken) {
     const Case cases[] = {
         {"no user token", [] { testing_api::FailCall("WTSQueryUserToken", ERROR_ACCESS_DENIED); },
          ERROR_ACCESS_DENIED, "failed to get user token of session=00000001. system says 5."},
-        {"nobody logged on", [] { testing_api::SetSessionToken(1, std::nullopt); },
-         ERROR_NO_TOKEN, "failed to get user token of session=00000001. system says 1008."},
+        {"nobody logged on", [] { testing_api::SetSessionToken(1, std::nullopt); }, ERROR_NO_TOKEN,
+         "failed to get user token of session=00000001. system says 1008."},
         {"elevation type",
          [] { testing_api::FailCall("GetTokenInformation", ERROR_INVALID_PARAMETER); },
          ERROR_INVALID_PARAMETER,
@@ -146,7 +146,8 @@ TEST_F(Impersonation, EveryFailureIsLoggedThrownAndLeaksNoToken) {
         } catch (const std::system_error& e) {
             EXPECT_EQ(e.code().value(), static_cast<int>(c.error));
             EXPECT_EQ(e.code().category(), std::system_category());
-            EXPECT_TRUE(std::string(e.what()).starts_with("failed to impersonate user")) << e.what();
+            EXPECT_TRUE(std::string(e.what()).starts_with("failed to impersonate user"))
+                << e.what();
         }
         EXPECT_EQ(log.Briefs().back(), Error(c.line));
         EXPECT_EQ(testing_api::OpenHandleCount(), 0u);

@@ -36,7 +36,7 @@ TEST_F(Localizer, InstanceIsOneObjectAndLogsEveryCall) {
 
 TEST_F(Localizer, KnowsNothingBeforeInit) {
     EXPECT_EQ(ErrorOf([&] { localizer_.GetLanguages(); }), "languages not initialized");
-    EXPECT_EQ(Count("[error] [") , 1u);
+    EXPECT_EQ(Count("[error] ["), 1u);
     EXPECT_EQ(Count("[Localization::Localizer::GetLanguages]: languages not initialized"), 1u);
     EXPECT_EQ(localizer_.GetCurrentLanguage(), "");
 }
@@ -48,17 +48,18 @@ TEST_F(Localizer, StartsWithTheShippedConfigurationInEnglish) {
     EXPECT_EQ(localizer_.GetCurrentLanguage(), "English");
     EXPECT_EQ(Count(kCreateEnglish), 1u);
     EXPECT_EQ(Count("create std locale."), 1u);
-    EXPECT_EQ(Count("init. app_name=Velmora Antivirus. read_localization_files_from_resources=true. "
-                    "zipped_resource_name=localization. zipped_resource_type_id=10. "
-                    "localization_files_dir_path=\n"),
-              1u);
+    EXPECT_EQ(
+        Count("init. app_name=Velmora Antivirus. read_localization_files_from_resources=true. "
+              "zipped_resource_name=localization. zipped_resource_type_id=10. "
+              "localization_files_dir_path=\n"),
+        1u);
     EXPECT_FALSE(fs::exists(language_file_.parent_path()));
 }
 
 TEST_F(Localizer, RejectsConfigurationsWithoutALanguageList) {
     struct Case {
         const char* config;
-        const char* error;     // of Init
+        const char* error;      // of Init
         std::size_t languages;  // kept after the failure
     };
     const Case cases[] = {
@@ -68,7 +69,8 @@ TEST_F(Localizer, RejectsConfigurationsWithoutALanguageList) {
         {R"({"languages": []})", "no language to start with", 0},
         {R"({"languages": ["English", 5, "French"]})", "", 1},  // the JSON library's type error
         {R"({"languages": ["English"] // comment
-            })", "", 0},
+            })",
+         "", 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.config);
@@ -94,9 +96,11 @@ TEST_F(Localizer, SwitchesSavesAndSignalsOnce) {
     Recorder first, second;
     const auto a = localizer_.AttachOnLanguageChanged(first.Slot());
     std::vector<std::string> order;
-    const auto b = localizer_.AttachOnLanguageChanged([&](const std::string&) { order.push_back("b"); });
+    const auto b =
+        localizer_.AttachOnLanguageChanged([&](const std::string&) { order.push_back("b"); });
     const auto c = localizer_.AttachOnLanguageChanged(second.Slot());
-    const auto d = localizer_.AttachOnLanguageChanged([&](const std::string&) { order.push_back("d"); });
+    const auto d =
+        localizer_.AttachOnLanguageChanged([&](const std::string&) { order.push_back("d"); });
 
     localizer_.SetCurrentLanguage("German");
     EXPECT_EQ(first.calls, std::vector<std::string>{"German"});
@@ -207,7 +211,8 @@ TEST_F(Localizer, ResourceModeWithoutACatalogueFailsTheSwitch) {
         SCOPED_TRACE(attempt);
         EXPECT_EQ(ErrorOf([&] { localizer_.SetCurrentLanguage("Italian"); }), "no item in archive");
         // Nothing was cached: the next attempt builds the locale again.
-        EXPECT_EQ(Count("create std locale. language=Italian\n"), static_cast<std::size_t>(attempt));
+        EXPECT_EQ(Count("create std locale. language=Italian\n"),
+                  static_cast<std::size_t>(attempt));
     }
     EXPECT_EQ(localizer_.GetCurrentLanguage(), "English");
     EXPECT_TRUE(recorder.calls.empty());

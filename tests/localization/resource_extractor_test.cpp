@@ -58,8 +58,9 @@ TEST(Extract, CataloguesCarryTheirHeaderFields) {
         const std::string mo = ExtractText(L"localization", file);
         ASSERT_GE(mo.size(), 4u);
         EXPECT_EQ(mo.substr(0, 4), std::string("\xde\x12\x04\x95", 4));  // little-endian MO
-        for (const char* field : {"MIME-Version: 1.0\n", "Content-Type: text/plain; charset=UTF-8\n",
-                                  "Content-Transfer-Encoding: 8bit\n", language}) {
+        for (const char* field :
+             {"MIME-Version: 1.0\n", "Content-Type: text/plain; charset=UTF-8\n",
+              "Content-Transfer-Encoding: 8bit\n", language}) {
             EXPECT_NE(mo.find(field), std::string::npos) << field;
         }
         EXPECT_EQ(mo.find("Plural-Forms"), std::string::npos);
@@ -77,8 +78,10 @@ TEST(Extract, ReportsEachFailureWithItsOwnText) {
     const Case cases[] = {
         {"italian catalogue", L"localization", "Italian.mo", nullptr, "no item in archive"},
         {"name with other case", L"localization", "english.mo", nullptr, "no item in archive"},
-        {"unknown resource", L"no-such-resource", "config.json", nullptr, "failed to find resource"},
-        {"no module", L"localization", "config.json", "GetModuleHandleW", "failed to get module handle"},
+        {"unknown resource", L"no-such-resource", "config.json", nullptr,
+         "failed to find resource"},
+        {"no module", L"localization", "config.json", "GetModuleHandleW",
+         "failed to get module handle"},
         {"load", L"localization", "config.json", "LoadResource", "failed to load resource"},
         {"lock", L"localization", "config.json", "LockResource", "failed to lock resource"},
         {"size", L"localization", "config.json", "SizeofResource",
@@ -97,7 +100,8 @@ TEST(Extract, ReportsEachFailureWithItsOwnText) {
 }
 
 TEST(Extract, BytesThatAreNoZipLeaveOneWrapperMessage) {
-    const auto [message, standard_error] = Failure([] { Extract(10, L"not_a_zip", "config.json"); });
+    const auto [message, standard_error] =
+        Failure([] { Extract(10, L"not_a_zip", "config.json"); });
     EXPECT_EQ(message, "failed to create zip archive from buffer");
     EXPECT_TRUE(standard_error.starts_with("can't open zip from source: ")) << standard_error;
     EXPECT_EQ(standard_error.find('\n'), standard_error.size() - 1) << standard_error;
@@ -111,7 +115,8 @@ TEST(Extract, AnEmptyEntryGivesAnEmptyVector) {
 TEST(LocalizationZip, HasTheLayoutTheProgramShipsWith) {
     const HRSRC resource = FindResourceW(nullptr, L"localization", RT_RCDATA);
     ASSERT_NE(resource, nullptr);
-    const auto zip = ResourceHelper::Extractor::LoadResourceBytes(GetModuleHandleW(nullptr), resource);
+    const auto zip =
+        ResourceHelper::Extractor::LoadResourceBytes(GetModuleHandleW(nullptr), resource);
     const auto u16 = [&](std::size_t at) {
         return static_cast<std::uint32_t>(static_cast<unsigned char>(zip.at(at)) |
                                           static_cast<unsigned char>(zip.at(at + 1)) << 8);

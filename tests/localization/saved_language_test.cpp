@@ -95,7 +95,8 @@ TEST_F(SavedLanguage, ANewNameReplacesALongerFileWhole) {
 }
 
 TEST_F(SavedLanguage, NamesOutsideAsciiAreWrittenAsUtf8) {
-    localizer_.Init(FolderConfig("{\"languages\": [\"English\", \"Espa\xc3\xb1ol\", \"Quo\\\"te\"]}"));
+    localizer_.Init(
+        FolderConfig("{\"languages\": [\"English\", \"Espa\xc3\xb1ol\", \"Quo\\\"te\"]}"));
     localizer_.SetCurrentLanguage("Espa\xc3\xb1ol");
     EXPECT_EQ(test_support::ReadFile(language_file_), Written("Espa\xc3\xb1ol"));
     localizer_.SetCurrentLanguage("Quo\"te");

@@ -93,7 +93,8 @@ TEST_F(LocalizerObject, TranslatesWithAndWithoutContext) {
     Call("SetCurrentLanguage", {Value::String(u"German")});
     const std::u16string plain = Call("Localize", {Value::String(u"Critical Error")}).Text();
     EXPECT_NE(plain, u"Critical Error");
-    EXPECT_EQ(Call("Localize", {Value::String(u"Critical Error"), Value::String(u"")}).Text(), plain);
+    EXPECT_EQ(Call("Localize", {Value::String(u"Critical Error"), Value::String(u"")}).Text(),
+              plain);
     EXPECT_EQ(Call("Localize", {Value::String(u"Critical Error"), Value()}).Text(), plain);
     // "Email" is the one text of the window that no catalogue translates.
     EXPECT_EQ(Call("Localize", {Value::String(u"Email")}).Text(), u"Email");
@@ -108,15 +109,19 @@ TEST_F(LocalizerObject, TranslatesWithAndWithoutContext) {
 
 TEST_F(LocalizerObject, LooksTextUpUnderTheGivenContext) {
     Call("SetCurrentLanguage", {Value::String(u"German")});
-    const Value sorry = Value::String(u"We\u2019re sorry, the information you were working on might be lost.");
+    const Value sorry =
+        Value::String(u"We\u2019re sorry, the information you were working on might be lost.");
     // The paragraph is translated only under its context "description".
     EXPECT_EQ(Call("Localize", {sorry}).Text(), sorry.Text());
-    EXPECT_TRUE(Call("Localize", {sorry, Value::String(u"description")}).Text().starts_with(u"Es tut uns leid!"));
+    EXPECT_TRUE(Call("Localize", {sorry, Value::String(u"description")})
+                    .Text()
+                    .starts_with(u"Es tut uns leid!"));
     // A context the catalogues do not know leaves a text as it is, even one that has a
     // translation without context.
-    EXPECT_EQ(Call("Localize", {Value::String(u"Critical Error"), Value::String(u"no-such-context")})
-                  .Text(),
-              u"Critical Error");
+    EXPECT_EQ(
+        Call("Localize", {Value::String(u"Critical Error"), Value::String(u"no-such-context")})
+            .Text(),
+        u"Critical Error");
 }
 
 TEST_F(LocalizerObject, ListsTheFourLanguagesInOrder) {
@@ -130,15 +135,15 @@ TEST_F(LocalizerObject, ListsTheFourLanguagesInOrder) {
 TEST_F(LocalizerObject, PassportHasTheBaseMethodsThenItsOwnAndNoProperties) {
     ASSERT_TRUE(object_.has_value());
     som_asset_t* const asset = object_->asset();
-    const som_passport_t* const passport = test_support::ExpectReadOnlyPassport(
-        asset, "Localizer",
-        {{"on", 2},
-         {"removeListener", 1},
-         {"GetLanguages", 0},
-         {"GetCurrentLanguage", 0},
-         {"SetCurrentLanguage", 1},
-         {"Localize", 2}},
-        {});
+    const som_passport_t* const passport =
+        test_support::ExpectReadOnlyPassport(asset, "Localizer",
+                                             {{"on", 2},
+                                              {"removeListener", 1},
+                                              {"GetLanguages", 0},
+                                              {"GetCurrentLanguage", 0},
+                                              {"SetCurrentLanguage", 1},
+                                              {"Localize", 2}},
+                                             {});
     ASSERT_NE(passport, nullptr);
     ASSERT_EQ(passport->n_methods, 6u);
 
@@ -192,8 +197,9 @@ TEST_F(LocalizerObject, FiresLanguageChangedToEveryListenerBeforeTheCallReturns)
 
     EXPECT_EQ(Call("removeListener", {uuid_first}).Text(), u"true");
     EXPECT_EQ(Call("removeListener", {uuid_second}).Text(), u"true");
-    EXPECT_NE(Sandbox::LogText().find("on LanguageChanged default handler. fire - language-changed"),
-              std::string::npos);
+    EXPECT_NE(
+        Sandbox::LogText().find("on LanguageChanged default handler. fire - language-changed"),
+        std::string::npos);
 }
 
 TEST_F(LocalizerObject, AListenerMayCallBackIntoTheObject) {
@@ -212,10 +218,11 @@ TEST_F(LocalizerObject, AListenerMayCallBackIntoTheObject) {
 
 TEST_F(LocalizerObject, DisconnectedSignalsReachNoListener) {
     int calls = 0;
-    const Value uuid = Call("on", {Value::String(u"language-changed"), Value::Function([&](const auto&) {
-                                       ++calls;
-                                       return Value();
-                                   })});
+    const Value uuid =
+        Call("on", {Value::String(u"language-changed"), Value::Function([&](const auto&) {
+                        ++calls;
+                        return Value();
+                    })});
     // What the main window does at close, before it releases the registration.
     g_localization_asset.connections->clear();
     Call("SetCurrentLanguage", {Value::String(u"Spanish")});

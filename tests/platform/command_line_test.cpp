@@ -27,9 +27,9 @@ TEST(SplitCommandLine, AppliesTheWindowsRulesForQuotesAndBackslashes) {
         {L"a\"b c\"d", {L"ab cd"}},
         {L"\"\"", {L""}},
         {L"a \"\" b", {L"a", L"", L"b"}},
-        {L"C:\\dir\\file", {L"C:\\dir\\file"}},      // backslashes alone are literal
-        {L"a\\\\\"b c\"", {L"a\\b c"}},               // 2n backslashes + quote: n, quote opens
-        {L"a\\\"b", {L"a\"b"}},                       // 2n+1: n and a literal quote
+        {L"C:\\dir\\file", {L"C:\\dir\\file"}},  // backslashes alone are literal
+        {L"a\\\\\"b c\"", {L"a\\b c"}},          // 2n backslashes + quote: n, quote opens
+        {L"a\\\"b", {L"a\"b"}},                  // 2n+1: n and a literal quote
         {L"a\\\\\\\"b", {L"a\\\"b"}},
         {L"trailing\\\\", {L"trailing\\\\"}},
         {L"\"unterminated arg", {L"unterminated arg"}},
@@ -42,9 +42,9 @@ TEST(SplitCommandLine, AppliesTheWindowsRulesForQuotesAndBackslashes) {
 }
 
 TEST(QuoteArgument, RoundTripsThroughSplitting) {
-    const Tokens arguments = {L"plain",       L"",          L"with space", L"tab\there",
-                              L"quote\"in",   L"ends\\",    L"ends in \\", L"\\\"",
-                              L"C:\\a b\\",   L"\u00E9\U0001F600", L"--email=a@b.c"};
+    const Tokens arguments = {
+        L"plain",      L"",     L"with space", L"tab\there",        L"quote\"in",    L"ends\\",
+        L"ends in \\", L"\\\"", L"C:\\a b\\",  L"\u00E9\U0001F600", L"--email=a@b.c"};
     std::wstring line;
     for (const auto& argument : arguments) {
         line += (line.empty() ? L"" : L" ") + QuoteArgument(argument);

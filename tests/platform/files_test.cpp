@@ -30,8 +30,8 @@ using File = OwnedHandle;
 
 File Open(const fs::path& path, DWORD access, DWORD share, DWORD disposition = OPEN_EXISTING,
           DWORD flags = FILE_ATTRIBUTE_NORMAL) {
-    return File(CreateFileW(path.wstring().c_str(), access, share, nullptr, disposition, flags,
-                            nullptr));
+    return File(
+        CreateFileW(path.wstring().c_str(), access, share, nullptr, disposition, flags, nullptr));
 }
 
 class Files : public ::testing::Test {
@@ -205,15 +205,15 @@ TEST_F(Files, ShareModesBetweenLayerHandles) {
                     SW = FILE_SHARE_WRITE, SD = FILE_SHARE_DELETE;
     const Case cases[] = {
         {R, SR, R, SR, true},
-        {R, SR, W, SR | SW, false},       // the first does not share writing
-        {W, SR | SW, R, SR, false},       // the second does not let the writer on
-        {W, SR | SW, R, SR | SW, true},   // how a reader joins a log file
+        {R, SR, W, SR | SW, false},      // the first does not share writing
+        {W, SR | SW, R, SR, false},      // the second does not let the writer on
+        {W, SR | SW, R, SR | SW, true},  // how a reader joins a log file
         {R | W, 0, R, SR | SW | SD, false},
         {R, SR | SW, R | W, SR | SW, true},
         {R, SR, R | W, SR, false},
-        {DELETE, SR, R, SR, false},       // the reader must share deletion
+        {DELETE, SR, R, SR, false},  // the reader must share deletion
         {DELETE, SR, R, SR | SD, true},
-        {0, 0, R | W, 0, true},           // facts only: no access, no clash
+        {0, 0, R | W, 0, true},  // facts only: no access, no clash
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         SCOPED_TRACE(i);
@@ -292,8 +292,7 @@ TEST_F(Files, RemovalOfNamesOutsideAscii) {
         EXPECT_EQ(fs::exists(file), !name.utf8);
         EXPECT_EQ(open_wide(OPEN_EXISTING).valid(), !name.utf8);
 
-        EXPECT_EQ(win_fs::remove_all(folder, error) == static_cast<std::uintmax_t>(-1),
-                  !name.utf8);
+        EXPECT_EQ(win_fs::remove_all(folder, error) == static_cast<std::uintmax_t>(-1), !name.utf8);
         EXPECT_EQ(fs::exists(file), !name.utf8);
         fs::remove_all(folder);
     }
@@ -308,8 +307,8 @@ TEST_F(Files, ALogFileThatSpdlogWritesIsHeldForWriting) {
     for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt"}) {
         WriteFile(logs / name, name);
     }
-    auto sink = std::make_shared<spdlog::sinks::rotating_file_sink_mt>(log_file.string(),
-                                                                        1 << 20, 0, true);
+    auto sink =
+        std::make_shared<spdlog::sinks::rotating_file_sink_mt>(log_file.string(), 1 << 20, 0, true);
     spdlog::logger logger("files_test", sink);
     logger.info("written");
     logger.flush();
@@ -397,7 +396,8 @@ TEST_F(Files, AFileThatAnotherProcessReadsCanBeReadButNotDeleted) {
     WriteFile(path, "x");
     Holder holder(path, true);
     EXPECT_TRUE(Open(path, GENERIC_READ, FILE_SHARE_READ).valid());
-    EXPECT_FALSE(Open(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE).valid());
+    EXPECT_FALSE(
+        Open(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE).valid());
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
     EXPECT_FALSE(DeleteFileW(path.wstring().c_str()));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));

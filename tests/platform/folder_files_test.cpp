@@ -130,7 +130,8 @@ TEST_F(FolderFiles, ALinkIsOpenedAsItselfOnlyWhenAsked) {
     const Handle as_folder_handle(as_folder.handle);
     EXPECT_EQ(as_folder.status, STATUS_NOT_A_DIRECTORY);
 
-    const auto followed = OpenInside(folder.get(), L"file-link", GENERIC_READ, FILE_NON_DIRECTORY_FILE);
+    const auto followed =
+        OpenInside(folder.get(), L"file-link", GENERIC_READ, FILE_NON_DIRECTORY_FILE);
     const Handle followed_handle(followed.handle);
     ASSERT_EQ(followed.status, STATUS_SUCCESS);
     EXPECT_EQ(AttributesOf(followed_handle.get()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
@@ -164,7 +165,8 @@ TEST_F(FolderFiles, CreateFileWithTheFlagNeverWritesThroughALink) {
 // the next call, and one too small for any entry says so.
 TEST_F(FolderFiles, ListsAFolderByItsHandle) {
     for (int index = 0; index < 40; ++index) {
-        WriteFile(dir_ / "folder" / ("many-" + std::to_string(index) + "-" + std::string(60, 'n')), "");
+        WriteFile(dir_ / "folder" / ("many-" + std::to_string(index) + "-" + std::string(60, 'n')),
+                  "");
     }
     const Handle folder(OpenFolder(dir_ / "folder"));
     for (const DWORD size : {65536u, 600u}) {
@@ -175,7 +177,8 @@ TEST_F(FolderFiles, ListsAFolderByItsHandle) {
         while (GetFileInformationByHandleEx(folder.get(), information_class, buffer.data(), size)) {
             information_class = FileIdBothDirectoryInfo;
             for (std::size_t offset = 0;;) {
-                const auto* record = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer.data() + offset);
+                const auto* record =
+                    reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer.data() + offset);
                 const std::wstring name(record->FileName, record->FileNameLength / sizeof(WCHAR));
                 EXPECT_TRUE(seen.emplace(name, *record).second) << "twice";
                 if (record->NextEntryOffset == 0) {
@@ -187,9 +190,11 @@ TEST_F(FolderFiles, ListsAFolderByItsHandle) {
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_FILES));
         EXPECT_EQ(seen.size(), 45u);  // 40, file.log, sub and three links
         EXPECT_FALSE(seen.contains(L".") || seen.contains(L".."));
-        EXPECT_EQ(seen.at(L"sub").FileAttributes & FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_DIRECTORY);
+        EXPECT_EQ(seen.at(L"sub").FileAttributes & FILE_ATTRIBUTE_DIRECTORY,
+                  FILE_ATTRIBUTE_DIRECTORY);
         for (const wchar_t* link : {L"file-link", L"folder-link", L"dangling"}) {
-            EXPECT_EQ(seen.at(link).FileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY),
+            EXPECT_EQ(seen.at(link).FileAttributes &
+                          (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY),
                       FILE_ATTRIBUTE_REPARSE_POINT);
             EXPECT_EQ(seen.at(link).EaSize, IO_REPARSE_TAG_SYMLINK);
         }
@@ -217,7 +222,8 @@ TEST_F(FolderFiles, DeletesWhatTheHandleHoldsOnly) {
     EXPECT_EQ(ReadFile(dir_ / "outside" / "secret"), "outside");
 
     // The folder swapped for a link after it was opened: its name leads elsewhere now.
-    const auto sub = OpenInside(folder.get(), L"sub", DELETE, FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT);
+    const auto sub =
+        OpenInside(folder.get(), L"sub", DELETE, FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT);
     const Handle sub_handle(sub.handle);
     ASSERT_EQ(sub.status, STATUS_SUCCESS);
     fs::rename(dir_ / "folder" / "sub", dir_ / "moved");
@@ -227,7 +233,8 @@ TEST_F(FolderFiles, DeletesWhatTheHandleHoldsOnly) {
     EXPECT_TRUE(fs::exists(dir_ / "moved"));
 
     // Without DELETE access nothing is deleted; a folder with content stays.
-    const auto readable = OpenInside(folder.get(), L"file.log", GENERIC_READ, FILE_NON_DIRECTORY_FILE);
+    const auto readable =
+        OpenInside(folder.get(), L"file.log", GENERIC_READ, FILE_NON_DIRECTORY_FILE);
     const Handle readable_handle(readable.handle);
     EXPECT_FALSE(Delete(readable_handle.get()));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
@@ -267,7 +274,8 @@ TEST_F(FolderFiles, AFifoIsRefusedWithoutWaiting) {
 
 TEST_F(FolderFiles, SetEndOfFileCutsAtThePosition) {
     const Handle file(CreateFileW((dir_ / "folder" / "file.log").wstring().c_str(),
-                                  GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+                                  GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                                  nullptr));
     ASSERT_NE(SetFilePointer(file.get(), 2, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
     EXPECT_TRUE(SetEndOfFile(file.get()));
     EXPECT_EQ(ReadFile(dir_ / "folder" / "file.log"), "in");

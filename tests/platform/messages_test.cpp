@@ -64,9 +64,9 @@ TEST_F(MessageQueue, DeliversPostedMessagesInOrderToTheirOwnWindows) {
         EXPECT_EQ(message.hwnd, window);
         EXPECT_EQ(DispatchMessageW(&message), result);
     }
-    EXPECT_EQ(deliveries, (std::vector<Delivery>{{second, WM_USER, 1},
-                                                 {first, WM_USER, 2},
-                                                 {second, WM_KEYDOWN, VK_F5}}));
+    EXPECT_EQ(deliveries,
+              (std::vector<Delivery>{
+                  {second, WM_USER, 1}, {first, WM_USER, 2}, {second, WM_KEYDOWN, VK_F5}}));
     MSG left{};
     EXPECT_FALSE(PeekMessageW(&left, nullptr, 0, 0, PM_REMOVE));
 }
@@ -81,8 +81,7 @@ TEST_F(MessageQueue, QuitEndsGetMessageWithItsExitCodeAfterThePostedMessages) {
         PostQuitMessage(code);
         PostMessageW(window, WM_USER, 2, 0);  // still ahead of the quit message
         EXPECT_EQ(Pump(), code);
-        EXPECT_EQ(deliveries,
-                  (std::vector<Delivery>{{window, WM_USER, 1}, {window, WM_USER, 2}}));
+        EXPECT_EQ(deliveries, (std::vector<Delivery>{{window, WM_USER, 1}, {window, WM_USER, 2}}));
         MSG left{};
         EXPECT_FALSE(PeekMessageW(&left, nullptr, 0, 0, PM_REMOVE)) << "quit is taken once";
         DestroyWindow(window);
@@ -169,7 +168,7 @@ TEST_F(MessageQueue, TranslateCountsKeyMessagesAndPostsNothing) {
         UINT message;
         BOOL translated;
     };
-    constexpr Case kCases[] = {{WM_KEYDOWN, TRUE},  {WM_KEYUP, TRUE}, {WM_SYSKEYDOWN, TRUE},
+    constexpr Case kCases[] = {{WM_KEYDOWN, TRUE},  {WM_KEYUP, TRUE},  {WM_SYSKEYDOWN, TRUE},
                                {WM_SYSKEYUP, TRUE}, {WM_CLOSE, FALSE}, {WM_CHAR, FALSE}};
     for (const auto& [number, translated] : kCases) {
         SCOPED_TRACE(number);
@@ -191,35 +190,34 @@ TEST_F(MessageQueue, IdleHandlerRunsStepsBetweenMessagesAndIsNotReentered) {
         ++step;
         steps_seen_by_window.push_back(static_cast<int>(deliveries.size()));
         switch (step) {
-        case 1:
-            PostMessageW(window, WM_USER, 1, 0);
-            return true;
-        case 2:
-            return true;  // did something without posting: asked again at once
-        case 3: {
-            // A nested loop (a modal box) inside a step: the handler is not run again there.
-            PostMessageW(window, WM_USER, 3, 0);
-            PostQuitMessage(0);
-            MSG message{};
-            while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-                DispatchMessageW(&message);
-                ++nested_results;
+            case 1:
+                PostMessageW(window, WM_USER, 1, 0);
+                return true;
+            case 2:
+                return true;  // did something without posting: asked again at once
+            case 3: {
+                // A nested loop (a modal box) inside a step: the handler is not run again there.
+                PostMessageW(window, WM_USER, 3, 0);
+                PostQuitMessage(0);
+                MSG message{};
+                while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+                    DispatchMessageW(&message);
+                    ++nested_results;
+                }
+                PostMessageW(window, WM_CLOSE, 0, 0);
+                return true;
             }
-            PostMessageW(window, WM_CLOSE, 0, 0);
-            return true;
-        }
-        default:
-            PostQuitMessage(42);
-            return true;
+            default:
+                PostQuitMessage(42);
+                return true;
         }
     });
     EXPECT_EQ(Pump(), 42);
     EXPECT_EQ(step, 4);
     EXPECT_EQ(nested_results, 1);
     EXPECT_EQ(steps_seen_by_window, (std::vector<int>{0, 1, 1, 3}));
-    EXPECT_EQ(deliveries, (std::vector<Delivery>{{window, WM_USER, 1},
-                                                 {window, WM_USER, 3},
-                                                 {window, WM_CLOSE, 0}}));
+    EXPECT_EQ(deliveries, (std::vector<Delivery>{
+                              {window, WM_USER, 1}, {window, WM_USER, 3}, {window, WM_CLOSE, 0}}));
     platform::SetIdleHandler(nullptr);
 }
 
@@ -240,8 +238,7 @@ TEST_F(MessageQueue, PostsFromAnotherThreadWakeTheOwnersWaitingLoop) {
     poster.join();
     ASSERT_EQ(GetMessageW(&message, nullptr, 0, 0), 1);
     DispatchMessageW(&message);
-    EXPECT_EQ(deliveries,
-              (std::vector<Delivery>{{window, WM_USER, 7}, {window, WM_CLOSE, 0}}));
+    EXPECT_EQ(deliveries, (std::vector<Delivery>{{window, WM_USER, 7}, {window, WM_CLOSE, 0}}));
     EXPECT_EQ(SendMessageW(window, WM_USER, 9, 0), 0);
     EXPECT_EQ(deliveries.back(), (Delivery{window, WM_USER, 9})) << "sent on its own thread";
     EXPECT_TRUE(IsWindow(window));
@@ -251,8 +248,8 @@ TEST_F(MessageQueue, PostsFromAnotherThreadWakeTheOwnersWaitingLoop) {
 TEST_F(MessageQueue, AThreadThatEndsTakesItsWindowsWithIt) {
     HWND orphan = nullptr;
     std::thread([&] {
-        orphan = platform::CreatePlatformWindow([](HWND, UINT, WPARAM, LPARAM) { return 0; },
-                                                RECT{});
+        orphan =
+            platform::CreatePlatformWindow([](HWND, UINT, WPARAM, LPARAM) { return 0; }, RECT{});
         EXPECT_TRUE(IsWindow(orphan));
     }).join();
     ASSERT_NE(orphan, nullptr);

@@ -1,5 +1,5 @@
-#include <platform/testing.h>
 #include <ole2.h>
+#include <platform/testing.h>
 #include <windows.h>
 
 #include <gtest/gtest.h>

@@ -19,8 +19,9 @@ std::string Content(HRSRC resource) {
 
 TEST(FindResourceW, FindsNamesAndNamedTypesWithoutRegardToCase) {
     const HMODULE module = GetModuleHandleW(nullptr);
-    for (const auto& [name, type] : {std::pair{L"Greeting", L"Text"}, std::pair{L"GREETING", L"text"},
-                                     std::pair{L"greeting", L"TeXt"}}) {
+    for (const auto& [name, type] :
+         {std::pair{L"Greeting", L"Text"}, std::pair{L"GREETING", L"text"},
+          std::pair{L"greeting", L"TeXt"}}) {
         SCOPED_TRACE(testing::PrintToString(std::wstring(name) + L"/" + type));
         const HRSRC resource = FindResourceW(module, name, type);
         ASSERT_NE(resource, nullptr);
@@ -44,8 +45,8 @@ TEST(FindResourceW, TellsAMissingTypeFromAMissingName) {
         DWORD error;
     };
     const Case cases[] = {
-        {L"Greeting", RT_RCDATA, ERROR_RESOURCE_NAME_NOT_FOUND},        // named vs integer name
-        {L"7", RT_RCDATA, ERROR_RESOURCE_NAME_NOT_FOUND},               // a text is not an id
+        {L"Greeting", RT_RCDATA, ERROR_RESOURCE_NAME_NOT_FOUND},  // named vs integer name
+        {L"7", RT_RCDATA, ERROR_RESOURCE_NAME_NOT_FOUND},         // a text is not an id
         {MAKEINTRESOURCEW(8), RT_RCDATA, ERROR_RESOURCE_NAME_NOT_FOUND},
         {L"Greeting", L"Texts", ERROR_RESOURCE_TYPE_NOT_FOUND},
         {MAKEINTRESOURCEW(7), RT_ICON, ERROR_RESOURCE_TYPE_NOT_FOUND},

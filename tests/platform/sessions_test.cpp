@@ -87,8 +87,8 @@ TEST_F(Sessions, TokensTellTheirElevationAndGiveTheirLinkedToken) {
 
     TOKEN_ELEVATION_TYPE elevation = TokenElevationTypeDefault;
     DWORD length = 0;
-    ASSERT_TRUE(GetTokenInformation(token, TokenElevationType, &elevation, sizeof(elevation),
-                                    &length));
+    ASSERT_TRUE(
+        GetTokenInformation(token, TokenElevationType, &elevation, sizeof(elevation), &length));
     EXPECT_EQ(elevation, TokenElevationTypeLimited);
     EXPECT_EQ(length, sizeof(elevation));
     EXPECT_FALSE(GetTokenInformation(token, TokenElevationType, &elevation, 2, &length));
@@ -113,8 +113,8 @@ TEST_F(Sessions, TokensTellTheirElevationAndGiveTheirLinkedToken) {
     EXPECT_FALSE(GetTokenInformation(token, TokenLinkedToken, &linked, sizeof(linked), &length));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_SUCH_LOGON_SESSION));
     EXPECT_TRUE(CloseHandle(token));
-    EXPECT_FALSE(GetTokenInformation(token, TokenElevationType, &elevation, sizeof(elevation),
-                                     &length));
+    EXPECT_FALSE(
+        GetTokenInformation(token, TokenElevationType, &elevation, sizeof(elevation), &length));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
     EXPECT_FALSE(ImpersonateLoggedOnUser(token));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
@@ -153,9 +153,12 @@ TEST_F(Sessions, EveryCallCanBeMadeToFail) {
     DWORD length = 0;
     WTS_SESSION_INFOW* list = nullptr;
     const Case cases[] = {
-        {"ProcessIdToSessionId", [&] { return ProcessIdToSessionId(GetCurrentProcessId(), &value) != 0; }},
+        {"ProcessIdToSessionId",
+         [&] { return ProcessIdToSessionId(GetCurrentProcessId(), &value) != 0; }},
         {"WTSEnumerateSessionsW",
-         [&] { return WTSEnumerateSessionsW(WTS_CURRENT_SERVER_HANDLE, 0, 1, &list, &value) != 0; }},
+         [&] {
+             return WTSEnumerateSessionsW(WTS_CURRENT_SERVER_HANDLE, 0, 1, &list, &value) != 0;
+         }},
         {"WTSQueryUserToken", [&] { return WTSQueryUserToken(1, &token) != 0; }},
         {"OpenProcessToken",
          [&] { return OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) != 0; }},

@@ -1,5 +1,5 @@
-#include <windows.h>
 #include <intrin.h>
+#include <windows.h>
 
 #include <platform/screen.h>
 #include <platform/testing.h>

@@ -8,10 +8,11 @@
 namespace {
 
 std::wstring ToWide(const std::string& utf8) {
-    const int needed = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                           nullptr, 0);
+    const int needed =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(needed), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), needed);
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
+                        needed);
     return wide;
 }
 
@@ -34,11 +35,13 @@ TEST(MultiByteToWideChar, DecodesUtf8AndReplacesInvalidSequences) {
         {"\xC3\xA9t\xC3\xA9", L"\u00E9t\u00E9"},
         {"\xF0\x9F\x98\x80", L"\U0001F600"},
         {std::string("a\0b", 3), std::wstring(L"a\0b", 3)},  // explicit length keeps the zero
-        {"A\x80" "B", L"A\uFFFDB"},                            // stray continuation byte
-        {"\xE2\x82", L"\uFFFD"},                               // cut-off sequence: one U+FFFD
-        {"\xC0\xAF", L"\uFFFD\uFFFD"},                         // overlong form
-        {"\xED\xA0\x80", L"\uFFFD\uFFFD\uFFFD"},               // encoded surrogate
-        {"\xF4\x90\x80\x80", L"\uFFFD\uFFFD\uFFFD\uFFFD"},     // above U+10FFFF
+        {"A\x80"
+         "B",
+         L"A\uFFFDB"},                                      // stray continuation byte
+        {"\xE2\x82", L"\uFFFD"},                            // cut-off sequence: one U+FFFD
+        {"\xC0\xAF", L"\uFFFD\uFFFD"},                      // overlong form
+        {"\xED\xA0\x80", L"\uFFFD\uFFFD\uFFFD"},            // encoded surrogate
+        {"\xF4\x90\x80\x80", L"\uFFFD\uFFFD\uFFFD\uFFFD"},  // above U+10FFFF
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         SCOPED_TRACE(i);
@@ -48,11 +51,13 @@ TEST(MultiByteToWideChar, DecodesUtf8AndReplacesInvalidSequences) {
 
 TEST(WideCharToMultiByte, EncodesUtf8ForEveryAnsiCodePage) {
     const std::wstring text = L"Gr\u00FC\u00DFe \u20AC \U0001F600";
-    const std::string expected = "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC \xF0\x9F\x98\x80";
+    const std::string expected =
+        "Gr\xC3\xBC\xC3\x9F"
+        "e \xE2\x82\xAC \xF0\x9F\x98\x80";
     EXPECT_EQ(ToUtf8(text, CP_UTF8), expected);
     EXPECT_EQ(ToUtf8(text, CP_THREAD_ACP), expected);
     EXPECT_EQ(ToUtf8(text, CP_ACP), expected);
-    EXPECT_EQ(ToUtf8(std::wstring(L"\xD800x", 2)), "\xEF\xBF\xBDx");  // lone surrogate
+    EXPECT_EQ(ToUtf8(std::wstring(L"\xD800x", 2)), "\xEF\xBF\xBDx");          // lone surrogate
     EXPECT_EQ(ToUtf8(std::wstring(L"\xD83D\xDE00", 2)), "\xF0\x9F\x98\x80");  // a UTF-16 pair
 }
 

@@ -24,8 +24,7 @@ protected:
     void TearDown() override { platform::testing::Reset(); }
 
     static HWND MakeWindow(const RECT& frame) {
-        return platform::CreatePlatformWindow([](HWND, UINT, WPARAM, LPARAM) { return 0; },
-                                              frame);
+        return platform::CreatePlatformWindow([](HWND, UINT, WPARAM, LPARAM) { return 0; }, frame);
     }
     static RECT RectOf(HWND window) {
         RECT rect{};
@@ -47,11 +46,23 @@ TEST_F(WindowGeometry, SetWindowPosMovesAndSizesAsItsFlagsSay) {
         {"move and size", 680, 270, 300, 200, 0, {680, 270, 980, 470}, false},
         {"move only", 680, 270, 1, 1, SWP_NOSIZE, {680, 270, 1240, 810}, false},
         {"size only", 999, 999, 300, 200, SWP_NOMOVE, {10, 20, 310, 220}, false},
-        {"neither, shown", 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW,
-         {10, 20, 570, 560}, true},
+        {"neither, shown",
+         0,
+         0,
+         0,
+         0,
+         SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW,
+         {10, 20, 570, 560},
+         true},
         {"negative size is empty", -5, -6, -1, -1, 0, {-5, -6, -5, -6}, false},
-        {"ignored flags", 1, 2, 3, 4, SWP_NOACTIVATE | SWP_NOREDRAW | SWP_FRAMECHANGED,
-         {1, 2, 4, 6}, false},
+        {"ignored flags",
+         1,
+         2,
+         3,
+         4,
+         SWP_NOACTIVATE | SWP_NOREDRAW | SWP_FRAMECHANGED,
+         {1, 2, 4, 6},
+         false},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.name);
@@ -95,8 +106,10 @@ TEST_F(WindowGeometry, ShowWindowAnswersThePreviousVisibility) {
     EXPECT_TRUE(ShowWindow(window, SW_SHOWNORMAL));
     EXPECT_TRUE(ShowWindow(window, SW_HIDE));
     EXPECT_FALSE(IsWindowVisible(window));
-    EXPECT_TRUE(SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW));
-    EXPECT_TRUE(SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_HIDEWINDOW));
+    EXPECT_TRUE(
+        SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW));
+    EXPECT_TRUE(
+        SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_HIDEWINDOW));
     EXPECT_FALSE(IsWindowVisible(window));
 }
 

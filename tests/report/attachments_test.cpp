@@ -1,10 +1,10 @@
 #include "attachments.h"
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 #include <spdlog/sinks/rotating_file_sink.h>
 #include <spdlog/spdlog.h>
 #include <sys/resource.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <optional>
@@ -76,10 +76,8 @@ TEST_F(Attachments, FilesOfSubfoldersLandFlatAndEverythingIsDeleted) {
     const auto attachments = SendAndCollect();
     ASSERT_EQ(attachments.size(), 1u);
     const std::vector<std::pair<std::string, std::string>> expected = {
-        {"app.log", "top\n"},
-        {"same.txt", "first\n"},
-        {"same.txt", "second\n"},
-        {"service.log", "in a subfolder\n"},
+        {"app.log", "top\n"},       {"same.txt", "first\n"},
+        {"same.txt", "second\n"},   {"service.log", "in a subfolder\n"},
         {"trace.txt", Lines(2000)},
     };
     EXPECT_EQ(ArchiveOf(attachments[0]), expected);
@@ -223,8 +221,8 @@ TEST(NoFollowFolder, OpensOnlyARealFolder) {
     const struct {
         const char* name;
         bool opens;
-    } cases[] = {{"real", true}, {"missing", false}, {"file", false}, {"link", false},
-                 {"dangling", false}};
+    } cases[] = {
+        {"real", true}, {"missing", false}, {"file", false}, {"link", false}, {"dangling", false}};
     for (const auto& each : cases) {
         SCOPED_TRACE(each.name);
         EXPECT_EQ(NoFollowFolder::Open(root / each.name).has_value(), each.opens);

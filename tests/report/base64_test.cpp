@@ -38,9 +38,9 @@ TEST(Base64Encode, WritesLongInputOnOneLineThatDecodesBack) {
     }
     const auto text = Base64Encode(bytes.data(), bytes.size());
     EXPECT_EQ(text.size(), Base64Length(bytes.size()));
-    EXPECT_EQ(text.find_first_not_of(
-                  "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/="),
-              std::string::npos);
+    EXPECT_EQ(
+        text.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/="),
+        std::string::npos);
 
     CryptoPP::Base64Decoder decoder;
     decoder.Put(reinterpret_cast<const CryptoPP::byte*>(text.data()), text.size());
@@ -54,8 +54,8 @@ TEST(Base64Encode, WritesLongInputOnOneLineThatDecodesBack) {
 // pass of Crypto++'s coder gives, whatever length remains after the last whole piece.
 TEST(Base64Encode, GivesTheTextOfOnePassOfTheCoder) {
     constexpr std::size_t kPiece = 3 * 64 * 1024;
-    const std::size_t lengths[] = {kPiece - 1, kPiece, kPiece + 1, kPiece + 2,
-                                   5 * kPiece + 1, 20 * 1024 * 1024 + 2};
+    const std::size_t lengths[] = {kPiece - 1, kPiece,         kPiece + 1,
+                                   kPiece + 2, 5 * kPiece + 1, 20 * 1024 * 1024 + 2};
     for (const std::size_t length : lengths) {
         SCOPED_TRACE(length);
         std::string bytes(length, '\0');
@@ -63,9 +63,8 @@ TEST(Base64Encode, GivesTheTextOfOnePassOfTheCoder) {
             bytes[i] = static_cast<char>((i * 2654435761u) >> 13);
         }
         std::string one_pass;
-        CryptoPP::StringSource(bytes, true,
-                               new CryptoPP::Base64Encoder(new CryptoPP::StringSink(one_pass),
-                                                           false));
+        CryptoPP::StringSource(
+            bytes, true, new CryptoPP::Base64Encoder(new CryptoPP::StringSink(one_pass), false));
         EXPECT_TRUE(Base64Encode(bytes.data(), bytes.size()) == one_pass);
     }
 }

@@ -15,7 +15,8 @@ TEST(Endpoints, EachServiceIsReachedOnItsOwnPort) {
         GTEST_SKIP() << *reason;
     }
     const test_support::DirectConnections direct;
-    test_support::ReportService service(test_support::OnPortsOf(kProductionBaseUrl, kStagingBaseUrl));
+    test_support::ReportService service(
+        test_support::OnPortsOf(kProductionBaseUrl, kStagingBaseUrl));
     struct Case {
         std::string url;
         int port;
@@ -23,7 +24,8 @@ TEST(Endpoints, EachServiceIsReachedOnItsOwnPort) {
     };
     const Case kCases[] = {
         {std::string(kProductionBaseUrl) + kBugPath, service.production_port(), "/api/bug"},
-        {std::string(kProductionBaseUrl) + kAttachmentPath, service.production_port(), "/api/attachment"},
+        {std::string(kProductionBaseUrl) + kAttachmentPath, service.production_port(),
+         "/api/attachment"},
         {std::string(kStagingBaseUrl) + kBugPath, service.staging_port(), "/api/bug"},
         {std::string(kStagingBaseUrl) + kAttachmentPath, service.staging_port(), "/api/attachment"},
     };

@@ -57,9 +57,9 @@ TEST_F(ReportJson, WritesEveryKeyOnceInOrderCompactly) {
         keys.push_back(item.key());
     }
     const std::vector<std::string> expected = {
-        "attach-data", "attach-name", "available-space", "cpu", "description",
-        "installed-path", "os-language", "product-name", "product-version", "ram",
-        "tester-email", "tester-name", "title", "windows-version"};
+        "attach-data", "attach-name",    "available-space", "cpu", "description",  "installed-path",
+        "os-language", "product-name",   "product-version", "ram", "tester-email", "tester-name",
+        "title",       "windows-version"};
     EXPECT_EQ(keys, expected);
     EXPECT_EQ(text.rfind(R"({"attach-data":"TURNUA==","attach-name":"crash.dmp",)", 0), 0u);
 
@@ -172,7 +172,8 @@ TEST_F(ReportJson, AttachmentCarriesALargeArchiveWholeOrNothing) {
 }
 
 TEST(MakeDumpPath, NamesTheDumpByTheCrash) {
-    EXPECT_EQ(MakeDumpPath("/data/crash_info", "abc"), std::filesystem::path("/data/crash_info/abc.dmp"));
+    EXPECT_EQ(MakeDumpPath("/data/crash_info", "abc"),
+              std::filesystem::path("/data/crash_info/abc.dmp"));
 }
 
 }  // namespace

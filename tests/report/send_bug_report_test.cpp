@@ -105,7 +105,8 @@ TEST_F(SendBugReportTest, ReadsTheReplyOfA200AndOnlyThen) {
 
 TEST_F(SendBugReportTest, NoListenerIsNotDelivered) {
     // No run elsewhere on the machine may have its double on the ports meanwhile.
-    const test_support::FixedPortsHeld quiet({FixedPorts().production_port, FixedPorts().staging_port});
+    const test_support::FixedPortsHeld quiet(
+        {FixedPorts().production_port, FixedPorts().staging_port});
     BugReportResult result = UntouchedResult();
     EXPECT_FALSE(Send(result));
     EXPECT_EQ(result.id, 12345u);
@@ -140,7 +141,8 @@ TEST_F(SendBugReportTest, BothRequestsGoToTheChosenServiceWithTheirHeaders) {
         }
         const auto report = nlohmann::json::parse(requests[0].body);
         EXPECT_EQ(report.at("title"), "Velmora Antivirus Crash Report");
-        EXPECT_EQ(report.at("attach-data").get<std::string>(), Base64Encode(dump_.data(), dump_.size()));
+        EXPECT_EQ(report.at("attach-data").get<std::string>(),
+                  Base64Encode(dump_.data(), dump_.size()));
         const auto attachment = nlohmann::json::parse(requests[1].body);
         EXPECT_EQ(attachment.at("id"), 8);
         EXPECT_EQ(attachment.at("files").at(0).at("file-name"),
@@ -204,7 +206,8 @@ TEST_F(SendBugReportTest, GoesThroughTheUsersProxy) {
         EXPECT_EQ(requests[before + 1].path, "/api/attachment");
         const auto log = proxy.Log();
         std::size_t tunnels = 0;
-        for (auto at = log.find("CONNECT"); at != std::string::npos; at = log.find("CONNECT", at + 1)) {
+        for (auto at = log.find("CONNECT"); at != std::string::npos;
+             at = log.find("CONNECT", at + 1)) {
             ++tunnels;
         }
         EXPECT_GE(tunnels, 2u) << log;

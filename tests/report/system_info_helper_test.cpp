@@ -2,8 +2,8 @@
 
 #include <platform/testing.h>
 
-#include <gtest/gtest.h>
 #include <cpuid.h>
+#include <gtest/gtest.h>
 #include <sys/statvfs.h>
 
 #include <cstring>
@@ -68,7 +68,8 @@ TEST_F(WindowsVersion, NamesTheSystemFromItsVersionRecord) {
         {6, 1, 7601, kWorkstation, 0x100, L"Service Pack 1", PRODUCT_ULTIMATE, kX86, 0,
          L"Microsoft Windows 7 Ultimate Edition Service Pack 1 (build 7601), 32-bit"},
         {6, 1, 7601, kServer, 0x112, L"Service Pack 1", PRODUCT_ENTERPRISE_SERVER, kX64, 0,
-         L"Microsoft Windows Server 2008 R2 Enterprise Edition Service Pack 1 (build 7601), 64-bit"},
+         L"Microsoft Windows Server 2008 R2 Enterprise Edition Service Pack 1 (build 7601), "
+         L"64-bit"},
         {6, 0, 6002, kWorkstation, 0x300, L"Service Pack 2", PRODUCT_HOME_PREMIUM, kX86, 0,
          L"Microsoft Windows Vista Home Premium Edition Service Pack 2 (build 6002), 32-bit"},
         {6, 4, 9841, kWorkstation, 0, L"", PRODUCT_BUSINESS, PROCESSOR_ARCHITECTURE_IA64, 0,

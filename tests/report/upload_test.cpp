@@ -80,9 +80,9 @@ TEST_F(UploadTest, AStalledServiceEndsTheUpload) {
     EXPECT_EQ(requests[0].path, "/api/bug");
     // libcurl's own words for the stall, with the bound that ended it.
     ASSERT_EQ(UploadFailures().size(), 1u);
-    EXPECT_TRUE(UploadFailures()[0].starts_with("failed to upload. url=" +
-                                                std::string(kProductionBaseUrl) +
-                                                "/bug. error=Operation too slow."))
+    EXPECT_TRUE(
+        UploadFailures()[0].starts_with("failed to upload. url=" + std::string(kProductionBaseUrl) +
+                                        "/bug. error=Operation too slow."))
         << UploadFailures()[0];
     EXPECT_TRUE(UploadFailures()[0].ends_with("the last 1 seconds")) << UploadFailures()[0];
 
@@ -137,9 +137,9 @@ TEST_F(UploadTest, AReplyOverTheCapIsNotDelivered) {
         BugReportResult result{12345, "before"};
         EXPECT_EQ(Send(result), item.delivered);
         const auto requests = service.Requests();
-        const auto attachments = RequestsTo(
-            {requests.begin() + static_cast<std::ptrdiff_t>(before), requests.end()},
-            "/api/attachment");
+        const auto attachments =
+            RequestsTo({requests.begin() + static_cast<std::ptrdiff_t>(before), requests.end()},
+                       "/api/attachment");
         if (item.delivered) {
             EXPECT_EQ(result.id, 7u);
             EXPECT_EQ(result.message.size(), item.size - 24);
@@ -197,8 +197,7 @@ TEST_F(UploadTest, TheRouteIsTheProxyTableAlone) {
             }
         }
         const std::string named = "proxy=127.0.0.1. port=" + std::to_string(proxy.port());
-        EXPECT_EQ(route_records,
-                  std::vector<std::string>(2, table_empty ? "no proxies" : named));
+        EXPECT_EQ(route_records, std::vector<std::string>(2, table_empty ? "no proxies" : named));
 
         // What the proxy saw: a tunnel to the service for each upload, or nothing at all.
         const std::regex tunnel("CONNECT 127\\.0\\.0\\.1:([0-9]+) ");
@@ -209,8 +208,7 @@ TEST_F(UploadTest, TheRouteIsTheProxyTableAlone) {
             tunnelled_ports.push_back(std::stoi((*match)[1]));
         }
         EXPECT_EQ(tunnelled_ports,
-                  table_empty ? std::vector<int>{}
-                              : std::vector<int>(2, service.production_port()))
+                  table_empty ? std::vector<int>{} : std::vector<int>(2, service.production_port()))
             << log;
     }
     platform::testing::Reset();

@@ -41,10 +41,20 @@ const Certificate& CertificateOf(CertificateFor kind) {
     const std::string name = loopback ? "loopback" : "other-host";
     Certificate certificate{folder / (name + ".pem"), folder / (name + ".key")};
     ChildOptions options;
-    options.arguments = {"req", "-x509", "-newkey", "ec", "-pkeyopt",
-                         "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2",
-                         "-keyout", certificate.key.string(), "-out",
-                         certificate.certificate.string(), "-subj",
+    options.arguments = {"req",
+                         "-x509",
+                         "-newkey",
+                         "ec",
+                         "-pkeyopt",
+                         "ec_paramgen_curve:prime256v1",
+                         "-nodes",
+                         "-days",
+                         "2",
+                         "-keyout",
+                         certificate.key.string(),
+                         "-out",
+                         certificate.certificate.string(),
+                         "-subj",
                          loopback ? "/CN=127.0.0.1" : "/CN=reports.other-host.invalid",
                          "-addext",
                          loopback ? "subjectAltName=IP:127.0.0.1,DNS:localhost"
@@ -106,9 +116,9 @@ std::string ReportService::BaseUrl(int port) {
 }
 
 void ReportService::SetReply(std::string_view endpoint, const ServiceReply& reply) {
-    const nlohmann::json text = {{"status", reply.status},     {"body", reply.body},
-                                 {"gzip", reply.gzip},         {"location", reply.location},
-                                 {"stall", reply.stall},       {"trickle_ms", reply.trickle.count()}};
+    const nlohmann::json text = {{"status", reply.status}, {"body", reply.body},
+                                 {"gzip", reply.gzip},     {"location", reply.location},
+                                 {"stall", reply.stall},   {"trickle_ms", reply.trickle.count()}};
     const auto file = state_ / "replies" / (std::string(endpoint) + ".json");
     WriteFile(fs::path(file.string() + ".tmp"), text.dump());
     fs::rename(file.string() + ".tmp", file);
@@ -165,9 +175,11 @@ int PortOfUrl(std::string_view url) {
     const auto host = url.find("://");
     const auto start = host == std::string_view::npos ? 0 : host + 3;
     const auto end = url.find('/', start);
-    const auto authority = url.substr(start, end == std::string_view::npos ? url.npos : end - start);
+    const auto authority =
+        url.substr(start, end == std::string_view::npos ? url.npos : end - start);
     const auto colon = authority.rfind(':');
-    return colon == std::string_view::npos ? 443 : std::stoi(std::string(authority.substr(colon + 1)));
+    return colon == std::string_view::npos ? 443
+                                           : std::stoi(std::string(authority.substr(colon + 1)));
 }
 
 FixedPortsHeld::FixedPortsHeld(std::vector<int> ports) {

@@ -21,7 +21,10 @@ namespace test_support {
 struct ServiceReply {
     ServiceReply(int p_status = 200, std::string p_body = "{}", bool p_gzip = false,
                  std::string p_location = {})
-        : status(p_status), body(std::move(p_body)), gzip(p_gzip), location(std::move(p_location)) {}
+        : status(p_status),
+          body(std::move(p_body)),
+          gzip(p_gzip),
+          location(std::move(p_location)) {}
 
     int status;
     std::string body;

@@ -36,7 +36,8 @@ TEST(ReportServiceDouble, StandsInOnlyForTwoLoopbackPorts) {
     const Case kCases[] = {
         {"https://127.0.0.1:44731/api", "https://127.0.0.1:44732/api", true},
         {"https://127.0.0.1:1/api", "https://127.0.0.1:65535", true},
-        {"https://reports.quorbelin.invalid/api", "https://reports-staging.quorbelin.invalid/api", false},
+        {"https://reports.quorbelin.invalid/api", "https://reports-staging.quorbelin.invalid/api",
+         false},
         {"https://127.0.0.1:44731/api", "https://reports-staging.quorbelin.invalid/api", false},
         {"https://127.0.0.1:44731/api", "https://127.0.0.1:44731/api", false},
         {"https://127.0.0.1/api", "https://127.0.0.1:44732/api", false},

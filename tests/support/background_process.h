@@ -12,7 +12,8 @@ class BackgroundProcess {
 public:
     // Starts `program` with `arguments`; its standard output and error go to `output_file`.
     // The process also ends when the test program dies.
-    BackgroundProcess(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+    BackgroundProcess(const std::filesystem::path& program,
+                      const std::vector<std::string>& arguments,
                       const std::filesystem::path& output_file);
     BackgroundProcess(const BackgroundProcess&) = delete;
     BackgroundProcess& operator=(const BackgroundProcess&) = delete;

@@ -10,13 +10,13 @@
 namespace test_support {
 
 struct ChildResult {
-    int exit_code = -1;     // the exit status, or 128 + signal number when killed
+    int exit_code = -1;  // the exit status, or 128 + signal number when killed
     bool signalled = false;
-    std::string output;     // standard output and standard error together
+    std::string output;  // standard output and standard error together
 };
 
 struct ChildOptions {
-    std::vector<std::string> arguments;                        // after the program path
+    std::vector<std::string> arguments;                             // after the program path
     std::map<std::string, std::optional<std::string>> environment;  // set, or unset when empty
     std::optional<std::filesystem::path> working_directory;
     int timeout_seconds = 120;

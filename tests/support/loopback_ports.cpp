@@ -41,8 +41,7 @@ bool AcceptsConnections(int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const auto address = LoopbackAddress(port);
     const bool connected =
-        fd >= 0 &&
-        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+        fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
     if (fd >= 0) {
         ::close(fd);
     }

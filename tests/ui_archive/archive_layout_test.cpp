@@ -122,15 +122,16 @@ TEST(ArchiveLayout, NameTreeTableAndDataAreWhereTheFormatPutsThem) {
 // back reference).
 Bytes HandMade() {
     Bytes archive = {'S', 'A', 'r', 0, 4, 0, 0, 0};
-    const std::uint16_t nodes[] = {'a', 0xFFFF, 1, 2, 0, 0xFFFF, 1, 0xFFFF,
+    const std::uint16_t nodes[] = {'a', 0xFFFF, 1, 2,      0, 0xFFFF, 1, 0xFFFF,
                                    'b', 0xFFFF, 3, 0xFFFF, 0, 0xFFFF, 2, 0xFFFF};
     for (const auto word : nodes) {
         archive.push_back(static_cast<std::uint8_t>(word));
         archive.push_back(static_cast<std::uint8_t>(word >> 8));
     }
     const std::size_t data_start = archive.size() + 4 + 24;
-    const std::uint32_t words[] = {2, static_cast<std::uint32_t>(data_start), 2, 0,
-                                   static_cast<std::uint32_t>(data_start + 2), 4, 5};
+    const std::uint32_t words[] = {2, static_cast<std::uint32_t>(data_start),     2,
+                                   0, static_cast<std::uint32_t>(data_start + 2), 4,
+                                   5};
     for (const auto word : words) {
         for (int shift = 0; shift < 32; shift += 8) {
             archive.push_back(static_cast<std::uint8_t>(word >> shift));

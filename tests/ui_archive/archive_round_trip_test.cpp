@@ -97,9 +97,20 @@ TEST_F(ArchiveRoundTrip, PathsThatNameNoFileAreNotFound) {
     const auto reader = ArchiveReader::Open(archive);
     ASSERT_TRUE(reader);
     const std::string kMissing[] = {
-        "", "index.htm", "index.html2", "layout", "layout/", "/index.html", "index.html/",
-        "a", "abcd", "Layout/LayoutBase", std::string("index.html\0x", 12),
-        "i", "caf\xc3\xa9.js", "src/common/item1001.js",
+        "",
+        "index.htm",
+        "index.html2",
+        "layout",
+        "layout/",
+        "/index.html",
+        "index.html/",
+        "a",
+        "abcd",
+        "Layout/LayoutBase",
+        std::string("index.html\0x", 12),
+        "i",
+        "caf\xc3\xa9.js",
+        "src/common/item1001.js",
     };
     for (const auto& path : kMissing) {
         SCOPED_TRACE(path);
@@ -122,8 +133,8 @@ TEST(ArchivePacker, StoresWhatLzfCannotMakeSmaller) {
         {"two equal bytes", {7, 7}, false},
         {"noise", Noise(4096, 2), false},
         {"repeated text", Text(std::string(4096, 'x')), true},
-        {"markup", Text("<div class=\"row\"></div>\n<div class=\"row\"></div>\n<div class=\"row\">"),
-         true},
+        {"markup",
+         Text("<div class=\"row\"></div>\n<div class=\"row\"></div>\n<div class=\"row\">"), true},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.name);
@@ -159,10 +170,12 @@ TEST(ArchivePacker, RefusesWhatTheFormatCannotHold) {
         too_many_nodes.push_back({name, {}});
     }
     const Case kCases[] = {
-        {"same path but for case", {{"Index.html", {}}, {"index.HTML", {}}},
+        {"same path but for case",
+         {{"Index.html", {}}, {"index.HTML", {}}},
          "two interface files differ only in case: index.html"},
         {"empty path", {{"", {}}}, "empty path in the interface archive"},
-        {"non-ASCII path", {{"caf\xc3\xa9.css", {}}},
+        {"non-ASCII path",
+         {{"caf\xc3\xa9.css", {}}},
          "interface file path is not ASCII: caf\xc3\xa9.css"},
         {"more than 65535 nodes", too_many_nodes,
          "too many paths for the interface archive's name tree"},

@@ -17,7 +17,8 @@ namespace {
 
 std::span<const std::uint8_t> Linked() { return {kInterfaceArchive, kInterfaceArchiveSize}; }
 
-// The fonts packed beside the folder's files: archive path and source file, as the build names them.
+// The fonts packed beside the folder's files: archive path and source file, as the build names
+// them.
 std::vector<std::pair<std::string, std::filesystem::path>> Fonts() {
     std::vector<std::pair<std::string, std::filesystem::path>> fonts;
     const std::string list = INTERFACE_FONTS;
@@ -50,8 +51,8 @@ TEST(InterfaceArchive, HoldsEveryFileOfTheInterfaceFolderAndItsFonts) {
     ASSERT_EQ(expected.size(), 2U);
     for (const auto& entry : std::filesystem::recursive_directory_iterator(INTERFACE_FOLDER)) {
         if (entry.is_regular_file()) {
-            expected.emplace_back(entry.path().lexically_relative(INTERFACE_FOLDER).generic_string(),
-                                  entry.path());
+            expected.emplace_back(
+                entry.path().lexically_relative(INTERFACE_FOLDER).generic_string(), entry.path());
         }
     }
     for (const auto& [path, source] : expected) {
@@ -81,7 +82,8 @@ TEST(InterfaceArchive, EveryFileTheStartPageRefersToIsThere) {
     const auto reader = ui_archive::ArchiveReader::Open(Linked());
     ASSERT_TRUE(reader);
     const std::regex reference(
-        R"re((?:href|src)="([^"]+)"|(?:import|from)\s*\(?\s*"([^"]+)"|"([\w./-]+\.(?:css|svg|html|js))(?:#\w+)?"|url\(\s*"?([^")]+)"?\s*\))re");
+        R"re((?:href|src)="([^"]+)"|(?:import|from)\s*\(?\s*"([^"]+)")re"
+        R"re(|"([\w./-]+\.(?:css|svg|html|js))(?:#\w+)?"|url\(\s*"?([^")]+)"?\s*\))re");
     std::vector<std::string> pending = {"index.html"};
     std::set<std::string> seen;
     while (!pending.empty()) {

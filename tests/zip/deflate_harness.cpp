@@ -56,9 +56,9 @@ std::string LogText(std::size_t size) {
     std::mt19937 random(7);
     for (int line = 0; text.size() < size; ++line) {
         text += "[03/04/21 10:15:" + std::to_string(10 + line % 50) + " " +
-                std::to_string(100 + random() % 900) + "] [debug] [4242] [tallorin:zip.cpp:" +
-                std::to_string(random() % 400) + "][SendAttachments]: crash_uuid=" +
-                std::to_string(random()) + "\n";
+                std::to_string(100 + random() % 900) +
+                "] [debug] [4242] [tallorin:zip.cpp:" + std::to_string(random() % 400) +
+                "][SendAttachments]: crash_uuid=" + std::to_string(random()) + "\n";
     }
     text.resize(size);
     return text;
@@ -80,7 +80,8 @@ std::string Mix(std::mt19937& random, std::size_t size) {
             default:
                 if (!out.empty()) {
                     const std::size_t from = random() % out.size();
-                    const std::size_t length = std::min<std::size_t>(1 + random() % 1000, out.size() - from);
+                    const std::size_t length =
+                        std::min<std::size_t>(1 + random() % 1000, out.size() - from);
                     out += out.substr(from, length);
                 }
         }

@@ -75,8 +75,9 @@ std::string DumpLike(std::mt19937& random, std::size_t size) {
             case 1:
                 for (int i = 0; i < 512; ++i) {
                     const std::uint32_t value =
-                        random() % 3 == 0 ? 0x00400000u + (random() % 64) * 0x10000u + random() % 0x2000
-                                          : random() % 256;
+                        random() % 3 == 0
+                            ? 0x00400000u + (random() % 64) * 0x10000u + random() % 0x2000
+                            : random() % 256;
                     out.append(reinterpret_cast<const char*>(&value), sizeof value);
                 }
                 break;
@@ -131,7 +132,8 @@ std::string FarRepeatBehindALongChain(std::mt19937& random) {
         const unsigned moved = flip << 5;
         for (unsigned high = 0; high < 8; ++high) {
             others.push_back({static_cast<char>(b0 ^ ((moved >> 10) & 0x1F) ^ (high << 5)),
-                              static_cast<char>(b1 ^ flip), static_cast<char>(b2 ^ (moved & 0xFF))});
+                              static_cast<char>(b1 ^ flip),
+                              static_cast<char>(b2 ^ (moved & 0xFF))});
         }
     }
     std::string out = "##" + phrase;
@@ -164,15 +166,19 @@ std::vector<Case> Cases() {
         {"empty", "", 0},
         {"one byte", "x", 0},
         {"two bytes", "ab", 0},
-        {"text", Repeat("The crash window asks what you were doing when it happened. ", 3000) +
-                     test_support::LogText(20000), 0},
+        {"text",
+         Repeat("The crash window asks what you were doing when it happened. ", 3000) +
+             test_support::LogText(20000),
+         0},
         {"log", test_support::LogText(3 << 20), 0},
         {"log read in odd pieces", test_support::LogText(400000), 777},
         {"random", test_support::RandomBytes(random, 300000), 0},
         {"zeros", std::string(1 << 20, '\0'), 0},
         {"short repeats", Repeat("ab", 70000) + Repeat("xyz", 70000) + Repeat("0123456", 70000), 0},
-        {"long repeats", Repeat(test_support::RandomBytes(random, 5000), 200000) +
-                             Repeat(test_support::RandomBytes(random, 40000), 200000), 0},
+        {"long repeats",
+         Repeat(test_support::RandomBytes(random, 5000), 200000) +
+             Repeat(test_support::RandomBytes(random, 40000), 200000),
+         0},
         {"dump", DumpLike(random, 4 << 20), 0},
         // The test program's own bytes change with every build; a run at the end keeps them from
         // ending inside a repeat, where the compressor parts from gzip on purpose (below).
@@ -185,9 +191,9 @@ std::vector<Case> Cases() {
     // Around the lookahead, the dictionary, the slide point and the window. An input that ends
     // between the slide point and the window's end (65,300 to 65,533) is never slid, and its
     // last strings lack the lookahead of a search.
-    for (const std::size_t size : {261u, 262u, 263u, 32767u, 32768u, 32769u, 65273u, 65274u,
-                                   65275u, 65300u, 65400u, 65533u, 65535u, 65536u, 65537u,
-                                   65536u + 262u, 98042u, 131072u}) {
+    for (const std::size_t size :
+         {261u, 262u, 263u, 32767u, 32768u, 32769u, 65273u, 65274u, 65275u, 65300u, 65400u, 65533u,
+          65535u, 65536u, 65537u, 65536u + 262u, 98042u, 131072u}) {
         cases.push_back({"mix of " + std::to_string(size), test_support::Mix(random, size), 0});
         cases.push_back({"zeros of " + std::to_string(size), std::string(size, '\0'), 0});
     }
@@ -219,13 +225,14 @@ TEST(DeflateIdentity, StreamIsTheOneGzipLevel8Writes) {
 // the tuning table give gzip's streams as well.
 TEST(DeflateIdentity, OtherLevelsGiveGzipsStreamsToo) {
     std::mt19937 random(1507);
-    const std::string inputs[] = {test_support::Mix(random, 300000), test_support::Mix(random, 65400),
-                                  test_support::LogText(100000)};
+    const std::string inputs[] = {test_support::Mix(random, 300000),
+                                  test_support::Mix(random, 65400), test_support::LogText(100000)};
     GzipReference gzip;
     Compressor compressor;
     for (int level = 1; level <= 7; ++level) {
         for (const auto& input : inputs) {
-            SCOPED_TRACE(::testing::Message() << "level " << level << ", " << input.size() << " bytes");
+            SCOPED_TRACE(::testing::Message()
+                         << "level " << level << ", " << input.size() << " bytes");
             const auto compressed = compressor.Run(input, level);
             EXPECT_EQ(compressed.result, 0u) << compressed.error;
             ExpectSameStream(compressed.bytes, gzip.Stream(input, level));
@@ -290,7 +297,8 @@ TEST(DeflateIdentity, AnEntryAtAnyLevelIgnoresWhatThePreviousOneLeftInTheWindow)
 TEST(DeflateIdentity, TableReachesBothBlockEndings) {
     std::mt19937 random(1501);
     Compressor compressor;
-    const auto few = test_support::InspectDeflate(compressor.Run(FewLongMatches(random, 200000)).bytes);
+    const auto few =
+        test_support::InspectDeflate(compressor.Run(FewLongMatches(random, 200000)).bytes);
     ASSERT_TRUE(few.valid);
     ASSERT_GT(few.blocks.size(), 1u);
     EXPECT_EQ((few.blocks[0].literals + few.blocks[0].matches) % 4096, 0u);

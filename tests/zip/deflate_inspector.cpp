@@ -61,9 +61,9 @@ constexpr int kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  
                                  31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
 constexpr int kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
                                   2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr int kDistanceBase[30] = {1,    2,    3,    4,    5,    7,     9,     13,    17,  25,
-                                   33,   49,   65,   97,   129,  193,   257,   385,   513, 769,
-                                   1025, 1537, 2049, 3073, 4097, 6145,  8193,  12289, 16385, 24577};
+constexpr int kDistanceBase[30] = {1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
+                                   33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
+                                   1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
 constexpr int kDistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
                                     6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 
@@ -81,12 +81,14 @@ void Codes(Bits& bits, InspectedStream& result, DeflateBlock& block, const Huffm
             if (index >= 29) {
                 throw std::runtime_error("bad length");
             }
-            const unsigned length = static_cast<unsigned>(kLengthBase[index]) + bits.Get(kLengthExtra[index]);
+            const unsigned length =
+                static_cast<unsigned>(kLengthBase[index]) + bits.Get(kLengthExtra[index]);
             const int code = distance.Decode(bits);
             if (code >= 30) {
                 throw std::runtime_error("bad distance");
             }
-            const unsigned back = static_cast<unsigned>(kDistanceBase[code]) + bits.Get(kDistanceExtra[code]);
+            const unsigned back =
+                static_cast<unsigned>(kDistanceBase[code]) + bits.Get(kDistanceExtra[code]);
             if (back > result.output.size()) {
                 throw std::runtime_error("too far back");
             }
@@ -128,7 +130,7 @@ InspectedStream InspectDeflate(const std::string& stream) {
                 const unsigned literal_count = bits.Get(5) + 257;
                 const unsigned distance_count = bits.Get(5) + 1;
                 const unsigned length_count = bits.Get(4) + 4;
-                constexpr int kOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5,
+                constexpr int kOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
                                             11, 4,  12, 3, 13, 2, 14, 1, 15};
                 std::vector<int> code_lengths(19);
                 for (unsigned i = 0; i < length_count; ++i) {
@@ -149,7 +151,8 @@ InspectedStream InspectDeflate(const std::string& stream) {
                             lengths.push_back(previous);
                         }
                     } else {
-                        for (unsigned i = symbol == 17 ? 3 + bits.Get(3) : 11 + bits.Get(7); i > 0; --i) {
+                        for (unsigned i = symbol == 17 ? 3 + bits.Get(3) : 11 + bits.Get(7); i > 0;
+                             --i) {
                             lengths.push_back(0);
                         }
                     }

@@ -73,11 +73,13 @@ TEST(Deflate, RoundTripsInputsThatReachEveryPath) {
         {"random", RandomBytes(random, 200000), 0, 0, true},
         {"random read a byte at a time", RandomBytes(random, 70000), 1, 0, true},
         {"beyond the window", Mix(random, 1 << 20), 0, -1, true},
-        {"runs of every byte", [] {
+        {"runs of every byte",
+         [] {
              std::string s;
              for (int i = 0; i < 256; ++i) s.append(300 + i, static_cast<char>(i));
              return s;
-         }(), 0, -1, false},
+         }(),
+         0, -1, false},
     };
     Compressor compressor;  // one state for every case, as the writer uses it
     for (const auto& c : cases) {

@@ -34,7 +34,9 @@ constexpr std::uint32_t kPlainFileAttributes = 0x80000000 | 0x01000000 | 0x00800
 std::uint32_t U16(const std::string& b, std::size_t at) {
     return static_cast<unsigned char>(b.at(at)) | static_cast<unsigned char>(b.at(at + 1)) << 8;
 }
-std::uint32_t U32(const std::string& b, std::size_t at) { return U16(b, at) | U16(b, at + 2) << 16; }
+std::uint32_t U32(const std::string& b, std::size_t at) {
+    return U16(b, at) | U16(b, at + 2) << 16;
+}
 
 std::uint32_t Crc(const std::string& data) {
     return static_cast<std::uint32_t>(
@@ -217,8 +219,8 @@ TEST_F(ZipWriterTest, WritesEveryFieldOfADeflatedAndAStoredEntry) {
     fs::create_directories(archive_.parent_path());
     const std::string log = Text(50000);
     const std::string packed = "PK\x03\x04 already packed bytes";
-    const auto results = Zip({{L"app.log", Source("app.log", log)},
-                              {L"crash.ZIP", Source("crash.ZIP", packed)}});
+    const auto results =
+        Zip({{L"app.log", Source("app.log", log)}, {L"crash.ZIP", Source("crash.ZIP", packed)}});
     EXPECT_EQ(results, (std::vector<std::uint32_t>{kZipOk, kZipOk}));
     EXPECT_EQ(ZipLastResult(), kZipOk);
 
@@ -286,7 +288,8 @@ TEST_F(ZipWriterTest, EntriesKeepTheOrderOfAddingAndReadBack) {
     EXPECT_EQ(archive.entries[1].crc, 0u);
     EXPECT_EQ(archive.entries[1].uncompressed, 0u);
     EXPECT_EQ(archive.entries[1].method, 8u);
-    ExpectReadersAgree({{"b.txt", big}, {"empty.log", ""}, {"noise.bin", noise}, {"tail.log", tail}});
+    ExpectReadersAgree(
+        {{"b.txt", big}, {"empty.log", ""}, {"noise.bin", noise}, {"tail.log", tail}});
 }
 
 TEST_F(ZipWriterTest, ChoosesStoredByExtensionAndSlashesNames) {
@@ -297,10 +300,12 @@ TEST_F(ZipWriterTest, ChoosesStoredByExtensionAndSlashesNames) {
         std::uint32_t method;
     };
     const Case cases[] = {
-        {L"crash.ZIP", "crash.ZIP", 0}, {L"a.Z", "a.Z", 0},          {L"b.zoo", "b.zoo", 0},
-        {L"c.ARC", "c.ARC", 0},         {L"d.lzh", "d.lzh", 0},      {L"e.arj", "e.arj", 0},
-        {L"f.gz", "f.gz", 0},           {L"g.TGZ", "g.TGZ", 0},      {L"x.zip.log", "x.zip.log", 8},
-        {L"a.zip\\b", "a.zip/b", 8},    {L"noext", "noext", 8},      {L"h.z", "h.z", 0},
+        {L"crash.ZIP", "crash.ZIP", 0}, {L"a.Z", "a.Z", 0},
+        {L"b.zoo", "b.zoo", 0},         {L"c.ARC", "c.ARC", 0},
+        {L"d.lzh", "d.lzh", 0},         {L"e.arj", "e.arj", 0},
+        {L"f.gz", "f.gz", 0},           {L"g.TGZ", "g.TGZ", 0},
+        {L"x.zip.log", "x.zip.log", 8}, {L"a.zip\\b", "a.zip/b", 8},
+        {L"noext", "noext", 8},         {L"h.z", "h.z", 0},
         {L"i.zipx", "i.zipx", 8},       {L"d\u00e9j\u00e0.log", "d\xc3\xa9j\xc3\xa0.log", 8},
     };
     const fs::path source = Source("content", "content content content");
@@ -370,8 +375,8 @@ TEST_F(ZipWriterTest, ResultCodesOfTheCalls) {
     const fs::path good = Source("good.log", "good");
     const fs::path written_elsewhere = Source("busy.log", "busy");
     const fs::path log_file = dir_ / "src" / "own.log";
-    auto sink = std::make_shared<spdlog::sinks::rotating_file_sink_mt>(log_file.string(), 1 << 20,
-                                                                        0, true);
+    auto sink =
+        std::make_shared<spdlog::sinks::rotating_file_sink_mt>(log_file.string(), 1 << 20, 0, true);
     spdlog::logger logger("zip_writer_test", sink);
     logger.info("the running program's own log");
     logger.flush();

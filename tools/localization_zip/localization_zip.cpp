@@ -35,7 +35,9 @@ public:
         U16(static_cast<std::uint16_t>(value >> 16));
     }
     void Bytes(const std::string& text) { bytes_.insert(bytes_.end(), text.begin(), text.end()); }
-    void Bytes(const std::vector<char>& data) { bytes_.insert(bytes_.end(), data.begin(), data.end()); }
+    void Bytes(const std::vector<char>& data) {
+        bytes_.insert(bytes_.end(), data.begin(), data.end());
+    }
     std::uint32_t Offset() const { return static_cast<std::uint32_t>(bytes_.size()); }
     const std::vector<char>& Data() const { return bytes_; }
 
@@ -72,9 +74,9 @@ Entry ReadEntry(const fs::path& file) {
     Entry entry;
     entry.name = file.filename().string();
     entry.data.assign(std::istreambuf_iterator<char>(in), {});
-    entry.crc = static_cast<std::uint32_t>(
-        crc32(0L, reinterpret_cast<const Bytef*>(entry.data.data()),
-              static_cast<uInt>(entry.data.size())));
+    entry.crc =
+        static_cast<std::uint32_t>(crc32(0L, reinterpret_cast<const Bytef*>(entry.data.data()),
+                                         static_cast<uInt>(entry.data.size())));
     return entry;
 }
 

@@ -99,8 +99,9 @@ std::vector<Resource> ReadList(const fs::path& list, const std::vector<fs::path>
             throw std::runtime_error(list.string() + ":" + std::to_string(number) +
                                      ": expected NAME TYPE \"file\"");
         }
-        resources.push_back({ParseId(type, true), ParseId(name, false),
-                             FindFile(file.substr(1, file.size() - 2), list.parent_path(), search)});
+        resources.push_back(
+            {ParseId(type, true), ParseId(name, false),
+             FindFile(file.substr(1, file.size() - 2), list.parent_path(), search)});
     }
     return resources;
 }
@@ -122,7 +123,8 @@ std::string WideLiteral(const std::string& text) {
 }
 
 std::string IdInitialiser(const Id& id) {
-    return id.text ? "{" + WideLiteral(*id.text) + ", 0}" : "{nullptr, " + std::to_string(id.id) + "}";
+    return id.text ? "{" + WideLiteral(*id.text) + ", 0}"
+                   : "{nullptr, " + std::to_string(id.id) + "}";
 }
 
 void WriteTable(const std::vector<Resource>& resources, std::ostream& out) {
@@ -134,8 +136,8 @@ void WriteTable(const std::vector<Resource>& resources, std::ostream& out) {
         out << "// " << resources[i].file.filename().string() << "\n"
             << "alignas(16) const unsigned char kData" << i << "[] = {";
         for (std::size_t b = 0; b < bytes.size(); ++b) {
-            out << (b % 24 == 0 ? "\n" : "") << static_cast<unsigned>(static_cast<unsigned char>(bytes[b]))
-                << ',';
+            out << (b % 24 == 0 ? "\n" : "")
+                << static_cast<unsigned>(static_cast<unsigned char>(bytes[b])) << ',';
         }
         if (bytes.empty()) {
             out << "0";  // C++ has no empty arrays; the record's size says 0
@@ -144,8 +146,8 @@ void WriteTable(const std::vector<Resource>& resources, std::ostream& out) {
     }
     out << "const platform::ResourceRecord kRecords[] = {\n";
     for (std::size_t i = 0; i < resources.size(); ++i) {
-        out << "    {" << IdInitialiser(resources[i].type) << ", " << IdInitialiser(resources[i].name)
-            << ", kData" << i << ", kSize" << i << "},\n";
+        out << "    {" << IdInitialiser(resources[i].type) << ", "
+            << IdInitialiser(resources[i].name) << ", kData" << i << ", kSize" << i << "},\n";
     }
     if (resources.empty()) {
         out << "    {{nullptr, 0}, {nullptr, 0}, nullptr, 0},\n";

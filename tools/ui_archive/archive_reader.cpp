@@ -12,7 +12,8 @@ std::uint16_t ReadU16(std::span<const std::uint8_t> block, std::size_t at) {
 }
 
 std::uint32_t ReadU32(std::span<const std::uint8_t> block, std::size_t at) {
-    return static_cast<std::uint32_t>(block[at]) | (static_cast<std::uint32_t>(block[at + 1]) << 8) |
+    return static_cast<std::uint32_t>(block[at]) |
+           (static_cast<std::uint32_t>(block[at + 1]) << 8) |
            (static_cast<std::uint32_t>(block[at + 2]) << 16) |
            (static_cast<std::uint32_t>(block[at + 3]) << 24);
 }
@@ -75,8 +76,8 @@ std::optional<std::vector<std::uint8_t>> ArchiveReader::Expand(std::size_t index
         return std::nullopt;
     }
     std::vector<std::uint8_t> expanded(entry.expanded_size);
-    const unsigned int size = lzf_decompress(stored.data(), entry.stored_size, expanded.data(),
-                                             entry.expanded_size);
+    const unsigned int size =
+        lzf_decompress(stored.data(), entry.stored_size, expanded.data(), entry.expanded_size);
     if (size != entry.expanded_size) {
         return std::nullopt;
     }

@@ -109,9 +109,8 @@ NameTree BuildTree(const std::vector<ArchiveFile>& files) {
     }
     std::sort(keys.begin(), keys.end(),
               [](const Key& a, const Key& b) { return a.folded < b.folded; });
-    const auto twin = std::adjacent_find(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
-        return a.folded == b.folded;
-    });
+    const auto twin = std::adjacent_find(
+        keys.begin(), keys.end(), [](const Key& a, const Key& b) { return a.folded == b.folded; });
     if (twin != keys.end()) {
         throw std::runtime_error("two interface files differ only in case: " + twin->folded);
     }

@@ -49,7 +49,8 @@ int main(int argc, char** argv) {
             if (equals == std::string::npos || equals == 0) {
                 throw std::runtime_error("not PATH=FILE: " + extra);
             }
-            files.push_back(ui_archive::ReadFile(extra.substr(0, equals), extra.substr(equals + 1)));
+            files.push_back(
+                ui_archive::ReadFile(extra.substr(0, equals), extra.substr(equals + 1)));
         }
         WriteSource(argv[2], ui_archive::PackArchive(files));
     } catch (const std::exception& error) {

@@ -44,7 +44,7 @@ enum VALUE_TYPE : UINT {
 // Units of a string value.
 enum VALUE_UNIT_STRING : UINT {
     UT_STRING_PLAIN = 0,
-    UT_STRING_ERROR = 1,       // a string that reports a failure to the script
+    UT_STRING_ERROR = 1,  // a string that reports a failure to the script
     UT_STRING_FROM_UTF8 = 0xFFFF,
 };
 
@@ -151,17 +151,17 @@ struct SciterApiTable {
     // options
     BOOL(SCAPI* SciterSetOption)(HWINDOW hwnd, UINT option, UINT_PTR value);
     // windows
-    HWINDOW(SCAPI* SciterCreateWindow)(UINT creation_flags, const RECT* frame,
-                                       SciterWindowDelegate delegate, void* delegate_param,
-                                       HWINDOW parent);
+    HWINDOW(SCAPI* SciterCreateWindow)
+    (UINT creation_flags, const RECT* frame, SciterWindowDelegate delegate, void* delegate_param,
+     HWINDOW parent);
     void(SCAPI* SciterSetCallback)(HWINDOW hwnd, SciterHostCallback callback, void* param);
     int(SCAPI* SciterWindowAttachEventHandler)(HWINDOW hwnd, SciterElementEventProc handler,
                                                void* tag, UINT subscription);
     // archives and file loading
     HSARCHIVE(SCAPI* SciterOpenArchive)(const BYTE* data, UINT size);
     BOOL(SCAPI* SciterCloseArchive)(HSARCHIVE archive);
-    BOOL(SCAPI* SciterGetArchiveItem)(HSARCHIVE archive, const char16_t* path, const BYTE** data,
-                                      UINT* size);
+    BOOL(SCAPI* SciterGetArchiveItem)
+    (HSARCHIVE archive, const char16_t* path, const BYTE** data, UINT* size);
     BOOL(SCAPI* SciterDataReady)(HWINDOW hwnd, const char16_t* url, const BYTE* data, UINT size);
     BOOL(SCAPI* SciterLoadFile)(HWINDOW hwnd, const char16_t* url);
     BOOL(SCAPI* SciterWindowExec)(HWINDOW hwnd, UINT command, UINT_PTR p1, UINT_PTR p2);
@@ -181,8 +181,9 @@ struct SciterApiTable {
     UINT(SCAPI* ValueIntDataSet)(VALUE* value, INT data, UINT type, UINT units);
     UINT(SCAPI* ValueNthElementValueSet)(VALUE* value, INT n, const VALUE* element);
     UINT(SCAPI* ValueToString)(VALUE* value, UINT how);
-    UINT(SCAPI* ValueInvoke)(const VALUE* function, VALUE* this_value, UINT argc,
-                             const VALUE* argv, VALUE* result, const char16_t* url);
+    UINT(SCAPI* ValueInvoke)
+    (const VALUE* function, VALUE* this_value, UINT argc, const VALUE* argv, VALUE* result,
+     const char16_t* url);
 };
 
 // The engine library's one export, looked up by this name.

@@ -18,8 +18,8 @@ public:
     virtual void print(const wchar_t* text);
 
     // The callback given to the engine; `param` is the sink.
-    static void SCAPI output_proc(void* param, UINT subsystem, UINT severity,
-                                  const char16_t* text, UINT text_length);
+    static void SCAPI output_proc(void* param, UINT subsystem, UINT severity, const char16_t* text,
+                                  UINT text_length);
 
 protected:
     ~debug_output() = default;

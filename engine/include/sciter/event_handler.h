@@ -105,9 +105,7 @@ public:
     virtual bool on_draw(HELEMENT, UINT, void*, const RECT&) { return false; }
     virtual void on_size(HELEMENT) {}
     virtual bool on_method_call(HELEMENT, UINT, METHOD_PARAMS*) { return false; }
-    virtual bool on_script_call(HELEMENT, const char*, UINT, const VALUE*, VALUE&) {
-        return false;
-    }
+    virtual bool on_script_call(HELEMENT, const char*, UINT, const VALUE*, VALUE&) { return false; }
     virtual bool on_event(HELEMENT, HELEMENT, UINT, UINT_PTR) { return false; }
     virtual bool on_data_arrived(HELEMENT, HELEMENT, const BYTE*, UINT, UINT) { return false; }
     virtual bool on_scroll(HELEMENT, HELEMENT, UINT, INT, bool) { return false; }

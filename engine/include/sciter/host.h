@@ -54,26 +54,26 @@ template <class BASE>
 class host {
 public:
     // The callback given to SciterSetCallback; `param` is the BASE object.
-    static UINT SCAPI handle_notification(SCITER_CALLBACK_NOTIFICATION* notification,
-                                          void* param) {
+    static UINT SCAPI handle_notification(SCITER_CALLBACK_NOTIFICATION* notification, void* param) {
         BASE* const self = static_cast<BASE*>(param);
         switch (notification->code) {
-        case SC_LOAD_DATA:
-            return self->on_load_data(reinterpret_cast<SCN_LOAD_DATA*>(notification));
-        case SC_DATA_LOADED:
-            return self->on_data_loaded(reinterpret_cast<SCN_DATA_LOADED*>(notification));
-        case SC_ATTACH_BEHAVIOR:
-            return self->on_attach_behavior(reinterpret_cast<SCN_ATTACH_BEHAVIOR*>(notification));
-        case SC_ENGINE_DESTROYED:
-            return self->on_engine_destroyed();
-        case SC_POSTED_NOTIFICATION:
-            return self->on_posted_notification(
-                reinterpret_cast<SCN_POSTED_NOTIFICATION*>(notification));
-        case SC_GRAPHICS_CRITICAL_FAILURE:
-            self->on_graphics_critical_failure();
-            return 0;
-        default:
-            return 0;
+            case SC_LOAD_DATA:
+                return self->on_load_data(reinterpret_cast<SCN_LOAD_DATA*>(notification));
+            case SC_DATA_LOADED:
+                return self->on_data_loaded(reinterpret_cast<SCN_DATA_LOADED*>(notification));
+            case SC_ATTACH_BEHAVIOR:
+                return self->on_attach_behavior(
+                    reinterpret_cast<SCN_ATTACH_BEHAVIOR*>(notification));
+            case SC_ENGINE_DESTROYED:
+                return self->on_engine_destroyed();
+            case SC_POSTED_NOTIFICATION:
+                return self->on_posted_notification(
+                    reinterpret_cast<SCN_POSTED_NOTIFICATION*>(notification));
+            case SC_GRAPHICS_CRITICAL_FAILURE:
+                self->on_graphics_critical_failure();
+                return 0;
+            default:
+                return 0;
         }
     }
 

@@ -113,13 +113,12 @@ template <class T, auto Method, std::size_t... I>
 value invoke(T* self, UINT argc, const VALUE* argv, std::index_sequence<I...>) {
     using traits = member_traits<decltype(Method)>;
     if constexpr (std::is_void_v<typename traits::result>) {
-        (self->*Method)(read_argument<std::tuple_element_t<I, typename traits::arguments>>(
-            argc, argv, I)...);
+        (self->*Method)(
+            read_argument<std::tuple_element_t<I, typename traits::arguments>>(argc, argv, I)...);
         return value();
     } else {
         return make_result((self->*Method)(
-            read_argument<std::tuple_element_t<I, typename traits::arguments>>(argc, argv,
-                                                                               I)...));
+            read_argument<std::tuple_element_t<I, typename traits::arguments>>(argc, argv, I)...));
     }
 }
 
@@ -132,8 +131,8 @@ bool SCAPI method_thunk(som_asset_t* thing, UINT argc, const VALUE* argv, VALUE*
     constexpr auto arity =
         std::tuple_size_v<typename detail::member_traits<decltype(Method)>::arguments>;
     try {
-        detail::store(result,
-                      detail::invoke<T, Method>(self, argc, argv, std::make_index_sequence<arity>{}));
+        detail::store(
+            result, detail::invoke<T, Method>(self, argc, argv, std::make_index_sequence<arity>{}));
     } catch (const std::runtime_error& error) {
         detail::store(result, value::make_error(error.what()));
     }

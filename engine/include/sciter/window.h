@@ -26,8 +26,8 @@ public:
     }
 
     // The delegate given to SciterCreateWindow; `param` is the window object.
-    static LRESULT SCAPI msg_delegate(HWINDOW hwnd, UINT message, WPARAM w_param,
-                                      LPARAM l_param, void* param, BOOL* handled);
+    static LRESULT SCAPI msg_delegate(HWINDOW hwnd, UINT message, WPARAM w_param, LPARAM l_param,
+                                      void* param, BOOL* handled);
 
     // Connects the window to the host callback and its element events, once.
     void setup_callback();

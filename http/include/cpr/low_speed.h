@@ -8,7 +8,8 @@ namespace cpr {
 
 class LowSpeed {
 public:
-    LowSpeed(const std::int32_t p_limit, const std::int32_t p_time) : limit(p_limit), time(p_time) {}
+    LowSpeed(const std::int32_t p_limit, const std::int32_t p_time)
+        : limit(p_limit), time(p_time) {}
 
     std::int32_t limit;  // bytes per second
     std::int32_t time;   // seconds

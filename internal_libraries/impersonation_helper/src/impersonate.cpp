@@ -21,8 +21,7 @@ constexpr DWORD kTokenAccess = TOKEN_ASSIGN_PRIMARY | TOKEN_DUPLICATE | TOKEN_QU
 
 [[noreturn]] void ThrowTokenInformationError(DWORD session_id, DWORD error) {
     LOG_AT(kLogTag, spdlog::level::err,
-           "failed to get token information of session={:08x}. system says {}.", session_id,
-           error);
+           "failed to get token information of session={:08x}. system says {}.", session_id, error);
     ThrowImpersonationError(error);
 }
 
@@ -95,8 +94,7 @@ ImpersonationScope::ImpersonationScope(DWORD session_id) {
     if (elevation == TokenElevationTypeLimited) {
         LOG_AT(kLogTag, spdlog::level::trace, "token is not elevated, getting the right one");
         TOKEN_LINKED_TOKEN linked{nullptr};
-        if (!GetTokenInformation(token.get(), TokenLinkedToken, &linked, sizeof(linked),
-                                 &length)) {
+        if (!GetTokenInformation(token.get(), TokenLinkedToken, &linked, sizeof(linked), &length)) {
             ThrowTokenInformationError(session_id, GetLastError());
         }
         token.reset(linked.LinkedToken);
@@ -104,8 +102,8 @@ ImpersonationScope::ImpersonationScope(DWORD session_id) {
 
     if (!ImpersonateLoggedOnUser(token.get())) {
         const DWORD error = GetLastError();
-        LOG_AT(kLogTag, spdlog::level::err,
-               "failed to impersonate logged on user. system says {}.", error);
+        LOG_AT(kLogTag, spdlog::level::err, "failed to impersonate logged on user. system says {}.",
+               error);
         ThrowImpersonationError(error);
     }
     token_ = std::move(token);

@@ -44,10 +44,17 @@ std::unique_ptr<ZipArchive> ZipArchive::fromBuffer(const void* data, std::uint32
 bool ZipArchive::open(zip_source* zip_source, OpenMode open_mode, bool check_consistency) {
     int flags = 0;
     switch (open_mode) {
-        case ReadOnly: flags = 0; break;
-        case Write: flags = ZIP_CREATE; break;
-        case New: flags = ZIP_CREATE | ZIP_TRUNCATE; break;
-        default: return false;
+        case ReadOnly:
+            flags = 0;
+            break;
+        case Write:
+            flags = ZIP_CREATE;
+            break;
+        case New:
+            flags = ZIP_CREATE | ZIP_TRUNCATE;
+            break;
+        default:
+            return false;
     }
     if (check_consistency) {
         flags |= ZIP_CHECKCONS;

@@ -38,9 +38,9 @@ std::vector<char> Extract(int type_id, const std::wstring& resource_name,
     const std::vector<char> bytes = LoadResourceBytes(module, resource);
 
     // Closed and deleted on every way out, before the bytes it reads are released.
-    const auto archive = libzippp::ZipArchive::fromBuffer(
-        bytes.data(), static_cast<std::uint32_t>(bytes.size()), libzippp::ZipArchive::ReadOnly,
-        false);
+    const auto archive =
+        libzippp::ZipArchive::fromBuffer(bytes.data(), static_cast<std::uint32_t>(bytes.size()),
+                                         libzippp::ZipArchive::ReadOnly, false);
     if (!archive) {
         throw std::runtime_error("failed to create zip archive from buffer");
     }

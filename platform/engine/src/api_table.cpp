@@ -2,8 +2,8 @@
 #include "atoms.h"
 #include "global_assets.h"
 #include "options.h"
-#include "window_members.h"
 #include "value_functions.h"
+#include "window_members.h"
 
 namespace {
 

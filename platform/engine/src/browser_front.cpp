@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <regex>
-#include <string_view>
 #include <stdexcept>
+#include <string_view>
 #include <utility>
 
 #include <platform/screen.h>
@@ -66,7 +66,8 @@ const FileKind& KindOf(const std::string& path) {
 std::string PercentDecoded(const std::string& text) {
     std::string decoded;
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+        if (text[i] == '%' && i + 2 < text.size() &&
+            std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
             std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
             decoded += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
             i += 2;
@@ -220,15 +221,15 @@ void BrowserFront::Show() {
     }
     RECT rect{};
     GetWindowRect(hwnd_, &rect);
-    const ChromiumWindow shown{HttpUrl(window_.document_url), rect.left, rect.top,
-                               rect.right - rect.left, rect.bottom - rect.top, headless_};
+    const ChromiumWindow shown{
+        HttpUrl(window_.document_url), rect.left, rect.top, rect.right - rect.left,
+        rect.bottom - rect.top,        headless_};
     try {
-        chromium_ = std::make_unique<Chromium>(shown,
-                                               [front = weak_from_this()] {
-                                                   if (const auto alive = front.lock()) {
-                                                       alive->Gone();
-                                                   }
-                                               });
+        chromium_ = std::make_unique<Chromium>(shown, [front = weak_from_this()] {
+            if (const auto alive = front.lock()) {
+                alive->Gone();
+            }
+        });
     } catch (const std::exception& error) {
         EmitDebug(OT_DOM, OS_ERROR, Utf8ToUnits(std::string("browser front: ") + error.what()));
         PostMessageW(hwnd_, WM_CLOSE, 0, 0);  // nobody could ever close a window not shown
@@ -284,7 +285,8 @@ int BrowserFront::Admit(const HttpRequest& head) const {
         return 403;
     }
     if (PercentDecoded(path.substr(prefix.size())) == kBridgePath) {
-        const bool allowed = head.method == "POST" && SameSecret(head.Header("x-tallorin-secret"), secret_);
+        const bool allowed =
+            head.method == "POST" && SameSecret(head.Header("x-tallorin-secret"), secret_);
         return allowed ? 0 : 403;
     }
     if (head.method != "GET" && head.method != "HEAD") {
@@ -419,11 +421,12 @@ std::string BrowserFront::FrontDescription() const {
                                {"properties", object->PropertyNames()}});
         }
     }
-    std::string text = json{{"secret", secret_},
-                            {"bridge", "/" + secret_ + "/" + kBridgePath},
-                            {"parameters", nullptr},
-                            {"objects", objects}}
-                           .dump();
+    std::string text = json{
+        {"secret", secret_},
+        {"bridge", "/" + secret_ + "/" + kBridgePath},
+        {"parameters", nullptr},
+        {"objects",
+         objects}}.dump();
     for (std::size_t at = 0; (at = text.find("</", at)) != std::string::npos; at += 3) {
         text.replace(at, 2, "<\\/");
     }
@@ -447,8 +450,8 @@ json BrowserFront::Answer(const json& message) {
         state |= message.value("ctrl", false) ? UINT{CONTROL_KEY_PRESSED} : 0U;
         state |= message.value("shift", false) ? UINT{SHIFT_KEY_PRESSED} : 0U;
         state |= message.value("alt", false) ? UINT{ALT_KEY_PRESSED} : 0U;
-        const BOOL handled = SendKey(hwnd_, command == "down" ? KEY_DOWN : KEY_UP,
-                                     message.value("code", 0U), state);
+        const BOOL handled =
+            SendKey(hwnd_, command == "down" ? KEY_DOWN : KEY_UP, message.value("code", 0U), state);
         return {{"result", handled != FALSE}};
     }
     if (op != "call" && op != "get") {
@@ -509,7 +512,8 @@ void BrowserFront::CallPending(const std::string& page) {
 
 json BrowserFront::CallInPage(int function, json arguments) {
     Exchange& exchange = *exchanges_.back();
-    exchange.reply->Give(JsonReply({{"invoke", {{"function", function}, {"args", std::move(arguments)}}}}));
+    exchange.reply->Give(
+        JsonReply({{"invoke", {{"function", function}, {"args", std::move(arguments)}}}}));
     for (;;) {
         auto work = Take(true);
         if (!work) {
@@ -529,79 +533,89 @@ json BrowserFront::CallInPage(int function, json arguments) {
 json BrowserFront::Encode(const Value& value) const {
     const VALUE& raw = value.raw();
     switch (raw.t) {
-    case T_NULL: return nullptr;
-    case T_BOOL: return raw.d != 0;
-    case T_INT: return static_cast<std::int32_t>(static_cast<std::uint32_t>(raw.d));
-    case T_FLOAT: {
-        const double number = std::bit_cast<double>(raw.d);
-        if (std::isfinite(number)) {
-            return number;
+        case T_NULL:
+            return nullptr;
+        case T_BOOL:
+            return raw.d != 0;
+        case T_INT:
+            return static_cast<std::int32_t>(static_cast<std::uint32_t>(raw.d));
+        case T_FLOAT: {
+            const double number = std::bit_cast<double>(raw.d);
+            if (std::isfinite(number)) {
+                return number;
+            }
+            return {{"$", "number"}, {"text", UnitsToUtf8(value.Text())}};
         }
-        return {{"$", "number"}, {"text", UnitsToUtf8(value.Text())}};
-    }
-    case T_STRING:
-        if (raw.u == UT_STRING_ERROR) {
-            return {{"$", "error"}, {"text", UnitsToUtf8(value.Text())}};
+        case T_STRING:
+            if (raw.u == UT_STRING_ERROR) {
+                return {{"$", "error"}, {"text", UnitsToUtf8(value.Text())}};
+            }
+            return UnitsToUtf8(value.Text());
+        case T_ARRAY: {
+            json elements = json::array();
+            for (const VALUE& element : NodeAs<ArrayNode>(raw)->elements) {
+                elements.push_back(Encode(Value(element)));
+            }
+            return elements;
         }
-        return UnitsToUtf8(value.Text());
-    case T_ARRAY: {
-        json elements = json::array();
-        for (const VALUE& element : NodeAs<ArrayNode>(raw)->elements) {
-            elements.push_back(Encode(Value(element)));
-        }
-        return elements;
-    }
-    case T_OBJECT: return json::object();  // the stand-in's objects hold no fields
-    default: return Undefined();           // native functions stay with the program
+        case T_OBJECT:
+            return json::object();  // the stand-in's objects hold no fields
+        default:
+            return Undefined();  // native functions stay with the program
     }
 }
 
 Value BrowserFront::Decode(const json& value, const std::string& page) {
     switch (value.type()) {
-    case json::value_t::null: return Value::Null();
-    case json::value_t::boolean: return Value::Boolean(value.get<bool>());
-    case json::value_t::number_integer:
-    case json::value_t::number_unsigned: {
-        const auto number = value.get<std::int64_t>();
-        if (number >= INT32_MIN && number <= INT32_MAX) {
-            return Value::Integer(static_cast<int>(number));
+        case json::value_t::null:
+            return Value::Null();
+        case json::value_t::boolean:
+            return Value::Boolean(value.get<bool>());
+        case json::value_t::number_integer:
+        case json::value_t::number_unsigned: {
+            const auto number = value.get<std::int64_t>();
+            if (number >= INT32_MIN && number <= INT32_MAX) {
+                return Value::Integer(static_cast<int>(number));
+            }
+            return Value::Float(static_cast<double>(number));
         }
-        return Value::Float(static_cast<double>(number));
-    }
-    case json::value_t::number_float: return Value::Float(value.get<double>());
-    case json::value_t::string: return Value::String(Utf8ToUnits(value.get<std::string>()));
-    case json::value_t::array: {
-        Value array;
-        Hold(*array.slot(), T_ARRAY, 0, new ArrayNode());
-        INT index = 0;
-        for (const json& element : value) {
-            const Value decoded = Decode(element, page);
-            ValueNthElementValueSet(array.slot(), index++, &decoded.raw());
+        case json::value_t::number_float:
+            return Value::Float(value.get<double>());
+        case json::value_t::string:
+            return Value::String(Utf8ToUnits(value.get<std::string>()));
+        case json::value_t::array: {
+            Value array;
+            Hold(*array.slot(), T_ARRAY, 0, new ArrayNode());
+            INT index = 0;
+            for (const json& element : value) {
+                const Value decoded = Decode(element, page);
+                ValueNthElementValueSet(array.slot(), index++, &decoded.raw());
+            }
+            return array;
         }
-        return array;
-    }
-    case json::value_t::object: {
-        const std::string kind = value.value("$", "");
-        if (kind == "undefined") {
+        case json::value_t::object: {
+            const std::string kind = value.value("$", "");
+            if (kind == "undefined") {
+                return Value();
+            }
+            if (kind == "number") {
+                return Value::Float(std::strtod(value.value("text", "NaN").c_str(), nullptr));
+            }
+            if (kind == "error") {
+                return Value::String(Utf8ToUnits(value.value("text", "")), UT_STRING_ERROR);
+            }
+            if (kind == "function") {
+                const int id = value.value("id", 0);
+                return Value::Function(
+                    [front = weak_from_this(), page, id](const std::vector<Value>& arguments) {
+                        const auto alive = front.lock();
+                        return alive ? alive->Invoke(page, id, arguments) : Value();
+                    });
+            }
+            return Value::Object();
+        }
+        default:
             return Value();
-        }
-        if (kind == "number") {
-            return Value::Float(std::strtod(value.value("text", "NaN").c_str(), nullptr));
-        }
-        if (kind == "error") {
-            return Value::String(Utf8ToUnits(value.value("text", "")), UT_STRING_ERROR);
-        }
-        if (kind == "function") {
-            const int id = value.value("id", 0);
-            return Value::Function(
-                [front = weak_from_this(), page, id](const std::vector<Value>& arguments) {
-                    const auto alive = front.lock();
-                    return alive ? alive->Invoke(page, id, arguments) : Value();
-                });
-        }
-        return Value::Object();
-    }
-    default: return Value();
     }
 }
 

@@ -61,8 +61,8 @@ private:
     struct Reply;
     struct Work {
         bool bridge = false;
-        std::string path;         // a file: below the secret's folder
-        nlohmann::json message;   // a bridge request
+        std::string path;        // a file: below the secret's folder
+        nlohmann::json message;  // a bridge request
         std::shared_ptr<Reply> reply;
     };
     struct Exchange {

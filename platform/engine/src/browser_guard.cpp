@@ -98,7 +98,8 @@ bool EmptyFolderAt(int folder, int depth) {
                 if ((errno != EISDIR && errno != EPERM) || depth >= kMaxDepth) {
                     continue;
                 }
-                const int inner = openat(folder, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+                const int inner =
+                    openat(folder, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
                 if (inner >= 0) {
                     EmptyFolderAt(inner, depth + 1);
                     close(inner);

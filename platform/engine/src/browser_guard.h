@@ -16,10 +16,10 @@ namespace engine_stand_in::detail {
 struct GuardPlan {
     char* const* argv = nullptr;  // Chromium's, argv[0] its path
     char* const* envp = nullptr;
-    int browser_end = -1;         // the browser's end of the DevTools channel: its 3 and 4
-    int quiet = -1;               // /dev/null for the browser's output, or -1
-    int lifeline = -1;            // read end: a byte when the program ends the window, then end of file
-    int profile = -1;             // the profile folder, opened as a directory
+    int browser_end = -1;  // the browser's end of the DevTools channel: its 3 and 4
+    int quiet = -1;        // /dev/null for the browser's output, or -1
+    int lifeline = -1;     // read end: a byte when the program ends the window, then end of file
+    int profile = -1;      // the profile folder, opened as a directory
     const char* profile_path = nullptr;
 };
 

@@ -54,7 +54,8 @@ Chromium::Chromium(const ChromiumWindow& window, std::function<void()> gone)
       port_asked_(!DevToolsFile().empty()) {
     // mkdtemp makes it 0700: what Chromium keeps there (the page's address among it) is the
     // user's alone.
-    std::string folder = (std::filesystem::temp_directory_path() / "stand-in-chromium-XXXXXX").string();
+    std::string folder =
+        (std::filesystem::temp_directory_path() / "stand-in-chromium-XXXXXX").string();
     if (mkdtemp(folder.data()) == nullptr) {
         throw std::runtime_error("no profile folder for chromium");
     }
@@ -79,10 +80,9 @@ Chromium::Chromium(const ChromiumWindow& window, std::function<void()> gone)
     if (window.headless) {
         arguments.insert(arguments.end(), {"--headless", kBlankPage});
     } else {
-        arguments.insert(arguments.end(),
-                         {"--window-position=" + std::to_string(window.x) + "," +
-                              std::to_string(window.y),
-                          std::string("--app=") + kBlankPage});
+        arguments.insert(arguments.end(), {"--window-position=" + std::to_string(window.x) + "," +
+                                               std::to_string(window.y),
+                                           std::string("--app=") + kBlankPage});
     }
     std::vector<char*> argv;
     for (std::string& argument : arguments) {
@@ -126,7 +126,8 @@ Chromium::Chromium(const ChromiumWindow& window, std::function<void()> gone)
     }
     const int profile = open(profile_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     const int quiet = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    const GuardPlan plan{argv.data(), envp.data(), channel[1], quiet, lifeline[0], profile, profile_.c_str()};
+    const GuardPlan plan{argv.data(), envp.data(), channel[1],      quiet,
+                         lifeline[0], profile,     profile_.c_str()};
     guard_ = fork();
     if (guard_ == 0) {
         RunGuard(plan);
@@ -187,7 +188,8 @@ void Chromium::End() {
 
 std::optional<std::string> Chromium::PageTarget(const std::string& seen) {
     std::string error;
-    const auto answer = devtools_->Call("Target.getTargets", nlohmann::json::object(), kAnswerTime, error);
+    const auto answer =
+        devtools_->Call("Target.getTargets", nlohmann::json::object(), kAnswerTime, error);
     if (!answer || !answer->contains("targetInfos") || !(*answer)["targetInfos"].is_array()) {
         return std::nullopt;  // no answer is not an answer that the page is gone
     }
@@ -207,11 +209,11 @@ std::optional<std::string> Chromium::PageTarget(const std::string& seen) {
 // a browser's bars off. The page area is what the window's size rules give.
 void Chromium::SizePageArea(const std::string& target) {
     std::string error;
-    const auto window = devtools_->Call("Browser.getWindowForTarget", {{"targetId", target}},
-                                        kAnswerTime, error);
+    const auto window =
+        devtools_->Call("Browser.getWindowForTarget", {{"targetId", target}}, kAnswerTime, error);
     if (window && window->contains("windowId")) {
-        const nlohmann::json size{{"windowId", (*window)["windowId"]}, {"width", width_},
-                                  {"height", height_}};
+        const nlohmann::json size{
+            {"windowId", (*window)["windowId"]}, {"width", width_}, {"height", height_}};
         if (devtools_->Call("Browser.setContentsSize", size, kAnswerTime, error)) {
             return;
         }
@@ -241,13 +243,14 @@ void Chromium::Announce() {
 // Sends the page to the window's address through a session of its own on the pipe.
 bool Chromium::Navigate(const std::string& target) {
     std::string error;
-    const auto attached = devtools_->Call("Target.attachToTarget",
-                                          {{"targetId", target}, {"flatten", true}}, kAnswerTime, error);
+    const auto attached = devtools_->Call(
+        "Target.attachToTarget", {{"targetId", target}, {"flatten", true}}, kAnswerTime, error);
     if (!attached || !attached->contains("sessionId") || !(*attached)["sessionId"].is_string()) {
         return false;
     }
     const std::string session = (*attached)["sessionId"].get<std::string>();
-    const auto navigated = devtools_->Call("Page.navigate", {{"url", url_}}, kAnswerTime, error, session);
+    const auto navigated =
+        devtools_->Call("Page.navigate", {{"url", url_}}, kAnswerTime, error, session);
     devtools_->Call("Target.detachFromTarget", {{"sessionId", session}}, kAnswerTime, error);
     return navigated && !navigated->contains("errorText");
 }
@@ -285,7 +288,8 @@ void Chromium::Watch() {
         if (!navigated) {
             navigated = Navigate(seen);
             if (!navigated && ++tries >= kNavigationTries) {
-                EmitDebug(OT_DOM, OS_ERROR, u"browser front: the browser does not go to the window's page");
+                EmitDebug(OT_DOM, OS_ERROR,
+                          u"browser front: the browser does not go to the window's page");
                 break;
             }
             continue;

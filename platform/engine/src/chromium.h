@@ -28,7 +28,7 @@ struct ChromiumWindow {
     std::string url;  // never on Chromium's command line
     int x = 0;
     int y = 0;
-    int width = 0;   // of the page area
+    int width = 0;  // of the page area
     int height = 0;
     bool headless = true;
 };

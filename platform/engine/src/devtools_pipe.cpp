@@ -18,8 +18,7 @@ DevToolsPipe::~DevToolsPipe() {
 std::optional<nlohmann::json> DevToolsPipe::Call(const std::string& method,
                                                  const nlohmann::json& params,
                                                  std::chrono::milliseconds timeout,
-                                                 std::string& error,
-                                                 const std::string& session) {
+                                                 std::string& error, const std::string& session) {
     const long id = next_id_++;
     nlohmann::json command{{"id", id}, {"method", method}, {"params", params}};
     if (!session.empty()) {

@@ -40,19 +40,28 @@ std::string Trim(const std::string& text) {
 
 const char* Reason(int status) {
     switch (status) {
-    case 200: return "OK";
-    case 400: return "Bad Request";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 409: return "Conflict";
-    case 413: return "Content Too Large";
-    case 431: return "Request Header Fields Too Large";
-    default: return "Service Unavailable";
+        case 200:
+            return "OK";
+        case 400:
+            return "Bad Request";
+        case 403:
+            return "Forbidden";
+        case 404:
+            return "Not Found";
+        case 409:
+            return "Conflict";
+        case 413:
+            return "Content Too Large";
+        case 431:
+            return "Request Header Fields Too Large";
+        default:
+            return "Service Unavailable";
     }
 }
 
 std::string Serialized(const HttpResponse& response) {
-    std::string head = "HTTP/1.1 " + std::to_string(response.status) + " " + Reason(response.status) +
+    std::string head = "HTTP/1.1 " + std::to_string(response.status) + " " +
+                       Reason(response.status) +
                        "\r\nContent-Length: " + std::to_string(response.body.size()) +
                        "\r\nCache-Control: no-store\r\nConnection: close\r\n";
     if (!response.content_type.empty()) {
@@ -94,7 +103,8 @@ bool ParseHead(const std::string& head, HttpRequest& request) {
     std::size_t line_end = head.find("\r\n");
     const std::string request_line = head.substr(0, line_end);
     const auto space = request_line.find(' ');
-    const auto second = space == std::string::npos ? std::string::npos : request_line.find(' ', space + 1);
+    const auto second =
+        space == std::string::npos ? std::string::npos : request_line.find(' ', space + 1);
     if (space == 0 || second == std::string::npos || second == space + 1) {
         return false;
     }
@@ -103,7 +113,8 @@ bool ParseHead(const std::string& head, HttpRequest& request) {
     while (line_end != std::string::npos) {
         const std::size_t start = line_end + 2;
         line_end = head.find("\r\n", start);
-        const std::string line = head.substr(start, line_end == std::string::npos ? line_end : line_end - start);
+        const std::string line =
+            head.substr(start, line_end == std::string::npos ? line_end : line_end - start);
         const auto colon = line.find(':');
         if (colon == std::string::npos) {
             continue;
@@ -125,8 +136,9 @@ std::optional<std::size_t> DeclaredLength(const HttpRequest& request) {
     if (declared.empty()) {
         return 0;
     }
-    if (declared.size() > 12 || !std::all_of(declared.begin(), declared.end(),
-                                             [](unsigned char c) { return std::isdigit(c) != 0; })) {
+    if (declared.size() > 12 || !std::all_of(declared.begin(), declared.end(), [](unsigned char c) {
+            return std::isdigit(c) != 0;
+        })) {
         return std::nullopt;
     }
     return std::stoull(declared);
@@ -246,7 +258,8 @@ void HttpServer::Accept() {
             if (!accepting || retry_start_ != Clock::time_point{}) {
                 wait = std::min<std::chrono::milliseconds>(wait, kPause);
             }
-            const int ready = poll(polled.data(), polled.size(), static_cast<int>(std::max<long>(wait.count(), 1)));
+            const int ready = poll(polled.data(), polled.size(),
+                                   static_cast<int>(std::max<long>(wait.count(), 1)));
             if (ready < 0) {
                 continue;  // a signal
             }
@@ -289,25 +302,25 @@ void HttpServer::AcceptNew(std::deque<Waiting>& waiting, Clock::time_point& paus
             continue;
         }
         switch (errno) {
-        case EINTR:
-        case ECONNABORTED:
-        case EPROTO:
-            continue;
-        case EMFILE:
-        case ENFILE:
-        case ENOBUFS:
-        case ENOMEM:
-            // A descriptor for the new one: the connection that has waited longest gives its
-            // own; with none to give, wait.
-            if (!waiting.empty()) {
-                close(waiting.front().socket);
-                waiting.pop_front();
+            case EINTR:
+            case ECONNABORTED:
+            case EPROTO:
                 continue;
-            }
-            paused = Clock::now() + kPause;
-            return;
-        default:
-            return;  // EAGAIN: nobody else is knocking
+            case EMFILE:
+            case ENFILE:
+            case ENOBUFS:
+            case ENOMEM:
+                // A descriptor for the new one: the connection that has waited longest gives its
+                // own; with none to give, wait.
+                if (!waiting.empty()) {
+                    close(waiting.front().socket);
+                    waiting.pop_front();
+                    continue;
+                }
+                paused = Clock::now() + kPause;
+                return;
+            default:
+                return;  // EAGAIN: nobody else is knocking
         }
     }
 }

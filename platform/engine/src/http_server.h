@@ -68,7 +68,8 @@ class HttpServer {
 public:
     // Binds 127.0.0.1 on a port the system picks and starts accepting; throws
     // std::runtime_error when it cannot listen, std::system_error when it has no thread.
-    HttpServer(HttpGate gate, HttpHandler handler, HttpLimits limits = {}, ThreadStarter start = {});
+    HttpServer(HttpGate gate, HttpHandler handler, HttpLimits limits = {},
+               ThreadStarter start = {});
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;
     ~HttpServer();
@@ -107,7 +108,7 @@ private:
     std::condition_variable work_;
     std::deque<Admitted> queued_;
     std::size_t busy_ = 0;
-    std::set<int> serving_;         // sockets that a serving thread holds
+    std::set<int> serving_;  // sockets that a serving thread holds
     std::vector<std::thread> servers_;
 
     // The acceptor's alone.

@@ -20,8 +20,9 @@ std::u16string NumberText(double number) {
         return u"0";  // -0 too
     }
     char buffer[64];
-    const auto end =
-        std::to_chars(buffer, buffer + sizeof buffer, std::abs(number), std::chars_format::scientific).ptr;
+    const auto end = std::to_chars(buffer, buffer + sizeof buffer, std::abs(number),
+                                   std::chars_format::scientific)
+                         .ptr;
     const std::string scientific(buffer, end);  // d[.ddd]e±x
     const auto e = scientific.find('e');
     std::string digits = scientific.substr(0, e);

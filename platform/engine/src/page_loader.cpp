@@ -5,9 +5,9 @@
 
 #include <cctype>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <optional>
-#include <iterator>
 #include <regex>
 #include <set>
 #include <string>
@@ -33,7 +33,8 @@ std::u16string WithoutFragment(std::u16string url) {
 bool HasScheme(const std::u16string& url) {
     const auto colon = url.find(u':');
     const auto slash = url.find(u'/');
-    return colon != std::u16string::npos && colon > 0 && (slash == std::u16string::npos || colon < slash);
+    return colon != std::u16string::npos && colon > 0 &&
+           (slash == std::u16string::npos || colon < slash);
 }
 
 // "this://app/a/./b/../c" -> "this://app/a/c": dot segments of the path go.
@@ -74,9 +75,8 @@ std::u16string Resolve(const std::u16string& base, const std::u16string& referen
     }
     if (reference.starts_with(u"/")) {
         const auto authority = base.find(u"://");
-        const auto origin_end = authority == std::u16string::npos
-                                    ? std::u16string::npos
-                                    : base.find(u'/', authority + 3);
+        const auto origin_end = authority == std::u16string::npos ? std::u16string::npos
+                                                                  : base.find(u'/', authority + 3);
         return Normalise(WithoutFragment(base.substr(0, origin_end) + reference));
     }
     return Normalise(WithoutFragment(base.substr(0, base.rfind(u'/') + 1) + reference));
@@ -141,7 +141,9 @@ std::vector<Reference> StyleReferences(const std::string& style) {
 
 std::vector<Reference> ScriptReferences(const std::string& script) {
     static const std::regex reference(
-        R"re(\b(?:import|export)\s+(?:[\w*{}\s,$]+\s+from\s+)?["']([^"']+)["']|\bimport\s*\(\s*["']([^"']+)["']\s*\))re");
+        // A static import or export from a module, or a dynamic import.
+        R"re(\b(?:import|export)\s+(?:[\w*{}\s,$]+\s+from\s+)?["']([^"']+)["'])re"
+        R"re(|\bimport\s*\(\s*["']([^"']+)["']\s*\))re");
     std::vector<Reference> references;
     for (std::sregex_iterator it(script.begin(), script.end(), reference), end; it != end; ++it) {
         references.push_back({(*it)[1].matched ? (*it)[1].str() : (*it)[2].str(), RT_DATA_SCRIPT});
@@ -152,10 +154,14 @@ std::vector<Reference> ScriptReferences(const std::string& script) {
 // The subsystem and severity of a file that could not be had.
 std::pair<UINT, UINT> MissingReport(UINT data_type) {
     switch (data_type) {
-    case RT_DATA_STYLE: return {OT_CSS, OS_WARNING};
-    case RT_DATA_SCRIPT: return {OT_TIS, OS_ERROR};
-    case RT_DATA_IMAGE: return {OT_DOM, OS_WARNING};
-    default: return {OT_DOM, OS_ERROR};
+        case RT_DATA_STYLE:
+            return {OT_CSS, OS_WARNING};
+        case RT_DATA_SCRIPT:
+            return {OT_TIS, OS_ERROR};
+        case RT_DATA_IMAGE:
+            return {OT_DOM, OS_WARNING};
+        default:
+            return {OT_DOM, OS_ERROR};
     }
 }
 
@@ -228,15 +234,9 @@ std::optional<std::vector<BYTE>> AskHost(EngineWindow& window, const std::u16str
                                          UINT data_type) {
     window.asked_url = url;
     window.delivered.reset();
-    SCN_LOAD_DATA request{SC_LOAD_DATA,
-                          window.hwnd,
-                          window.asked_url.c_str(),
-                          nullptr,
-                          0,
-                          data_type,
-                          nullptr,
-                          window.root_element(),
-                          window.root_element()};
+    SCN_LOAD_DATA request{
+        SC_LOAD_DATA, window.hwnd,           window.asked_url.c_str(), nullptr, 0, data_type,
+        nullptr,      window.root_element(), window.root_element()};
     const UINT answer = Notify(window, reinterpret_cast<SCITER_CALLBACK_NOTIFICATION*>(&request));
     auto delivered = std::exchange(window.delivered, std::nullopt);
     window.asked_url.clear();

@@ -31,16 +31,26 @@ using nlohmann::json;
 
 const char* TypeName(UINT type) {
     switch (type) {
-    case T_UNDEFINED: return "undefined";
-    case T_NULL: return "null";
-    case T_BOOL: return "bool";
-    case T_INT: return "int";
-    case T_FLOAT: return "float";
-    case T_STRING: return "string";
-    case T_ARRAY: return "array";
-    case T_FUNCTION: return "function";
-    case T_OBJECT: return "object";
-    default: return "other";
+        case T_UNDEFINED:
+            return "undefined";
+        case T_NULL:
+            return "null";
+        case T_BOOL:
+            return "bool";
+        case T_INT:
+            return "int";
+        case T_FLOAT:
+            return "float";
+        case T_STRING:
+            return "string";
+        case T_ARRAY:
+            return "array";
+        case T_FUNCTION:
+            return "function";
+        case T_OBJECT:
+            return "object";
+        default:
+            return "other";
     }
 }
 
@@ -91,8 +101,8 @@ public:
         if (!IsWindow(window_)) {
             if (!finished_) {
                 finished_ = true;
-                transcript_->Write({{"stopped", "window destroyed"},
-                                    {"remaining", steps_.size() - next_}});
+                transcript_->Write(
+                    {{"stopped", "window destroyed"}, {"remaining", steps_.size() - next_}});
             }
             return false;
         }
@@ -142,11 +152,13 @@ private:
             } else if (action == "on") {
                 const std::vector<Value> arguments{
                     Value::String(Utf8ToUnits(step.at("event").get<std::string>())),
-                    RecordingFunction(transcript_, step.value("function", std::string("listener")))};
+                    RecordingFunction(transcript_,
+                                      step.value("function", std::string("listener")))};
                 line["result"] = Describe(Object(step).Call("on", arguments));
             } else if (action == "key") {
-                line["handled"] = SendKey(window_, KeyCommand(step), step.at("key_code").get<UINT>(),
-                                          KeyboardState(step)) != FALSE;
+                line["handled"] =
+                    SendKey(window_, KeyCommand(step), step.at("key_code").get<UINT>(),
+                            KeyboardState(step)) != FALSE;
             } else if (action == "console") {
                 EmitDebug(OT_TIS, ConsoleSeverity(step.value("level", std::string("log"))),
                           Utf8ToUnits(step.at("text").get<std::string>()));
@@ -199,22 +211,27 @@ private:
 
     Value ToValue(const json& argument) const {
         switch (argument.type()) {
-        case json::value_t::string:
-            return Value::String(Utf8ToUnits(argument.get<std::string>()));
-        case json::value_t::boolean: return Value::Boolean(argument.get<bool>());
-        case json::value_t::number_integer:
-        case json::value_t::number_unsigned: return Value::Integer(argument.get<int>());
-        case json::value_t::number_float: return Value::Float(argument.get<double>());
-        case json::value_t::null: return Value::Null();
-        case json::value_t::object:
-            if (argument.contains("function")) {
-                return RecordingFunction(transcript_, argument["function"].get<std::string>());
-            }
-            if (argument.value("undefined", false)) {
-                return Value();
-            }
-            return Value::Object();
-        default: throw std::runtime_error("unsupported argument: " + argument.dump());
+            case json::value_t::string:
+                return Value::String(Utf8ToUnits(argument.get<std::string>()));
+            case json::value_t::boolean:
+                return Value::Boolean(argument.get<bool>());
+            case json::value_t::number_integer:
+            case json::value_t::number_unsigned:
+                return Value::Integer(argument.get<int>());
+            case json::value_t::number_float:
+                return Value::Float(argument.get<double>());
+            case json::value_t::null:
+                return Value::Null();
+            case json::value_t::object:
+                if (argument.contains("function")) {
+                    return RecordingFunction(transcript_, argument["function"].get<std::string>());
+                }
+                if (argument.value("undefined", false)) {
+                    return Value();
+                }
+                return Value::Object();
+            default:
+                throw std::runtime_error("unsupported argument: " + argument.dump());
         }
     }
 
@@ -234,10 +251,14 @@ private:
         UINT state = 0;
         for (const json& key : step.value("keyboard_state", json::array())) {
             const std::string name = key.get<std::string>();
-            if (name == "ctrl") state |= CONTROL_KEY_PRESSED;
-            else if (name == "shift") state |= SHIFT_KEY_PRESSED;
-            else if (name == "alt") state |= ALT_KEY_PRESSED;
-            else throw std::runtime_error("unknown modifier: " + name);
+            if (name == "ctrl")
+                state |= CONTROL_KEY_PRESSED;
+            else if (name == "shift")
+                state |= SHIFT_KEY_PRESSED;
+            else if (name == "alt")
+                state |= ALT_KEY_PRESSED;
+            else
+                throw std::runtime_error("unknown modifier: " + name);
         }
         return state;
     }

@@ -15,7 +15,8 @@ Value::Value(const VALUE& other) : Value() { ValueCopy(&value_, &other); }
 
 Value::Value(const Value& other) : Value(other.value_) {}
 
-Value::Value(Value&& other) noexcept : value_(std::exchange(other.value_, VALUE{T_UNDEFINED, 0, 0})) {}
+Value::Value(Value&& other) noexcept
+    : value_(std::exchange(other.value_, VALUE{T_UNDEFINED, 0, 0})) {}
 
 Value& Value::operator=(Value other) noexcept {
     std::swap(value_, other.value_);

@@ -68,8 +68,8 @@ LRESULT Procedure(const std::shared_ptr<EngineWindow>& window, HWND hwnd, UINT m
     BOOL handled = FALSE;
     LRESULT result = 0;
     if (window->delegate != nullptr) {
-        result = window->delegate(hwnd, message, w_param, l_param, window->delegate_param,
-                                  &handled);
+        result =
+            window->delegate(hwnd, message, w_param, l_param, window->delegate_param, &handled);
     }
     if (message == WM_DESTROY) {
         TearDown(*window);
@@ -153,10 +153,9 @@ int SCAPI SciterWindowAttachEventHandler(HWINDOW hwnd, SciterElementEventProc ha
     if (handler == nullptr) {
         return kInvalidParameter;
     }
-    const bool attached = std::any_of(window->handlers.begin(), window->handlers.end(),
-                                      [&](const ElementHandler& h) {
-                                          return h.proc == handler && h.tag == tag;
-                                      });
+    const bool attached =
+        std::any_of(window->handlers.begin(), window->handlers.end(),
+                    [&](const ElementHandler& h) { return h.proc == handler && h.tag == tag; });
     if (attached) {
         return kOk;
     }

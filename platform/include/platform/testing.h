@@ -35,8 +35,8 @@ void Reset();
 }  // namespace platform::testing
 
 // Areas of the layer.
-#include "testing/windows.h"
-#include "testing/sessions.h"
-#include "testing/winhttp.h"
 #include "testing/files.h"
+#include "testing/sessions.h"
 #include "testing/sysinfo.h"
+#include "testing/windows.h"
+#include "testing/winhttp.h"

@@ -7,5 +7,4 @@ extern "C" {
 
 // There are no consoles to allocate here: FALSE with ERROR_CALL_NOT_IMPLEMENTED.
 BOOL WINAPI AllocConsole();
-
 }

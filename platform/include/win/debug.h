@@ -8,5 +8,4 @@ extern "C" {
 
 void WINAPI OutputDebugStringA(LPCSTR text);
 void WINAPI OutputDebugStringW(LPCWSTR text);
-
 }

@@ -37,11 +37,10 @@
 #define SUCCEEDED(hr) (static_cast<HRESULT>(hr) >= 0)
 #define FAILED(hr) (static_cast<HRESULT>(hr) < 0)
 #define FACILITY_WIN32 7
-#define HRESULT_FROM_WIN32(x)                                                          \
-    (static_cast<HRESULT>(x) <= 0                                                      \
-         ? static_cast<HRESULT>(x)                                                     \
-         : static_cast<HRESULT>((static_cast<DWORD>(x) & 0x0000FFFF) | (FACILITY_WIN32 << 16) | \
-                                0x80000000))
+#define HRESULT_FROM_WIN32(x)                                                                   \
+    (static_cast<HRESULT>(x) <= 0 ? static_cast<HRESULT>(x)                                     \
+                                  : static_cast<HRESULT>((static_cast<DWORD>(x) & 0x0000FFFF) | \
+                                                         (FACILITY_WIN32 << 16) | 0x80000000))
 
 #define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200U
 #define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000U
@@ -58,5 +57,4 @@ void WINAPI SetLastError(DWORD error);
 // when the text does not fit, ERROR_INVALID_PARAMETER for other flags (no allocated buffer).
 DWORD WINAPI FormatMessageW(DWORD flags, LPCVOID source, DWORD message_id, DWORD language_id,
                             LPWSTR buffer, DWORD size, va_list* arguments);
-
 }

@@ -149,5 +149,4 @@ BOOL WINAPI SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS in
 BOOL WINAPI DeleteFileW(LPCWSTR file_name);
 // Only an empty folder that no handle holds can be removed.
 BOOL WINAPI RemoveDirectoryW(LPCWSTR path_name);
-
 }

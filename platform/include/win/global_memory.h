@@ -8,5 +8,4 @@ extern "C" {
 // Null on success; the block itself, with ERROR_INVALID_HANDLE, for a pointer that this layer
 // did not hand out or that was freed already.
 HGLOBAL WINAPI GlobalFree(HGLOBAL memory);
-
 }

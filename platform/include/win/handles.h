@@ -8,5 +8,4 @@
 extern "C" {
 
 BOOL WINAPI CloseHandle(HANDLE object);
-
 }

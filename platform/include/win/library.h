@@ -9,5 +9,4 @@ extern "C" {
 HMODULE WINAPI LoadLibraryW(LPCWSTR file_name);
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR proc_name);
 BOOL WINAPI FreeLibrary(HMODULE module);
-
 }

@@ -54,8 +54,7 @@ extern "C" {
 // (platform/window_registry.h). Answers 0 for WM_QUIT, -1 for a bad argument, else 1.
 BOOL WINAPI GetMessageW(LPMSG message, HWND window, UINT filter_min, UINT filter_max);
 // The same without waiting and without the idle handler; FALSE when nothing is there.
-BOOL WINAPI PeekMessageW(LPMSG message, HWND window, UINT filter_min, UINT filter_max,
-                         UINT remove);
+BOOL WINAPI PeekMessageW(LPMSG message, HWND window, UINT filter_min, UINT filter_max, UINT remove);
 // Key messages count as translated; there is no keyboard layout here, so no WM_CHAR follows.
 BOOL WINAPI TranslateMessage(const MSG* message);
 // Calls the procedure of the message's window and answers its result; 0 without calling
@@ -71,5 +70,4 @@ LRESULT WINAPI SendMessageW(HWND window, UINT message, WPARAM wparam, LPARAM lpa
 // Asks the calling thread's loop to end: its GetMessageW answers WM_QUIT with the exit code as
 // wParam once the posted messages before it have been retrieved.
 void WINAPI PostQuitMessage(int exit_code);
-
 }

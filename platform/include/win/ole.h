@@ -11,5 +11,4 @@ extern "C" {
 HRESULT WINAPI OleInitialize(LPVOID reserved);
 // Undoes one successful OleInitialize; without one it does nothing.
 void WINAPI OleUninitialize();
-
 }

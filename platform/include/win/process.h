@@ -17,7 +17,6 @@ DWORD WINAPI GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size);
 DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR file_name, DWORD size);
 HMODULE WINAPI GetModuleHandleW(LPCWSTR module_name);
 DWORD WINAPI GetCurrentProcessId();
-
 }
 
 // The program's entry point, called by the platform's main() as the C runtime does on Windows.

@@ -22,5 +22,4 @@ HGLOBAL WINAPI LoadResource(HMODULE module, HRSRC resource);
 LPVOID WINAPI LockResource(HGLOBAL resource_data);
 // 0 on failure, with the last error set.
 DWORD WINAPI SizeofResource(HMODULE module, HRSRC resource);
-
 }

@@ -42,11 +42,9 @@ BOOL WINAPI OpenProcessToken(HANDLE process, DWORD desired_access, PHANDLE token
 // caller closes; a token without one (elevation type default) fails with
 // ERROR_NO_SUCH_LOGON_SESSION.
 BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS information_class,
-                                LPVOID information, DWORD information_length,
-                                PDWORD return_length);
+                                LPVOID information, DWORD information_length, PDWORD return_length);
 
 // The calling thread acts as the token's user until RevertToSelf.
 BOOL WINAPI ImpersonateLoggedOnUser(HANDLE token);
 BOOL WINAPI RevertToSelf();
-
 }

@@ -131,5 +131,4 @@ BOOL WINAPI GetDiskFreeSpaceExW(LPCWSTR directory, PULARGE_INTEGER free_bytes_av
 
 // From the locale environment (LC_ALL, LC_MESSAGES, LANG); 0x0409 for a locale it does not know.
 LCID WINAPI GetUserDefaultLCID();
-
 }

@@ -15,5 +15,4 @@ int WINAPI MultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR source, int s
 int WINAPI WideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR source, int source_length,
                                LPSTR target, int target_length, LPCSTR default_char,
                                LPBOOL used_default_char);
-
 }

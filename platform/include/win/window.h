@@ -66,5 +66,4 @@ BOOL WINAPI IsWindow(HWND window);
 BOOL WINAPI DestroyWindow(HWND window);
 // The default handling: WM_CLOSE destroys the window; every other message answers 0.
 LRESULT WINAPI DefWindowProcW(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
-
 }

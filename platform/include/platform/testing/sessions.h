@@ -7,8 +7,8 @@
 #include <wtsapi32.h>
 
 #include <optional>
-#include <string_view>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform::testing {

@@ -22,8 +22,8 @@ struct UserProxyConfig {
 void SetUserProxyConfig(const std::wstring& user, UserProxyConfig config);
 
 struct ProxyResolution {
-    DWORD error = ERROR_SUCCESS;   // not 0: WinHttpGetProxyForUrl fails with it
-    bool needs_auto_logon = false; // fails with 12015 unless fAutoLogonIfChallenged is set
+    DWORD error = ERROR_SUCCESS;    // not 0: WinHttpGetProxyForUrl fails with it
+    bool needs_auto_logon = false;  // fails with 12015 unless fAutoLogonIfChallenged is set
     DWORD access_type = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
     std::optional<std::wstring> proxy;
     std::optional<std::wstring> proxy_bypass;
