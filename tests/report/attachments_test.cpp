@@ -195,6 +195,11 @@ private:
 
 // The walk keeps one open folder per level, so a deep log folder makes it fail part-way.
 TEST_F(Attachments, AnErrorWhileWalkingTheLogFolderDeletesNothing) {
+#if defined(__SANITIZE_ADDRESS__)
+    // The walk fails when no descriptor is left, and the sanitizers' vptr check of the error
+    // thrown then needs a pipe of its own: without one it reports every object as invalid.
+    GTEST_SKIP() << "the sanitizers need free descriptors, which this test uses up";
+#endif
     WriteLog("app.log", "top\n");
     fs::path deep = "nested";
     for (int level = 0; level < 150; ++level) {
