@@ -1,5 +1,6 @@
 #include "pack_ahead.h"
 
+#include <algorithm>
 #include <system_error>
 
 #include "entry_data.h"
@@ -8,6 +9,10 @@ namespace {
 
 // Enough entries ahead to keep every worker busy while the writer waits on a large one.
 constexpr std::size_t kEntriesAheadPerWorker = 4;
+// Each worker holds a compressor state of about 824 KiB and its entries ahead up to 1 MiB
+// each: with at most 8, the whole stays near 40 MiB however many cores the machine has, well
+// within what a 32-bit process can map.
+constexpr unsigned kMaxWorkers = 8;
 
 }  // namespace
 
@@ -63,7 +68,9 @@ PackedEntry PackEntry(const ZipSource& source, zip_deflate::StatePointer& state,
 }
 
 PackAhead::PackAhead(const std::vector<ZipSource>& sources, unsigned threads)
-    : sources_(sources), window_(std::size_t{threads} * kEntriesAheadPerWorker) {
+    : sources_(sources),
+      window_(std::size_t{std::min(threads, kMaxWorkers)} * kEntriesAheadPerWorker) {
+    threads = std::min(threads, kMaxWorkers);
     if (threads == 0 || sources.size() < 2) {
         return;
     }

@@ -80,9 +80,9 @@ public:
     // Adds the sources in their order and answers each one's result, as AddFile(name, open())
     // one after another would (kZipNoFile for a source that does not open), to the same
     // archive bytes while every entry fits. Sources of up to 1 MiB are read and deflated ahead
-    // on up to `threads` threads, a few entries per thread beyond the one being written;
-    // larger ones are opened ahead and read in their turn. An entry packed ahead that fails
-    // is not written.
+    // on up to `threads` threads (at most 8), a few entries per thread beyond the one being
+    // written; larger ones are opened ahead and read in their turn. An entry packed ahead that
+    // fails is not written.
     std::vector<std::uint32_t> AddFiles(const std::vector<ZipSource>& sources, unsigned threads);
 
     // Writes the central directory and the end record: kZipOk or kZipWriteFailed. Later calls
