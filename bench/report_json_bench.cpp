@@ -13,10 +13,12 @@
 #include "dump_bytes.h"
 #include "heap_peak.h"
 #include "report_json.h"
+#include "report_request.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using bench::kCrashUuid;
 
 // A crash-files folder holding one dump of the given size, removed afterwards.
 class DumpFolder {
@@ -43,7 +45,6 @@ public:
     }
 
 private:
-    static constexpr const char* kCrashUuid = "3f0c2b7e-9a41-4c55-8d2e-51b0f6a9c1d4";
     fs::path folder_;
 };
 

@@ -17,6 +17,7 @@
 #include "dump_bytes.h"
 #include "endpoints.h"
 #include "report_json.h"
+#include "report_request.h"
 #include "report_service.h"
 #include "send_bug_report.h"
 #include "temp_dir.h"
@@ -27,8 +28,8 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::size_t kDumpSize = std::size_t{64} << 20;
-constexpr char kCrashUuid[] = "3f0c2b7e-9a41-4c55-8d2e-51b0f6a9c1d4";
-constexpr char kUserAgent[] = "Quorbelin-Velmora Antivirus-14.3.43577.3505";
+using bench::kCrashUuid;
+using bench::kUserAgent;
 
 // The double on the build's production port, a crash-files folder with the dump, and the
 // report body in a file for curl. No log folder: only the report is posted.
@@ -44,19 +45,7 @@ public:
     }
 
     BugReportRequest Request() const {
-        BugReportRequest request;
-        request.product_name = L"Velmora Antivirus";
-        request.product_version = "14.3.43577.3505";
-        request.crash_info_dir_path = folder_.path();
-        request.logs_dir_path = folder_ / "no-logs";
-        request.attach_logs = true;
-        request.crash_uuid = kCrashUuid;
-        request.tester_email = L"user@example.com";
-        request.description = L"it crashed";
-        request.use_production_server = true;
-        request.verify_peer = false;  // the double's certificate is self-signed
-        request.user_agent = kUserAgent;
-        return request;
+        return bench::ReportRequest(folder_.path(), folder_ / "no-logs");
     }
 
     fs::path BodyFile() const { return folder_ / "body.json"; }

@@ -17,6 +17,7 @@
 #include "endpoints.h"
 #include "log_corpus.h"
 #include "prefix_collision_log.h"
+#include "report_request.h"
 #include "report_service.h"
 #include "send_bug_report.h"
 #include "temp_dir.h"
@@ -25,8 +26,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr char kCrashUuid[] = "3f0c2b7e-9a41-4c55-8d2e-51b0f6a9c1d4";
-constexpr char kUserAgent[] = "Quorbelin-Velmora Antivirus-14.3.43577.3505";
+using bench::kCrashUuid;
+using bench::kUserAgent;
 constexpr std::size_t kDumpSize = std::size_t{4} << 20;
 
 // One corpus, written once, as a folder of log files that each round copies.
@@ -88,21 +89,7 @@ public:
         fs::copy_file(root_ / "dump.template", crash() / (std::string(kCrashUuid) + ".dmp"));
     }
 
-    BugReportRequest Request() const {
-        BugReportRequest request;
-        request.product_name = L"Velmora Antivirus";
-        request.product_version = "14.3.43577.3505";
-        request.crash_info_dir_path = crash();
-        request.logs_dir_path = logs();
-        request.attach_logs = true;
-        request.crash_uuid = kCrashUuid;
-        request.tester_email = L"user@example.com";
-        request.description = L"it crashed";
-        request.use_production_server = true;
-        request.verify_peer = false;  // the double's certificate is self-signed
-        request.user_agent = kUserAgent;
-        return request;
-    }
+    BugReportRequest Request() const { return bench::ReportRequest(crash(), logs()); }
 
     fs::path script() const { return root_ / "by_hand.sh"; }
 

@@ -158,6 +158,19 @@ void Tallorin(benchmark::State& state, const std::string& name) {
     Report(state, input.size(), compressed);
 }
 
+// Deflates what the stream holds to its end through `output`; the bytes produced.
+std::size_t FinishDeflate(z_stream& z, std::array<std::uint8_t, 16384>& output) {
+    std::size_t produced = 0;
+    int status = Z_OK;
+    while (status != Z_STREAM_END) {
+        z.next_out = output.data();
+        z.avail_out = static_cast<uInt>(output.size());
+        status = deflate(&z, Z_FINISH);
+        produced += output.size() - z.avail_out;
+    }
+    return produced;
+}
+
 void Zlib(benchmark::State& state, const std::string& name, int level) {
     const std::string& input = Corpus(name);
     std::array<std::uint8_t, 16384> output{};
@@ -167,16 +180,8 @@ void Zlib(benchmark::State& state, const std::string& name, int level) {
         deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
         z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.data()));
         z.avail_in = static_cast<uInt>(input.size());
-        std::size_t produced = 0;
-        int status = Z_OK;
-        while (status != Z_STREAM_END) {
-            z.next_out = output.data();
-            z.avail_out = static_cast<uInt>(output.size());
-            status = deflate(&z, Z_FINISH);
-            produced += output.size() - z.avail_out;
-        }
+        compressed = FinishDeflate(z, output);
         deflateEnd(&z);
-        compressed = produced;
     }
     Report(state, input.size(), compressed);
 }
@@ -231,13 +236,7 @@ void ZlibEntries(benchmark::State& state) {
             deflateReset(&z);
             z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(entry.data()));
             z.avail_in = static_cast<uInt>(entry.size());
-            int status = Z_OK;
-            while (status != Z_STREAM_END) {
-                z.next_out = output.data();
-                z.avail_out = static_cast<uInt>(output.size());
-                status = deflate(&z, Z_FINISH);
-                compressed += output.size() - z.avail_out;
-            }
+            compressed += FinishDeflate(z, output);
         }
     }
     deflateEnd(&z);
