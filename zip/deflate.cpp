@@ -36,10 +36,15 @@
 // Bounds. A key can be crowded with strings of other prefixes (an input can be made so).
 // A prefix walk may visit as many candidates as the hash walk would have up to the place it
 // has settled, plus a detour; past that it hands back to the hash chain at that place and
-// marks the key crowded, and searches with that key keep to the hash chain until the window
-// slides. Every walk therefore visits at most the budget plus a fixed number of candidates,
-// counting those of other prefixes, and every link must lead to an older string, or the
-// entry fails with "no future" or "chain out of step".
+// marks the key crowded until the window slides. A later search whose key is crowded and
+// whose match already covers the chain's prefix walks the chain of the next string's key
+// instead: a candidate sharing one byte more with the scan is the string before one sharing
+// the prefix with the scan's next string, and strings made to collide in one key are
+// scattered in the other (crowding both takes far more search). Else, and at the greedy levels,
+// where strings inside long matches join no hash chain, it keeps to the hash chain. Every
+// walk therefore visits at most the budget plus a fixed number of candidates, counting those
+// of other prefixes, and every link must lead to an older string, or the entry fails with
+// "no future" or "chain out of step".
 //
 // Fixed by the format's contract and the reference stream, so kept as they are: the tuning
 // table, the hash of three bytes and its shift, the literal and distance buffer sizes and the
@@ -73,6 +78,10 @@ constexpr int kExtraCodeLengthBits[kCodeLengthCodes] = {0, 0, 0, 0, 0, 0, 0, 0, 
                                                         0, 0, 0, 0, 0, 0, 2, 3, 7};
 constexpr std::uint8_t kCodeLengthOrder[kCodeLengthCodes] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
                                                              11, 4,  12, 3, 13, 2, 14, 1, 15};
+
+// From this level on, the lazy loop hashes every string; below it, the strings inside a long
+// match join no chain.
+constexpr int kFirstLazyLevel = 4;
 
 struct Tuning {
     unsigned good, lazy, nice, chain;
@@ -762,6 +771,9 @@ struct Search {
     // the chain (the head is the 0th), it holds best and match_start as they are now.
     unsigned known;
     unsigned known_place;
+    // The prefix chain is walked from the string `shift` bytes on from the scan: 0, or 1 when
+    // strings of other prefixes crowd the scan's own key.
+    unsigned shift;
     const char* fault;  // a link that does not lead back to an older string
 };
 
@@ -792,10 +804,11 @@ inline unsigned FirstChain(unsigned best) {
     return best < kPrefixLength[1] - 1 ? 0 : best < kPrefixLength[2] - 1 ? 1 : 2;
 }
 
-inline unsigned ScanKey(const Search& search, unsigned chain) {
-    return chain == 0   ? PrefixHash<4>(search.scan)
-           : chain == 1 ? PrefixHash<8>(search.scan)
-                        : PrefixHash<16>(search.scan);
+inline unsigned ScanKey(const Search& search, unsigned chain, unsigned shift) {
+    const std::uint8_t* const from = search.scan + shift;
+    return chain == 0   ? PrefixHash<4>(from)
+           : chain == 1 ? PrefixHash<8>(from)
+                        : PrefixHash<16>(from);
 }
 
 // The prefix chains pay once a match is held, unless the chain lags far behind: then the
@@ -807,14 +820,31 @@ inline bool WorthJoining(const State& s, const Search& search, unsigned chain, u
     return lag < kCheapJoin || lag < kJoinPerVisit * (place + 1);
 }
 
-inline bool Crowded(const State& s, const Search& search, unsigned chain) {
-    const unsigned key = ScanKey(search, chain);
+inline bool Crowded(const State& s, const Search& search, unsigned chain, unsigned shift) {
+    const unsigned key = ScanKey(search, chain, shift);
     return (s.crowded[chain][key >> 6] >> (key & 63) & 1) != 0;
 }
 
-inline void MarkCrowded(State& s, const Search& search, unsigned chain) {
-    const unsigned key = ScanKey(search, chain);
+inline void MarkCrowded(State& s, const Search& search, unsigned chain, unsigned shift) {
+    const unsigned key = ScanKey(search, chain, shift);
     s.crowded[chain][key >> 6] |= std::uint64_t{1} << (key & 63);
+}
+
+// Where a prefix chain can be walked for the scan: from its own string, or, when strings of
+// other prefixes crowd that key, from the next string's key, which holds the scan's
+// candidates one byte on. That chain filters one byte more, so it serves only a match that
+// already covers the chain's prefix, and only where every string is in the hash chain: the
+// string before one of the chain must be a candidate of the plain walk. Answers false when no
+// key is open.
+inline bool OpenShift(const State& s, Search& search, unsigned chain, unsigned best) {
+    const unsigned shifts = best >= kPrefixLength[chain] && s.level >= kFirstLazyLevel ? 2 : 1;
+    for (unsigned shift = 0; shift < shifts; ++shift) {
+        if (!Crowded(s, search, chain, shift)) {
+            search.shift = shift;
+            return true;
+        }
+    }
+    return false;
 }
 
 // Walks the hash chain from `candidate`, its `place`-th string, while the budget and the limit
@@ -860,7 +890,7 @@ inline void MarkCrowded(State& s, const Search& search, unsigned chain) {
             break;
         }
         if (may_leave && best >= kMinMatch && WorthJoining(s, search, FirstChain(best), place)) {
-            if (!Crowded(s, search, FirstChain(best))) {
+            if (OpenShift(s, search, FirstChain(best), best)) {
                 search.known = candidate;
                 search.known_place = place;
                 over = false;
@@ -878,14 +908,15 @@ inline void MarkCrowded(State& s, const Search& search, unsigned chain) {
 
 enum class Walk { kDone, kNextChain, kHashChain };
 
-// Walks the chain of strings whose first kLength bytes share a key with the scan's. Those of
-// the scan's prefix hold all that can beat the best match so far, in the hash chain's order;
-// the others only cost. Answers kNextChain when the best match has grown to `next_best`,
-// kHashChain when strings of other prefixes crowd the chain so that the hash chain is the
-// cheaper walk on from search.known, kDone when the search is over. Visits at most the budget
-// and kDetour candidates.
-template <unsigned kLength>
-Walk WalkPrefixChain(const State& s, const std::uint16_t* links, Search& search,
+// Walks the chain of strings whose first kLength bytes share a key with the scan's, or with
+// the string kShift bytes on from it: then each string of the chain stands for the candidate
+// kShift bytes before it. Those of the scan's prefix hold all that can beat the best match so
+// far, in the hash chain's order; the others only cost. Answers kNextChain when the best match
+// has grown to `next_best`, kHashChain when strings of other prefixes crowd the chain so that
+// the hash chain is the cheaper walk on from search.known, kDone when the search is over.
+// Visits at most the budget and kDetour candidates.
+template <unsigned kLength, unsigned kShift>
+Walk WalkPrefixChain(const State& s, const std::uint16_t* links, unsigned first, Search& search,
                      unsigned next_best) {
     const std::uint8_t* const scan = search.scan;
     std::uint16_t end_pair = Load16(scan + search.best - 1);
@@ -896,13 +927,13 @@ Walk WalkPrefixChain(const State& s, const std::uint16_t* links, Search& search,
     unsigned visits = 0;
     unsigned unranked = 0;
     unsigned last_of_prefix = 0;  // none yet: position 0 is never a candidate
-    unsigned previous = search.position;
-    for (unsigned candidate = links[search.position & kWindowMask]; candidate > search.limit;
-         candidate = links[candidate & kWindowMask]) {
-        if (!LeadsBack(search, candidate, previous)) {
+    unsigned previous = search.position + kShift;
+    for (unsigned link = first; link > search.limit + kShift; link = links[link & kWindowMask]) {
+        if (!LeadsBack(search, link, previous)) {
             return Walk::kDone;
         }
-        previous = candidate;
+        previous = link;
+        const unsigned candidate = link - kShift;
         if (++visits > allowance) {
             if (last_of_prefix != 0) {
                 const unsigned place = Place(s, search, last_of_prefix);
@@ -917,7 +948,8 @@ Walk WalkPrefixChain(const State& s, const std::uint16_t* links, Search& search,
             }
         }
         const std::uint8_t* const match = search.window + candidate;
-        if (!SamePrefix<kLength>(match, scan)) {
+        if (!SamePrefix<kLength>(match + kShift, scan + kShift) ||
+            (kShift != 0 && match[0] != scan[0])) {
             continue;
         }
         last_of_prefix = candidate;
@@ -934,8 +966,9 @@ Walk WalkPrefixChain(const State& s, const std::uint16_t* links, Search& search,
         if (!promising) {
             continue;
         }
+        constexpr unsigned kKnown = kLength + kShift;
         const unsigned length =
-            kLength + MatchLength(scan + kLength, match + kLength, kMaxMatch - kLength);
+            kKnown + MatchLength(scan + kKnown, match + kKnown, kMaxMatch - kKnown);
         if (length > search.best) {
             search.match_start = candidate;
             search.best = length;
@@ -952,17 +985,30 @@ Walk WalkPrefixChain(const State& s, const std::uint16_t* links, Search& search,
     return Walk::kDone;
 }
 
+// The strings up to the position join first. The next string has not joined: its key's head
+// is where its own link would point.
+template <unsigned kChain>
+Walk WalkChainFrom(State& s, Search& search, unsigned next_best) {
+    constexpr unsigned kLength = kPrefixLength[kChain];
+    const std::uint16_t* const links = s.prefix_chain[kChain].data();
+    JoinPrefixChain<kChain>(s, search.position);
+    if (search.shift == 0) {
+        return WalkPrefixChain<kLength, 0>(s, links, links[search.position & kWindowMask], search,
+                                           next_best);
+    }
+    const unsigned first = s.prefix_head[kChain][PrefixHash<kLength>(search.scan + 1)];
+    return WalkPrefixChain<kLength, 1>(s, links, first, search, next_best);
+}
+
+// Walks prefix chain `chain` from the key that OpenShift chose.
 Walk WalkChain(State& s, Search& search, unsigned chain) {
     switch (chain) {
         case 0:
-            JoinPrefixChain<0>(s, search.position);
-            return WalkPrefixChain<4>(s, s.prefix_chain[0].data(), search, kPrefixLength[1] - 1);
+            return WalkChainFrom<0>(s, search, kPrefixLength[1] - 1);
         case 1:
-            JoinPrefixChain<1>(s, search.position);
-            return WalkPrefixChain<8>(s, s.prefix_chain[1].data(), search, kPrefixLength[2] - 1);
+            return WalkChainFrom<1>(s, search, kPrefixLength[2] - 1);
         default:
-            JoinPrefixChain<2>(s, search.position);
-            return WalkPrefixChain<16>(s, s.prefix_chain[2].data(), search, kMaxMatch + 1);
+            return WalkChainFrom<2>(s, search, kMaxMatch + 1);
     }
 }
 
@@ -1004,25 +1050,26 @@ Walk WalkChain(State& s, Search& search, unsigned chain) {
     }
     if (!WalkHashChain(s, search, head, 0, search.position, true)) {
         search.head_rank = s.rank[head & kWindowMask];
+        // The hash walk chose the first chain and its shift.
         unsigned chain = FirstChain(search.best);
         Walk walk = WalkChain(s, search, chain);
-        bool crowded = walk == Walk::kHashChain;
-        while (walk == Walk::kNextChain) {
-            chain = FirstChain(search.best);
-            if (Crowded(s, search, chain)) {
-                crowded = true;
-                walk = Walk::kHashChain;
-            } else if (!WorthJoining(s, search, chain, search.known_place)) {
-                walk = Walk::kHashChain;
-            } else {
-                walk = WalkChain(s, search, chain);
-                crowded = walk == Walk::kHashChain;
+        for (;;) {
+            if (walk == Walk::kHashChain) {
+                MarkCrowded(s, search, chain, search.shift);
+                break;
             }
+            if (walk == Walk::kDone) {
+                break;
+            }
+            chain = FirstChain(search.best);
+            if (!OpenShift(s, search, chain, search.best) ||
+                !WorthJoining(s, search, chain, search.known_place)) {
+                walk = Walk::kHashChain;
+                break;
+            }
+            walk = WalkChain(s, search, chain);
         }
         if (walk == Walk::kHashChain) {
-            if (crowded) {
-                MarkCrowded(s, search, chain);
-            }
             const unsigned next = s.chain[search.known & kWindowMask];
             if (next > search.limit && search.known_place + 1 < search.budget) {
                 WalkHashChain(s, search, next, search.known_place + 1, search.known, false);
@@ -1340,7 +1387,7 @@ std::uint32_t Compress(State& s, const Io& io, int level, std::uint16_t& general
         UpdateHash(s, s.window[1]);
     }
 
-    compressed_size = level >= 4 ? LazyLoop(s) : GreedyLoop(s);
+    compressed_size = level >= kFirstLazyLevel ? LazyLoop(s) : GreedyLoop(s);
     return s.error == nullptr ? 0 : kDeflateFailed;
 }
 

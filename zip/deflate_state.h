@@ -133,7 +133,7 @@ struct State {
     std::array<unsigned, kPrefixChains> prefix_next;
     // One bit per key of each prefix chain: set when strings of other prefixes crowded that
     // key's chain so that a search went back to the hash chain. Until the window slides,
-    // searches whose string has a crowded key keep to the hash chain.
+    // searches whose string has a crowded key try the next string's key, then the hash chain.
     std::array<std::array<std::uint64_t, kPrefixHashSize / 64>, kPrefixChains> crowded;
     std::uint32_t window_size;
     std::int32_t block_start;
