@@ -31,7 +31,8 @@
 // candidates in the same newest-to-oldest order, so the first longest among them within the
 // budget, as ranks tell, is the plain walk's choice. When the match grows past the chain's
 // prefix the search moves to the next chain. Strings join the prefix chains lazily, each
-// chain when a search is about to walk it, and only while it lags little.
+// chain when a search is about to walk it, and only while it lags little; chains walked lately
+// join along in the same pass over the strings.
 //
 // Bounds. A key can be crowded with strings of other prefixes (an input can be made so).
 // A prefix walk may visit as many candidates as the hash walk would have up to the place it
@@ -40,11 +41,13 @@
 // whose match already covers the chain's prefix walks the chain of the next string's key
 // instead: a candidate sharing one byte more with the scan is the string before one sharing
 // the prefix with the scan's next string, and strings made to collide in one key are
-// scattered in the other (crowding both takes far more search). Else, and at the greedy levels,
-// where strings inside long matches join no hash chain, it keeps to the hash chain. Every
-// walk therefore visits at most the budget plus a fixed number of candidates, counting those
-// of other prefixes, and every link must lead to an older string, or the entry fails with
-// "no future" or "chain out of step".
+// scattered in the other (crowding both takes far more search). Such a shifted walk skips
+// also the strings before another byte, so it marks crowded keys apart: a run of zeros after
+// one other byte must not keep the walks of the zeros' own key off its chain. Else, and at the
+// greedy levels, where strings inside long matches join no hash chain, it keeps to the hash
+// chain. Every walk therefore visits at most the budget plus a fixed number of candidates,
+// counting those of other prefixes, and every link must lead to an older string, or the entry
+// fails with "no future" or "chain out of step".
 //
 // Fixed by the format's contract and the reference stream, so kept as they are: the tuning
 // table, the hash of three bytes and its shift, the literal and distance buffer sizes and the
@@ -726,35 +729,87 @@ constexpr unsigned kJoinPerVisit = 128;
 // same strings before the search goes back to the hash chain.
 constexpr unsigned kDetour = 16;
 
-template <unsigned kLength>
-inline bool SamePrefix(const std::uint8_t* a, const std::uint8_t* b) {
-    if constexpr (kLength == 4) {
-        return Load32(a) == Load32(b);
-    } else if constexpr (kLength == 8) {
-        return Load64(a) == Load64(b);
-    } else {
-        return ((Load64(a) ^ Load64(b)) | (Load64(a + 8) ^ Load64(b + 8))) == 0;
+// Puts the strings from `from` to `last` into the prefix chains of kMask, one pass for all:
+// the chains walked together share the loop and the slot of each string.
+template <unsigned kMask>
+void JoinTogether(State& s, unsigned from, unsigned last) {
+    const std::uint8_t* const window = s.window.data();
+    for (unsigned at = from; at <= last; ++at) {
+        const unsigned slot = at & kWindowMask;
+        const auto value = static_cast<std::uint16_t>(at);
+        if constexpr ((kMask & 1) != 0) {
+            const unsigned key = PrefixHash<kPrefixLength[0]>(window + at);
+            s.prefix_chain[0][slot] = s.prefix_head[0][key];
+            s.prefix_head[0][key] = value;
+        }
+        if constexpr ((kMask & 2) != 0) {
+            const unsigned key = PrefixHash<kPrefixLength[1]>(window + at);
+            s.prefix_chain[1][slot] = s.prefix_head[1][key];
+            s.prefix_head[1][key] = value;
+        }
+        if constexpr ((kMask & 4) != 0) {
+            const unsigned key = PrefixHash<kPrefixLength[2]>(window + at);
+            s.prefix_chain[2][slot] = s.prefix_head[2][key];
+            s.prefix_head[2][key] = value;
+        }
     }
 }
 
-// Puts every string up to `last` into prefix chain kChain. Each chain catches up on its own
-// when a search is about to walk it: on input whose matches seldom grow past 4 bytes, the
-// tables of the other two chains then cost no hashing and no stores.
-template <unsigned kChain>
-void JoinPrefixChain(State& s, unsigned last) {
-    const std::uint8_t* const window = s.window.data();
-    std::uint16_t* const heads = s.prefix_head[kChain].data();
-    std::uint16_t* const links = s.prefix_chain[kChain].data();
-    unsigned& next = s.prefix_next[kChain];
+// Puts every string up to `last` into the prefix chains of `wanted`, one bit per chain: those
+// that lag more than the others catch up apart, then all go on together.
+void JoinPrefixChains(State& s, unsigned wanted, unsigned last) {
     // Strings at the farthest distance or beyond are out of reach of this search and of every
     // later one.
-    const unsigned first = std::max(next, last > kMaxDistance ? last - kMaxDistance + 1 : 0u);
-    for (unsigned at = first; at <= last; ++at) {
-        const unsigned key = PrefixHash<kPrefixLength[kChain]>(window + at);
-        links[at & kWindowMask] = heads[key];
-        heads[key] = static_cast<std::uint16_t>(at);
+    const unsigned floor = last > kMaxDistance ? last - kMaxDistance + 1 : 0u;
+    std::array<unsigned, kPrefixChains> firsts{};
+    unsigned members = 0;
+    unsigned start = 0;
+    for (unsigned chain = 0; chain < kPrefixChains; ++chain) {
+        firsts[chain] = std::max(s.prefix_next[chain], floor);
+        if ((wanted >> chain & 1) != 0 && firsts[chain] <= last) {
+            members |= 1u << chain;
+            start = std::max(start, firsts[chain]);
+        }
     }
-    next = std::max(next, last + 1);
+    if ((members & 1) != 0 && firsts[0] < start) {
+        JoinTogether<1>(s, firsts[0], start - 1);
+    }
+    if ((members & 2) != 0 && firsts[1] < start) {
+        JoinTogether<2>(s, firsts[1], start - 1);
+    }
+    if ((members & 4) != 0 && firsts[2] < start) {
+        JoinTogether<4>(s, firsts[2], start - 1);
+    }
+    switch (members) {
+        case 1:
+            JoinTogether<1>(s, start, last);
+            break;
+        case 2:
+            JoinTogether<2>(s, start, last);
+            break;
+        case 3:
+            JoinTogether<3>(s, start, last);
+            break;
+        case 4:
+            JoinTogether<4>(s, start, last);
+            break;
+        case 5:
+            JoinTogether<5>(s, start, last);
+            break;
+        case 6:
+            JoinTogether<6>(s, start, last);
+            break;
+        case 7:
+            JoinTogether<7>(s, start, last);
+            break;
+        default:
+            return;
+    }
+    for (unsigned chain = 0; chain < kPrefixChains; ++chain) {
+        if ((members >> chain & 1) != 0) {
+            s.prefix_next[chain] = last + 1;
+        }
+    }
 }
 
 struct Search {
@@ -822,12 +877,12 @@ inline bool WorthJoining(const State& s, const Search& search, unsigned chain, u
 
 inline bool Crowded(const State& s, const Search& search, unsigned chain, unsigned shift) {
     const unsigned key = ScanKey(search, chain, shift);
-    return (s.crowded[chain][key >> 6] >> (key & 63) & 1) != 0;
+    return (s.crowded[kShifts * chain + shift][key >> 6] >> (key & 63) & 1) != 0;
 }
 
 inline void MarkCrowded(State& s, const Search& search, unsigned chain, unsigned shift) {
     const unsigned key = ScanKey(search, chain, shift);
-    s.crowded[chain][key >> 6] |= std::uint64_t{1} << (key & 63);
+    s.crowded[kShifts * chain + shift][key >> 6] |= std::uint64_t{1} << (key & 63);
 }
 
 // Where a prefix chain can be walked for the scan: from its own string, or, when strings of
@@ -908,60 +963,95 @@ inline bool OpenShift(const State& s, Search& search, unsigned chain, unsigned b
 
 enum class Walk { kDone, kNextChain, kHashChain };
 
+// The first kLength bytes of the scan, held to compare candidates with.
+template <unsigned kLength>
+struct PrefixOf {
+    std::uint64_t low;
+    std::uint64_t high;
+    explicit PrefixOf(const std::uint8_t* p)
+        : low(kLength == 4 ? Load32(p) : Load64(p)), high(kLength == 16 ? Load64(p + 8) : 0) {}
+    bool Matches(const std::uint8_t* p) const {
+        if constexpr (kLength == 4) {
+            return Load32(p) == low;
+        } else if constexpr (kLength == 8) {
+            return Load64(p) == low;
+        } else {
+            return ((Load64(p) ^ low) | (Load64(p + 8) ^ high)) == 0;
+        }
+    }
+};
+
 // Walks the chain of strings whose first kLength bytes share a key with the scan's, or with
 // the string kShift bytes on from it: then each string of the chain stands for the candidate
 // kShift bytes before it. Those of the scan's prefix hold all that can beat the best match so
 // far, in the hash chain's order; the others only cost. Answers kNextChain when the best match
 // has grown to `next_best`, kHashChain when strings of other prefixes crowd the chain so that
 // the hash chain is the cheaper walk on from search.known, kDone when the search is over.
-// Visits at most the budget and kDetour candidates.
-template <unsigned kLength, unsigned kShift>
-Walk WalkPrefixChain(const State& s, const std::uint16_t* links, unsigned first, Search& search,
-                     unsigned next_best) {
+// Visits at most the budget and kDetour candidates. Out of line, one function per chain and
+// shift, so that each loop keeps its values in registers.
+template <unsigned kChain, unsigned kShift>
+[[gnu::noinline]] Walk WalkPrefixChain(const State& s, unsigned first, Search& search,
+                                       unsigned next_best) {
+    constexpr unsigned kLength = kPrefixLength[kChain];
     const std::uint8_t* const scan = search.scan;
-    std::uint16_t end_pair = Load16(scan + search.best - 1);
+    const PrefixOf<kLength> prefix(scan + kShift);
+    const std::uint8_t first_byte = scan[0];
+    unsigned best = search.best;
+    std::uint16_t end_pair = Load16(scan + best - 1);
     const unsigned detour = std::min(kDetour, search.budget);
     // This walk may visit as many candidates as the hash chain's walk up to the settled place
-    // would, and a detour more.
+    // would, and a detour more: `quota` more before the next look at the ranks.
     unsigned allowance = search.known_place + 1 + detour;
-    unsigned visits = 0;
-    unsigned unranked = 0;
-    unsigned last_of_prefix = 0;  // none yet: position 0 is never a candidate
-    unsigned previous = search.position + kShift;
-    for (unsigned link = first; link > search.limit + kShift; link = links[link & kWindowMask]) {
-        if (!LeadsBack(search, link, previous)) {
-            return Walk::kDone;
+    unsigned quota = allowance;
+    std::size_t last_of_prefix = 0;  // none yet: position 0 is never a candidate
+    // A link must lead below the last one and above the limit: one unsigned test for both.
+    const std::size_t lowest = search.limit + kShift + 1;
+    std::size_t span = search.position + kShift - lowest;
+    Walk walk = Walk::kDone;
+    std::size_t link = first;
+    for (;;) {
+        const std::size_t above = link - lowest;
+        if (above >= span) [[unlikely]] {
+            if (link >= lowest) {
+                LeadsBack(search, static_cast<unsigned>(link),
+                          static_cast<unsigned>(span + lowest));
+            }
+            break;
         }
-        previous = link;
-        const unsigned candidate = link - kShift;
-        if (++visits > allowance) {
+        span = above;
+        if (quota == 0) [[unlikely]] {
+            const unsigned visits = allowance + 1;
             if (last_of_prefix != 0) {
-                const unsigned place = Place(s, search, last_of_prefix);
+                const unsigned place = Place(s, search, static_cast<unsigned>(last_of_prefix));
                 if (place >= search.budget) {
-                    return Walk::kDone;
+                    break;
                 }
-                Settle(search, last_of_prefix, place);
+                Settle(search, static_cast<unsigned>(last_of_prefix), place);
                 allowance = search.known_place + 1 + detour;
             }
             if (visits > allowance) {
-                return Walk::kHashChain;
+                walk = Walk::kHashChain;
+                break;
             }
+            quota = allowance - visits + 1;
         }
-        const std::uint8_t* const match = search.window + candidate;
-        if (!SamePrefix<kLength>(match + kShift, scan + kShift) ||
-            (kShift != 0 && match[0] != scan[0])) {
+        --quota;
+        const std::size_t candidate = link - kShift;
+        const std::uint8_t* const match = s.window.data() + candidate;
+        link = s.prefix_chain[kChain][link & kWindowMask];
+        if (!prefix.Matches(match + kShift) || (kShift != 0 && match[0] != first_byte)) [[likely]] {
             continue;
         }
         last_of_prefix = candidate;
         // Ranks only grow along the chain, so the budget must stop the walk before a candidate
-        // is measured; elsewhere checking every eighth candidate bounds the walk as well.
-        const bool promising = Load16(match + search.best - 1) == end_pair;
-        unsigned place = 0;
-        if (promising || (++unranked & 7) == 0) {
-            place = Place(s, search, candidate);
-            if (place >= search.budget) {
-                return Walk::kDone;
-            }
+        // is measured; elsewhere looking at every eighth or so bounds the walk sooner.
+        const bool promising = Load16(match + best - 1) == end_pair;
+        if (!promising && (quota & 7) != 0) {
+            continue;
+        }
+        const unsigned place = Place(s, search, static_cast<unsigned>(candidate));
+        if (place >= search.budget) {
+            break;
         }
         if (!promising) {
             continue;
@@ -969,20 +1059,22 @@ Walk WalkPrefixChain(const State& s, const std::uint16_t* links, unsigned first,
         constexpr unsigned kKnown = kLength + kShift;
         const unsigned length =
             kKnown + MatchLength(scan + kKnown, match + kKnown, kMaxMatch - kKnown);
-        if (length > search.best) {
-            search.match_start = candidate;
-            search.best = length;
+        if (length > best) {
+            search.match_start = static_cast<unsigned>(candidate);
+            best = length;
             if (length >= search.nice) {
-                return Walk::kDone;
+                break;
             }
             if (length >= next_best) {
-                Settle(search, candidate, place);
-                return Walk::kNextChain;
+                Settle(search, static_cast<unsigned>(candidate), place);
+                walk = Walk::kNextChain;
+                break;
             }
-            end_pair = Load16(scan + search.best - 1);
+            end_pair = Load16(scan + best - 1);
         }
     }
-    return Walk::kDone;
+    search.best = best;
+    return walk;
 }
 
 // The strings up to the position join first. The next string has not joined: its key's head
@@ -990,14 +1082,31 @@ Walk WalkPrefixChain(const State& s, const std::uint16_t* links, unsigned first,
 template <unsigned kChain>
 Walk WalkChainFrom(State& s, Search& search, unsigned next_best) {
     constexpr unsigned kLength = kPrefixLength[kChain];
-    const std::uint16_t* const links = s.prefix_chain[kChain].data();
-    JoinPrefixChain<kChain>(s, search.position);
+    const unsigned position = search.position;
+    if (s.prefix_next[kChain] <= position) {
+        // Chains walked lately are likely walked again soon: they join in the same pass.
+        unsigned along = 0;
+        for (unsigned chain = 0; chain < kPrefixChains; ++chain) {
+            if (chain != kChain && position < s.join_along_until[chain]) {
+                along |= 1u << chain;
+            }
+        }
+        if (along == 0) {
+            const unsigned first = std::max(
+                s.prefix_next[kChain], position > kMaxDistance ? position - kMaxDistance + 1 : 0u);
+            JoinTogether<1u << kChain>(s, first, position);
+            s.prefix_next[kChain] = position + 1;
+        } else {
+            JoinPrefixChains(s, along | 1u << kChain, position);
+        }
+    }
+    s.join_along_until[kChain] = position + kCheapJoin;
     if (search.shift == 0) {
-        return WalkPrefixChain<kLength, 0>(s, links, links[search.position & kWindowMask], search,
-                                           next_best);
+        return WalkPrefixChain<kChain, 0>(s, s.prefix_chain[kChain][position & kWindowMask], search,
+                                          next_best);
     }
     const unsigned first = s.prefix_head[kChain][PrefixHash<kLength>(search.scan + 1)];
-    return WalkPrefixChain<kLength, 1>(s, links, first, search, next_best);
+    return WalkPrefixChain<kChain, 1>(s, first, search, next_best);
 }
 
 // Walks prefix chain `chain` from the key that OpenShift chose.
@@ -1118,6 +1227,9 @@ void FillWindow(State& s) {
             }
             for (auto& next : s.prefix_next) {
                 next = next >= kWindowSize ? next - kWindowSize : 0;
+            }
+            for (auto& until : s.join_along_until) {
+                until = until >= kWindowSize ? until - kWindowSize : 0;
             }
             // What crowds a chain slides out with the strings.
             for (auto& bits : s.crowded) {
@@ -1250,9 +1362,7 @@ std::uint32_t GreedyLoop(State& s) {
                 ++s.position;
             } else {
                 // The strings skipped here join no chain.
-                JoinPrefixChain<0>(s, s.position);
-                JoinPrefixChain<1>(s, s.position);
-                JoinPrefixChain<2>(s, s.position);
+                JoinPrefixChains(s, (1u << kPrefixChains) - 1, s.position);
                 s.position += match_length;
                 s.prefix_next.fill(s.position);
                 match_length = 0;
@@ -1359,6 +1469,7 @@ std::uint32_t Compress(State& s, const Io& io, int level, std::uint16_t& general
     s.sliding = true;
     ClearHeads(s, failed);
     s.prefix_next.fill(0);
+    s.join_along_until.fill(0);
     s.max_lazy = tuning.lazy;
     s.good_match = tuning.good;
     s.nice_match = tuning.nice;

@@ -27,6 +27,8 @@ inline constexpr unsigned kTooFar = 4096;
 inline constexpr unsigned kPrefixChains = 3;
 inline constexpr unsigned kPrefixHashBits = 15;
 inline constexpr unsigned kPrefixHashSize = 1u << kPrefixHashBits;
+// A prefix chain is walked from the scan's key or from the next string's.
+inline constexpr unsigned kShifts = 2;
 
 inline constexpr int kLengthCodes = 29;
 inline constexpr int kLiterals = 256;
@@ -129,12 +131,17 @@ struct State {
     std::array<std::array<std::uint16_t, kPrefixHashSize>, kPrefixChains> prefix_head;
     std::array<std::array<std::uint16_t, kWindowSize>, kPrefixChains> prefix_chain;
     // Per chain, the first string not yet in it: every string of the window before it that
-    // is in the hash chains is in this prefix chain too. The chains catch up one by one.
+    // is in the hash chains is in this prefix chain too.
     std::array<unsigned, kPrefixChains> prefix_next;
-    // One bit per key of each prefix chain: set when strings of other prefixes crowded that
-    // key's chain so that a search went back to the hash chain. Until the window slides,
-    // searches whose string has a crowded key try the next string's key, then the hash chain.
-    std::array<std::array<std::uint64_t, kPrefixHashSize / 64>, kPrefixChains> crowded;
+    // Per chain, the position up to which it joins along when another chain joins: a while
+    // past its last walk.
+    std::array<unsigned, kPrefixChains> join_along_until;
+    // One bit per key of each prefix chain and shift (walks from the scan's own string, then
+    // from the next string's): set when strings of other prefixes crowded that key's chain so
+    // that a search went back to the hash chain. Until the window slides, searches whose string
+    // has a crowded key try the next string's key, then the hash chain. The shifted walks skip
+    // more strings (those before another byte), so they keep their own marks.
+    std::array<std::array<std::uint64_t, kPrefixHashSize / 64>, kShifts * kPrefixChains> crowded;
     std::uint32_t window_size;
     std::int32_t block_start;
     bool sliding;
