@@ -728,6 +728,9 @@ constexpr unsigned kJoinPerVisit = 128;
 // chain's walk may visit this many candidates more than the hash chain's walk would over the
 // same strings before the search goes back to the hash chain.
 constexpr unsigned kDetour = 16;
+// A prefix walk looks at the ranks of the strings it passes every this many candidates: past
+// the budget it ends; else the place it has settled allows it more candidates.
+constexpr unsigned kLook = 8;
 
 // Puts the strings from `from` to `last` into the prefix chains of kMask, one pass for all:
 // the chains walked together share the loop and the slot of each string.
@@ -1000,9 +1003,11 @@ template <unsigned kChain, unsigned kShift>
     std::uint16_t end_pair = Load16(scan + best - 1);
     const unsigned detour = std::min(kDetour, search.budget);
     // This walk may visit as many candidates as the hash chain's walk up to the settled place
-    // would, and a detour more: `quota` more before the next look at the ranks.
+    // would, and a detour more. It looks at the ranks every kLook visits or so (at visit
+    // `next_look`, when `quota` runs out): there it settles, and ends once past the budget.
     unsigned allowance = search.known_place + 1 + detour;
-    unsigned quota = allowance;
+    unsigned quota = std::min(allowance, kLook);
+    unsigned next_look = quota + 1;
     std::size_t last_of_prefix = 0;  // none yet: position 0 is never a candidate
     // A link must lead below the last one and above the limit: one unsigned test for both.
     const std::size_t lowest = search.limit + kShift + 1;
@@ -1020,7 +1025,7 @@ template <unsigned kChain, unsigned kShift>
         }
         span = above;
         if (quota == 0) [[unlikely]] {
-            const unsigned visits = allowance + 1;
+            const unsigned visits = next_look;
             if (last_of_prefix != 0) {
                 const unsigned place = Place(s, search, static_cast<unsigned>(last_of_prefix));
                 if (place >= search.budget) {
@@ -1033,7 +1038,9 @@ template <unsigned kChain, unsigned kShift>
                 walk = Walk::kHashChain;
                 break;
             }
-            quota = allowance - visits + 1;
+            const unsigned step = std::min(allowance - visits, kLook);
+            quota = step + 1;
+            next_look = visits + step + 1;
         }
         --quota;
         const std::size_t candidate = link - kShift;
@@ -1043,18 +1050,14 @@ template <unsigned kChain, unsigned kShift>
             continue;
         }
         last_of_prefix = candidate;
-        // Ranks only grow along the chain, so the budget must stop the walk before a candidate
-        // is measured; elsewhere looking at every eighth or so bounds the walk sooner.
-        const bool promising = Load16(match + best - 1) == end_pair;
-        if (!promising && (quota & 7) != 0) {
+        if (Load16(match + best - 1) != end_pair) {
             continue;
         }
+        // Ranks only grow along the chain, so the budget must stop the walk before a candidate
+        // is measured.
         const unsigned place = Place(s, search, static_cast<unsigned>(candidate));
         if (place >= search.budget) {
             break;
-        }
-        if (!promising) {
-            continue;
         }
         constexpr unsigned kKnown = kLength + kShift;
         const unsigned length =
