@@ -925,12 +925,11 @@ inline bool OpenShift(const State& s, Search& search, unsigned chain, unsigned b
     unsigned match_start = search.match_start;
     std::uint16_t end_pair = Load16(scan + best - 1);
     const std::uint16_t start_pair = Load16(scan);
+    // The walk may leave once it holds a match this long; candidates it may still visit.
+    unsigned leave_from = may_leave ? kMinMatch : kMaxMatch + 1;
+    unsigned left = place < budget ? budget - place - 1 : 0;
     bool over = true;
-    for (;;) {
-        if (!LeadsBack(search, candidate, previous)) {
-            break;
-        }
-        previous = candidate;
+    for (bool going = LeadsBack(search, candidate, previous); going;) {
         const std::uint8_t* const match = window + candidate;
         if (Load16(match + best - 1) == end_pair && Load16(match) == start_pair) {
             const unsigned length = 2 + MatchLength(scan + 2, match + 2, kMaxMatch - 2);
@@ -944,20 +943,24 @@ inline bool OpenShift(const State& s, Search& search, unsigned chain, unsigned b
             }
         }
         const unsigned next = links[candidate & kWindowMask];
-        if (next <= limit || place + 1 >= budget) {
+        if (next <= limit || left == 0) {
             break;
         }
-        if (may_leave && best >= kMinMatch && WorthJoining(s, search, FirstChain(best), place)) {
-            if (OpenShift(s, search, FirstChain(best), best)) {
-                search.known = candidate;
-                search.known_place = place;
-                over = false;
-                break;
+        if (best >= leave_from) [[unlikely]] {
+            const unsigned at = budget - 1 - left;
+            if (WorthJoining(s, search, FirstChain(best), at)) {
+                if (OpenShift(s, search, FirstChain(best), best)) {
+                    search.known = candidate;
+                    search.known_place = at;
+                    over = false;
+                    break;
+                }
+                leave_from = kMaxMatch + 1;
             }
-            may_leave = false;
         }
+        going = LeadsBack(search, next, candidate);
         candidate = next;
-        ++place;
+        --left;
     }
     search.best = best;
     search.match_start = match_start;
