@@ -732,43 +732,46 @@ constexpr unsigned kDetour = 16;
 // the budget it ends; else the place it has settled allows it more candidates.
 constexpr unsigned kLook = 8;
 
+// Puts the string at `at`, whose bytes are at `bytes`, into prefix chain kChain.
+template <unsigned kChain>
+inline void JoinString(State& s, const std::uint8_t* bytes, unsigned at) {
+    const unsigned key = PrefixHash<kPrefixLength[kChain]>(bytes);
+    s.prefix_chain[kChain][at & kWindowMask] = s.prefix_head[kChain][key];
+    s.prefix_head[kChain][key] = static_cast<std::uint16_t>(at);
+}
+
 // Puts the strings from `from` to `last` into the prefix chains of kMask, one pass for all:
-// the chains walked together share the loop and the slot of each string.
+// the chains walked together share the loop.
 template <unsigned kMask>
 void JoinTogether(State& s, unsigned from, unsigned last) {
     const std::uint8_t* const window = s.window.data();
     for (unsigned at = from; at <= last; ++at) {
-        const unsigned slot = at & kWindowMask;
-        const auto value = static_cast<std::uint16_t>(at);
         if constexpr ((kMask & 1) != 0) {
-            const unsigned key = PrefixHash<kPrefixLength[0]>(window + at);
-            s.prefix_chain[0][slot] = s.prefix_head[0][key];
-            s.prefix_head[0][key] = value;
+            JoinString<0>(s, window + at, at);
         }
         if constexpr ((kMask & 2) != 0) {
-            const unsigned key = PrefixHash<kPrefixLength[1]>(window + at);
-            s.prefix_chain[1][slot] = s.prefix_head[1][key];
-            s.prefix_head[1][key] = value;
+            JoinString<1>(s, window + at, at);
         }
         if constexpr ((kMask & 4) != 0) {
-            const unsigned key = PrefixHash<kPrefixLength[2]>(window + at);
-            s.prefix_chain[2][slot] = s.prefix_head[2][key];
-            s.prefix_head[2][key] = value;
+            JoinString<2>(s, window + at, at);
         }
     }
+}
+
+// The first string that prefix chain `chain` lacks for a search at `last`. Strings at the
+// farthest distance or beyond are out of reach of this search and of every later one.
+inline unsigned FirstToJoin(const State& s, unsigned chain, unsigned last) {
+    return std::max(s.prefix_next[chain], last > kMaxDistance ? last - kMaxDistance + 1 : 0u);
 }
 
 // Puts every string up to `last` into the prefix chains of `wanted`, one bit per chain: those
 // that lag more than the others catch up apart, then all go on together.
 void JoinPrefixChains(State& s, unsigned wanted, unsigned last) {
-    // Strings at the farthest distance or beyond are out of reach of this search and of every
-    // later one.
-    const unsigned floor = last > kMaxDistance ? last - kMaxDistance + 1 : 0u;
     std::array<unsigned, kPrefixChains> firsts{};
     unsigned members = 0;
     unsigned start = 0;
     for (unsigned chain = 0; chain < kPrefixChains; ++chain) {
-        firsts[chain] = std::max(s.prefix_next[chain], floor);
+        firsts[chain] = FirstToJoin(s, chain, last);
         if ((wanted >> chain & 1) != 0 && firsts[chain] <= last) {
             members |= 1u << chain;
             start = std::max(start, firsts[chain]);
@@ -783,6 +786,7 @@ void JoinPrefixChains(State& s, unsigned wanted, unsigned last) {
     if ((members & 4) != 0 && firsts[2] < start) {
         JoinTogether<4>(s, firsts[2], start - 1);
     }
+    // Each pass by name, not through a table: so they inline here, which the log corpus feels.
     switch (members) {
         case 1:
             JoinTogether<1>(s, start, last);
@@ -1098,9 +1102,9 @@ Walk WalkChainFrom(State& s, Search& search, unsigned next_best) {
             }
         }
         if (along == 0) {
-            const unsigned first = std::max(
-                s.prefix_next[kChain], position > kMaxDistance ? position - kMaxDistance + 1 : 0u);
-            JoinTogether<1u << kChain>(s, first, position);
+            // A chain walked alone, as on input whose matches seldom grow: its joins are a
+            // few strings each, so they skip the set-up of a joint pass.
+            JoinTogether<1u << kChain>(s, FirstToJoin(s, kChain, position), position);
             s.prefix_next[kChain] = position + 1;
         } else {
             JoinPrefixChains(s, along | 1u << kChain, position);
