@@ -10,10 +10,10 @@
 #include <fstream>
 #include <string>
 
+#include "benchmark_report.h"
 #include "dump_bytes.h"
 #include "heap_peak.h"
 #include "report_json.h"
-#include "report_request.h"
 
 namespace {
 

@@ -13,11 +13,11 @@
 #include <string>
 #include <utility>
 
+#include "benchmark_report.h"
 #include "child_process.h"
 #include "dump_bytes.h"
 #include "endpoints.h"
 #include "report_json.h"
-#include "report_request.h"
 #include "report_service.h"
 #include "send_bug_report.h"
 #include "temp_dir.h"

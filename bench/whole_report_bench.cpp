@@ -12,12 +12,12 @@
 #include <string>
 #include <utility>
 
+#include "benchmark_report.h"
 #include "child_process.h"
 #include "dump_bytes.h"
 #include "endpoints.h"
 #include "log_corpus.h"
 #include "prefix_collision_log.h"
-#include "report_request.h"
 #include "report_service.h"
 #include "send_bug_report.h"
 #include "temp_dir.h"

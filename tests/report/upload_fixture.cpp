@@ -27,19 +27,7 @@ test_support::ReportServiceOptions Upload::FixedPorts(test_support::CertificateF
 }
 
 BugReportRequest Upload::Request() const {
-    BugReportRequest request;
-    request.product_name = L"Velmora Antivirus";
-    request.product_version = "14.3.43577.3505";
-    request.crash_info_dir_path = crash_;
-    request.logs_dir_path = logs_;
-    request.attach_logs = true;
-    request.crash_uuid = kCrashUuid;
-    request.tester_email = L"user@example.com";
-    request.description = L"it crashed";
-    request.use_production_server = true;
-    request.verify_peer = false;
-    request.user_agent = kUserAgent;
-    return request;
+    return test_support::ReportRequest(crash_, logs_, kCrashUuid);
 }
 
 void Upload::WriteLog(const fs::path& relative, const std::string& content) const {

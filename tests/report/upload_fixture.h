@@ -10,13 +10,14 @@
 #include <gtest/gtest.h>
 
 #include "bug_report.h"
+#include "report_request.h"
 #include "report_service.h"
 #include "temp_dir.h"
 
 namespace upload_test {
 
 inline constexpr char kCrashUuid[] = "5d1f7c2a-0b3e-4e8f-9a61-2c4b7d9e0f13";
-inline constexpr char kUserAgent[] = "Quorbelin-Velmora Antivirus-14.3.43577.3505";
+inline constexpr const char* kUserAgent = test_support::kReportUserAgent;
 
 class Upload : public ::testing::Test {
 protected:
