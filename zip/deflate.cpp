@@ -121,22 +121,75 @@ inline void PutByte(State& s, unsigned value) {
     s.output[s.output_offset++] = static_cast<std::uint8_t>(value);
 }
 
-inline void SendBits(State& s, unsigned value, int length) {
-    if (length < 1 || length > 15) {
-        s.error = "invalid length";
+// The bit writer's fields, held in locals for a run of sends and put back at its end: a store
+// of an output byte may alias any field, so fields read from the State would be read again
+// after every store.
+class BitSender {
+public:
+    explicit BitSender(State& s)
+        : s_(s),
+          buffer_(s.bit_buffer),
+          count_(s.bit_count),
+          sent_(s.bits_sent),
+          output_(s.output),
+          size_(s.output_size),
+          offset_(s.output_offset) {}
+    BitSender(const BitSender&) = delete;
+    BitSender& operator=(const BitSender&) = delete;
+    ~BitSender() {
+        s_.bit_buffer = buffer_;
+        s_.bit_count = count_;
+        s_.bits_sent = sent_;
+        s_.output_offset = offset_;
     }
-    s.bits_sent += static_cast<unsigned>(length);
-    s.bit_buffer |= std::uint64_t{value} << s.bit_count;
-    s.bit_count += length;
-    // Two 16-bit units at a time: the same units in the same order as one at a time, so the
-    // output buffer fills and flushes as before, at half the tests.
-    if (s.bit_count > 32) {
-        PutShort(s, static_cast<unsigned>(s.bit_buffer & 0xFFFF));
-        PutShort(s, static_cast<unsigned>(s.bit_buffer >> 16 & 0xFFFF));
-        s.bit_buffer >>= 32;
-        s.bit_count -= 32;
+
+    void Send(unsigned value, int length) {
+        if (length < 1 || length > 15) {
+            s_.error = "invalid length";
+        }
+        sent_ += static_cast<unsigned>(length);
+        buffer_ |= std::uint64_t{value} << count_;
+        count_ += length;
+        // Two 16-bit units at a time: the same units in the same order as one at a time, so
+        // the output buffer fills and flushes as before, at half the tests.
+        if (count_ > 32) {
+            PutUnits(static_cast<std::uint32_t>(buffer_));
+            buffer_ >>= 32;
+            count_ -= 32;
+        }
     }
-}
+
+    void SendCode(int symbol, const TreeNode* tree) {
+        Send(tree[symbol].freq_or_code, tree[symbol].dad_or_length);
+    }
+
+private:
+    // Both units at once when both fit, else each as PutShort would: flushed when full.
+    void PutUnits(std::uint32_t units) {
+        if (offset_ + 4 <= size_) {
+            const std::uint8_t bytes[4] = {
+                static_cast<std::uint8_t>(units), static_cast<std::uint8_t>(units >> 8),
+                static_cast<std::uint8_t>(units >> 16), static_cast<std::uint8_t>(units >> 24)};
+            std::memcpy(output_ + offset_, bytes, sizeof bytes);
+            offset_ += 4;
+            return;
+        }
+        s_.output_offset = offset_;
+        PutShort(s_, units & 0xFFFF);
+        PutShort(s_, units >> 16);
+        offset_ = s_.output_offset;
+    }
+
+    State& s_;
+    std::uint64_t buffer_;
+    int count_;
+    std::uint64_t sent_;
+    std::uint8_t* const output_;
+    const std::uint32_t size_;
+    std::uint32_t offset_;
+};
+
+inline void SendBits(State& s, unsigned value, int length) { BitSender(s).Send(value, length); }
 
 inline void SendCode(State& s, int symbol, const TreeNode* tree) {
     SendBits(s, tree[symbol].freq_or_code, tree[symbol].dad_or_length);
@@ -291,26 +344,33 @@ void SetUpDescriptors(State& s) {
         kMaxCodeLengthBits,        0};
 }
 
-inline bool Smaller(const State& s, const TreeNode* tree, int n, int m) {
-    return tree[n].freq_or_code < tree[m].freq_or_code ||
-           (tree[n].freq_or_code == tree[m].freq_or_code && s.depth[n] <= s.depth[m]);
+// A node in the building heap: its frequency and depth above, its index below. Nodes order
+// by frequency, then depth; one compare of the upper half does both.
+using HeapEntry = std::uint64_t;
+
+inline HeapEntry Entry(std::uint32_t freq, std::uint8_t depth, int node) {
+    return HeapEntry{freq << 8 | depth} << 32 | static_cast<std::uint32_t>(node);
 }
 
-void SiftDown(State& s, const TreeNode* tree, int k) {
-    const int v = s.heap[k];
+inline std::uint32_t Weight(HeapEntry entry) { return static_cast<std::uint32_t>(entry >> 32); }
+
+inline int Node(HeapEntry entry) { return static_cast<int>(entry & 0xFFFFFFFF); }
+
+void SiftDown(HeapEntry* heap, int length, int k) {
+    const HeapEntry v = heap[k];
     int j = k << 1;
-    while (j <= s.heap_length) {
-        if (j < s.heap_length && Smaller(s, tree, s.heap[j + 1], s.heap[j])) {
+    while (j <= length) {
+        if (j < length && Weight(heap[j + 1]) <= Weight(heap[j])) {
             ++j;
         }
-        if (Smaller(s, tree, v, s.heap[j])) {
+        if (Weight(v) <= Weight(heap[j])) {
             break;
         }
-        s.heap[k] = s.heap[j];
+        heap[k] = heap[j];
         k = j;
         j <<= 1;
     }
-    s.heap[k] = v;
+    heap[k] = v;
 }
 
 // Code lengths from the finished tree, capped at the descriptor's maximum; the estimates of
@@ -378,22 +438,22 @@ void ComputeCodeLengths(State& s, TreeDescriptor& d) {
 void BuildTree(State& s, TreeDescriptor& d) {
     TreeNode* const tree = d.dynamic_tree;
     const TreeNode* const static_tree = d.static_tree;
+    std::array<HeapEntry, kHeapSize> heap;
+    int length = 0;
     int max_code = -1;
-    s.heap_length = 0;
     s.heap_max = kHeapSize;
     for (int n = 0; n < d.elements; ++n) {
         if (tree[n].freq_or_code != 0) {
-            s.heap[++s.heap_length] = max_code = n;
-            s.depth[n] = 0;
+            heap[++length] = Entry(tree[n].freq_or_code, 0, max_code = n);
         } else {
             tree[n].dad_or_length = 0;
         }
     }
     // A code needs two symbols at least.
-    while (s.heap_length < 2) {
-        const int added = s.heap[++s.heap_length] = max_code < 2 ? ++max_code : 0;
+    while (length < 2) {
+        const int added = max_code < 2 ? ++max_code : 0;
         tree[added].freq_or_code = 1;
-        s.depth[added] = 0;
+        heap[++length] = Entry(1, 0, added);
         --s.optimal_length;
         if (static_tree != nullptr) {
             s.static_length -= static_tree[added].dad_or_length;
@@ -401,25 +461,28 @@ void BuildTree(State& s, TreeDescriptor& d) {
     }
     d.max_code = max_code;
 
-    for (int n = s.heap_length / 2; n >= 1; --n) {
-        SiftDown(s, tree, n);
+    for (int n = length / 2; n >= 1; --n) {
+        SiftDown(heap.data(), length, n);
     }
     int node = d.elements;
     do {
-        const int n = s.heap[1];
-        s.heap[1] = s.heap[s.heap_length--];
-        SiftDown(s, tree, 1);
-        const int m = s.heap[1];
+        const HeapEntry least = heap[1];
+        heap[1] = heap[length--];
+        SiftDown(heap.data(), length, 1);
+        const HeapEntry next = heap[1];
+        const int n = Node(least);
+        const int m = Node(next);
         s.heap[--s.heap_max] = n;
         s.heap[--s.heap_max] = m;
-        tree[node].freq_or_code =
-            static_cast<std::uint16_t>(tree[n].freq_or_code + tree[m].freq_or_code);
-        s.depth[node] = static_cast<std::uint8_t>(std::max(s.depth[n], s.depth[m]) + 1);
+        const auto freq = static_cast<std::uint16_t>(tree[n].freq_or_code + tree[m].freq_or_code);
+        tree[node].freq_or_code = freq;
+        const auto depth =
+            static_cast<std::uint8_t>(std::max(Weight(least) & 0xFF, Weight(next) & 0xFF) + 1);
         tree[n].dad_or_length = tree[m].dad_or_length = static_cast<std::uint16_t>(node);
-        s.heap[1] = node++;
-        SiftDown(s, tree, 1);
-    } while (s.heap_length >= 2);
-    s.heap[--s.heap_max] = s.heap[1];
+        heap[1] = Entry(freq, depth, node++);
+        SiftDown(heap.data(), length, 1);
+    } while (length >= 2);
+    s.heap[--s.heap_max] = Node(heap[1]);
 
     ComputeCodeLengths(s, d);
     AssignCodes(s, tree, max_code);
@@ -537,20 +600,22 @@ void SendSymbols(State& s, const TreeNode* literal_tree, const TreeNode* distanc
     unsigned dx = 0;
     unsigned fx = 0;
     unsigned flag = 0;
-    if (s.last_literal != 0) {
+    const unsigned last_literal = s.last_literal;
+    BitSender bits(s);
+    if (last_literal != 0) {
         do {
             if ((lx & 7) == 0) {
                 flag = s.flag_buffer[fx++];
             }
             unsigned value = s.literal_buffer[lx++];
             if ((flag & 1) == 0) {
-                SendCode(s, static_cast<int>(value), literal_tree);
+                bits.SendCode(static_cast<int>(value), literal_tree);
             } else {
                 unsigned code = s.length_code[value];
-                SendCode(s, static_cast<int>(code) + kLiterals + 1, literal_tree);
+                bits.SendCode(static_cast<int>(code) + kLiterals + 1, literal_tree);
                 int extra = kExtraLengthBits[code];
                 if (extra != 0) {
-                    SendBits(s, value - static_cast<unsigned>(s.base_length[code]), extra);
+                    bits.Send(value - static_cast<unsigned>(s.base_length[code]), extra);
                 }
                 unsigned distance = s.distance_buffer[dx++];
                 code = DistanceCode(s, distance);
@@ -558,16 +623,16 @@ void SendSymbols(State& s, const TreeNode* literal_tree, const TreeNode* distanc
                     s.error = "bad d_code";
                     code = kDistanceCodes - 1;  // keeps the tables in bounds
                 }
-                SendCode(s, static_cast<int>(code), distance_tree);
+                bits.SendCode(static_cast<int>(code), distance_tree);
                 extra = kExtraDistanceBits[code];
                 if (extra != 0) {
-                    SendBits(s, distance - static_cast<unsigned>(s.base_distance[code]), extra);
+                    bits.Send(distance - static_cast<unsigned>(s.base_distance[code]), extra);
                 }
             }
             flag >>= 1;
-        } while (lx < s.last_literal);
+        } while (lx < last_literal);
     }
-    SendCode(s, kEndBlock, literal_tree);
+    bits.SendCode(kEndBlock, literal_tree);
 }
 
 void AddBits(State& s, std::uint32_t bits) {

@@ -77,9 +77,7 @@ struct State {
     TreeDescriptor code_length_descriptor;
     std::array<std::uint16_t, kMaxBits + 1> bit_length_count;
     std::array<int, kHeapSize> heap;
-    int heap_length;
     int heap_max;
-    std::array<std::uint8_t, kHeapSize> depth;
     std::array<std::uint8_t, 256> length_code;
     std::array<std::uint8_t, 512> distance_code;
     std::array<int, kLengthCodes> base_length;
