@@ -738,18 +738,36 @@ inline void UpdateHash(State& s, unsigned byte) {
     s.hash = ((s.hash << kHashShift) ^ byte) & kHashMask;
 }
 
-// Inserts the string at `at` and answers the previous head of its chain.
-inline unsigned InsertString(State& s, unsigned at) {
-    UpdateHash(s, s.window[at + kMinMatch - 1]);
-    State::Head& entry = s.head[s.hash];
+// Puts the string at `at`, whose hash is `hash`, at the head of its chain; answers the head
+// it displaced.
+inline unsigned LinkString(State& s, unsigned hash, unsigned at) {
+    State::Head& entry = s.head[hash];
     const unsigned head = entry.position;
     const unsigned slot = at & kWindowMask;
     s.chain[slot] = static_cast<std::uint16_t>(head);
     s.rank[slot] = entry.count;
     entry = {static_cast<std::uint16_t>(at), static_cast<std::uint16_t>(entry.count + 1)};
+    return head;
+}
+
+// Inserts the string at `at` and answers the previous head of its chain.
+inline unsigned InsertString(State& s, unsigned at) {
+    UpdateHash(s, s.window[at + kMinMatch - 1]);
+    const unsigned head = LinkString(s, s.hash, at);
     // The next string's head is wanted soon: start fetching it while this one is searched.
     __builtin_prefetch(&s.head[((s.hash << kHashShift) ^ s.window[at + kMinMatch]) & kHashMask]);
     return head;
+}
+
+// Inserts the strings from `first` to `last`, those inside a match. One follows the other, so
+// the rolling hash stays in a register and no head is fetched ahead.
+inline void InsertStrings(State& s, unsigned first, unsigned last) {
+    unsigned hash = s.hash;
+    for (unsigned at = first; at <= last; ++at) {
+        hash = ((hash << kHashShift) ^ s.window[at + kMinMatch - 1]) & kHashMask;
+        LinkString(s, hash, at);
+    }
+    s.hash = hash;
 }
 
 inline std::uint64_t Load64(const std::uint8_t* p) {
@@ -1370,15 +1388,11 @@ std::uint32_t LazyLoop(State& s) {
             const bool end =
                 Record(s, s.position - 1 - previous_match, s.previous_length - kMinMatch);
             s.lookahead -= s.previous_length - 1;
-            unsigned left = s.previous_length - 2;
-            do {
-                if (++s.position <= max_insert) {
-                    InsertString(s, s.position);
-                }
-            } while (--left != 0);
+            const unsigned last = s.position + s.previous_length - 2;
+            InsertStrings(s, s.position + 1, std::min(last, max_insert));
+            s.position = last + 1;
             literal_pending = false;
             match_length = kMinMatch - 1;
-            ++s.position;
             if (end) {
                 EndCurrentBlock(s, false);
                 s.block_start = static_cast<std::int32_t>(s.position);
@@ -1430,11 +1444,9 @@ std::uint32_t GreedyLoop(State& s) {
             end = Record(s, s.position - s.match_start, match_length - kMinMatch);
             s.lookahead -= match_length;
             if (match_length <= s.max_lazy && s.lookahead >= kMinMatch) {
-                --match_length;
-                do {
-                    InsertString(s, ++s.position);
-                } while (--match_length != 0);
-                ++s.position;
+                InsertStrings(s, s.position + 1, s.position + match_length - 1);
+                s.position += match_length;
+                match_length = 0;
             } else {
                 // The strings skipped here join no chain.
                 JoinPrefixChains(s, (1u << kPrefixChains) - 1, s.position);
