@@ -811,6 +811,12 @@ constexpr unsigned kJoinPerVisit = 128;
 // chain's walk may visit this many candidates more than the hash chain's walk would over the
 // same strings before the search goes back to the hash chain.
 constexpr unsigned kDetour = 16;
+// A chain walked within this many strings joins along when another chain joins: on natural
+// input every chain is walked that often, and one pass for all costs less than each catching
+// up apart, or than searches that find a chain lagging and keep to the hash chain. A chain
+// that no search walks, as on input whose matches never grow, stops joining a window after.
+constexpr unsigned kJoinAlong = kWindowSize;
+constexpr unsigned kAllChains = (1u << kPrefixChains) - 1;
 // A prefix walk looks at the ranks of the strings it passes every this many candidates: past
 // the budget it ends; else the place it has settled allows it more candidates.
 constexpr unsigned kLook = 8;
@@ -845,6 +851,12 @@ void JoinTogether(State& s, unsigned from, unsigned last) {
 // farthest distance or beyond are out of reach of this search and of every later one.
 inline unsigned FirstToJoin(const State& s, unsigned chain, unsigned last) {
     return std::max(s.prefix_next[chain], last > kMaxDistance ? last - kMaxDistance + 1 : 0u);
+}
+
+// Whether every prefix chain lacks the same strings.
+inline bool InStep(const State& s) {
+    return std::all_of(s.prefix_next.begin(), s.prefix_next.end(),
+                       [&](unsigned next) { return next == s.prefix_next[0]; });
 }
 
 // Puts every string up to `last` into the prefix chains of `wanted`, one bit per chain: those
@@ -1189,11 +1201,16 @@ Walk WalkChainFrom(State& s, Search& search, unsigned next_best) {
             // few strings each, so they skip the set-up of a joint pass.
             JoinTogether<1u << kChain>(s, FirstToJoin(s, kChain, position), position);
             s.prefix_next[kChain] = position + 1;
+        } else if ((along | 1u << kChain) == kAllChains && InStep(s)) {
+            // The usual case on natural input: every chain walked lately and none behind the
+            // others, so one pass without the set-up of a catch-up.
+            JoinTogether<kAllChains>(s, FirstToJoin(s, kChain, position), position);
+            s.prefix_next.fill(position + 1);
         } else {
             JoinPrefixChains(s, along | 1u << kChain, position);
         }
     }
-    s.join_along_until[kChain] = position + kCheapJoin;
+    s.join_along_until[kChain] = position + kJoinAlong;
     if (search.shift == 0) {
         return WalkPrefixChain<kChain, 0>(s, s.prefix_chain[kChain][position & kWindowMask], search,
                                           next_best);
@@ -1449,7 +1466,7 @@ std::uint32_t GreedyLoop(State& s) {
                 match_length = 0;
             } else {
                 // The strings skipped here join no chain.
-                JoinPrefixChains(s, (1u << kPrefixChains) - 1, s.position);
+                JoinPrefixChains(s, kAllChains, s.position);
                 s.position += match_length;
                 s.prefix_next.fill(s.position);
                 match_length = 0;

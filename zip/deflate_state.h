@@ -131,7 +131,7 @@ struct State {
     // Per chain, the first string not yet in it: every string of the window before it that
     // is in the hash chains is in this prefix chain too.
     std::array<unsigned, kPrefixChains> prefix_next;
-    // Per chain, the position up to which it joins along when another chain joins: a while
+    // Per chain, the position up to which it joins along when another chain joins: a window
     // past its last walk.
     std::array<unsigned, kPrefixChains> join_along_until;
     // One bit per key of each prefix chain and shift (walks from the scan's own string, then
