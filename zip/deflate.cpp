@@ -360,8 +360,9 @@ void SiftDown(HeapEntry* heap, int length, int k) {
     const HeapEntry v = heap[k];
     int j = k << 1;
     while (j <= length) {
-        if (j < length && Weight(heap[j + 1]) <= Weight(heap[j])) {
-            ++j;
+        if (j < length) {
+            // The lighter child, chosen without a branch: which one it is cannot be foreseen.
+            j += static_cast<int>(Weight(heap[j + 1]) <= Weight(heap[j]));
         }
         if (Weight(v) <= Weight(heap[j])) {
             break;
