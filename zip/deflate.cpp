@@ -735,9 +735,12 @@ inline bool Record(State& s, unsigned distance, unsigned value) {
 
 // ---------------------------------------------------------------- LZ77
 
-inline void UpdateHash(State& s, unsigned byte) {
-    s.hash = ((s.hash << kHashShift) ^ byte) & kHashMask;
+// The hash of a string from that of the string before it and the string's last byte.
+inline unsigned RollHash(unsigned hash, unsigned byte) {
+    return ((hash << kHashShift) ^ byte) & kHashMask;
 }
+
+inline void UpdateHash(State& s, unsigned byte) { s.hash = RollHash(s.hash, byte); }
 
 // Puts the string at `at`, whose hash is `hash`, at the head of its chain; answers the head
 // it displaced.
@@ -756,7 +759,7 @@ inline unsigned InsertString(State& s, unsigned at) {
     UpdateHash(s, s.window[at + kMinMatch - 1]);
     const unsigned head = LinkString(s, s.hash, at);
     // The next string's head is wanted soon: start fetching it while this one is searched.
-    __builtin_prefetch(&s.head[((s.hash << kHashShift) ^ s.window[at + kMinMatch]) & kHashMask]);
+    __builtin_prefetch(&s.head[RollHash(s.hash, s.window[at + kMinMatch])]);
     return head;
 }
 
@@ -765,7 +768,7 @@ inline unsigned InsertString(State& s, unsigned at) {
 inline void InsertStrings(State& s, unsigned first, unsigned last) {
     unsigned hash = s.hash;
     for (unsigned at = first; at <= last; ++at) {
-        hash = ((hash << kHashShift) ^ s.window[at + kMinMatch - 1]) & kHashMask;
+        hash = RollHash(hash, s.window[at + kMinMatch - 1]);
         LinkString(s, hash, at);
     }
     s.hash = hash;
@@ -1204,7 +1207,7 @@ Walk WalkChainFrom(State& s, Search& search, unsigned next_best) {
             s.prefix_next[kChain] = position + 1;
         } else if ((along | 1u << kChain) == kAllChains && InStep(s)) {
             // The usual case on natural input: every chain walked lately and none behind the
-            // others, so one pass without the set-up of a catch-up.
+            // others, so one pass inline here, without the call and set-up of a catch-up.
             JoinTogether<kAllChains>(s, FirstToJoin(s, kChain, position), position);
             s.prefix_next.fill(position + 1);
         } else {
@@ -1520,11 +1523,7 @@ void ClearHeads(State& s, bool failed) {
         std::memset(s.head.data(), 0, sizeof s.head);
     } else {
         for (unsigned at = 0; at + kMinMatch <= end; ++at) {
-            const unsigned hash =
-                (static_cast<unsigned>(window[at]) << 2 * kHashShift ^
-                 static_cast<unsigned>(window[at + 1]) << kHashShift ^ window[at + 2]) &
-                kHashMask;
-            s.head[hash].position = 0;
+            s.head[RollHash(RollHash(window[at], window[at + 1]), window[at + 2])].position = 0;
         }
     }
     ClearPrefixHeads<0>(s, failed);
