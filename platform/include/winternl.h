@@ -60,6 +60,7 @@ using PIO_STATUS_BLOCK = IO_STATUS_BLOCK*;
 // Create dispositions.
 #define FILE_OPEN 0x00000001U
 #define FILE_CREATE 0x00000002U
+#define FILE_OPEN_IF 0x00000003U
 
 // Create options.
 #define FILE_DIRECTORY_FILE 0x00000001U
@@ -74,8 +75,12 @@ using PIO_STATUS_BLOCK = IO_STATUS_BLOCK*;
 extern "C" {
 
 // Opens or creates `ObjectName` inside the folder `RootDirectory` (a handle of that folder). The
-// layer takes only a single name there, with no separator; it takes FILE_OPEN and FILE_CREATE;
-// with FILE_OPEN_REPARSE_POINT a link is opened as itself. Sharing as CreateFileW.
+// layer takes only a single name there, with no separator; it takes FILE_OPEN, FILE_CREATE
+// (STATUS_OBJECT_NAME_COLLISION when anything, a link included, is at the name) and
+// FILE_OPEN_IF, for files and, with FILE_DIRECTORY_FILE, for folders: a folder is made inside
+// the root and the handle is of the very folder made, never reached through a link. With
+// FILE_OPEN_REPARSE_POINT a link is opened as itself, never followed or written. Sharing as
+// CreateFileW. Information: FILE_CREATED or FILE_OPENED.
 NTSTATUS NTAPI NtCreateFile(PHANDLE FileHandle, ACCESS_MASK DesiredAccess,
                             POBJECT_ATTRIBUTES ObjectAttributes, PIO_STATUS_BLOCK IoStatusBlock,
                             LARGE_INTEGER* AllocationSize, ULONG FileAttributes, ULONG ShareAccess,

@@ -2,6 +2,7 @@
 
 #include <platform/testing.h>
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 #include <string>
@@ -13,6 +14,7 @@ namespace {
 struct PendingFailure {
     DWORD error;
     int remaining;  // < 0: until cleared
+    int skip;       // calls still let through before the first failure
 };
 
 struct FailureTable {
@@ -37,6 +39,10 @@ std::optional<DWORD> TakeInjectedFailure(const char* function) {
     const std::lock_guard lock(table.mutex);
     const auto found = table.failures.find(std::string_view(function));
     if (found == table.failures.end()) {
+        return std::nullopt;
+    }
+    if (found->second.skip > 0) {
+        --found->second.skip;
         return std::nullopt;
     }
     const DWORD error = found->second.error;
@@ -66,13 +72,14 @@ void ResetAll() {
 
 namespace platform::testing {
 
-void FailCall(std::string_view function, DWORD error, int times) {
+void FailCall(std::string_view function, DWORD error, int times, int skip) {
     if (times == 0) {
         return;
     }
     auto& table = detail::Failures();
     const std::lock_guard lock(table.mutex);
-    table.failures.insert_or_assign(std::string(function), detail::PendingFailure{error, times});
+    table.failures.insert_or_assign(std::string(function),
+                                    detail::PendingFailure{error, times, std::max(skip, 0)});
 }
 
 void ClearFailures() {

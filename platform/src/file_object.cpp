@@ -76,6 +76,17 @@ FileObject::FileObject(int descriptor, DWORD access, std::string name,
       directory_(directory),
       identity_(identity) {}
 
+FileObject::Location FileObject::location() const {
+    const std::lock_guard lock(location_mutex_);
+    return {folder_, name_};
+}
+
+void FileObject::MoveTo(std::shared_ptr<const FileObject> folder, std::string name) {
+    const std::lock_guard lock(location_mutex_);
+    folder_ = std::move(folder);
+    name_ = std::move(name);
+}
+
 FileObject::~FileObject() {
     claim_.reset();
     listing.reset();

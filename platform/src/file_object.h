@@ -35,10 +35,16 @@ public:
     bool CanDelete() const { return (access_ & DELETE) != 0; }
     bool directory() const { return directory_; }
     FileIdentity identity() const { return identity_; }
+
+    // Where the object was opened, or where a rename through its handle took it.
+    struct Location {
+        std::shared_ptr<const FileObject> folder;  // null: `name` is a path
+        std::string name;
+    };
+    Location location() const;
+    void MoveTo(std::shared_ptr<const FileObject> folder, std::string name);
     // The path, or the name inside the folder it was opened in.
-    const std::string& name() const { return name_; }
-    // The descriptor of the folder it was opened in, or -1.
-    int folder() const { return folder_ ? folder_->descriptor() : -1; }
+    std::string name() const { return location().name; }
 
     // A folder's listing, read on demand; the mutex guards it and the held-back entry.
     std::mutex listing_mutex;
@@ -49,6 +55,7 @@ public:
 private:
     int descriptor_;
     DWORD access_;
+    mutable std::mutex location_mutex_;
     std::string name_;
     std::shared_ptr<const FileObject> folder_;
     bool directory_;

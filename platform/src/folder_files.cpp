@@ -9,7 +9,10 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
+#include <memory>
+#include <string>
 #include <string_view>
 
 #include "fault_injection.h"
@@ -169,48 +172,167 @@ std::string PathOf(int folder, const std::string& name) {
     return length > 0 ? std::string(target, static_cast<std::size_t>(length)) + "/" + name : name;
 }
 
-DWORD Delete(const FileObject& file) {
-    // The folder and the name there; a path's folder is looked up now.
-    int folder = file.folder();
-    int opened = -1;
-    std::string name = file.name();
-    if (folder < 0) {
-        while (name.size() > 1 && name.back() == '/') {
-            name.pop_back();
+// The folder and the name there that lead to a handle's object now. A path's folder is looked
+// up now and held for the while; a handle's folder is kept alive by the location itself.
+class Place {
+public:
+    explicit Place(const FileObject& file) : location_(file.location()) {
+        name_ = location_.name;
+        if (location_.folder) {
+            folder_ = location_.folder->descriptor();
+            return;
         }
-        const auto slash = name.rfind('/');
+        while (name_.size() > 1 && name_.back() == '/') {
+            name_.pop_back();
+        }
+        const auto slash = name_.rfind('/');
         const std::string parent = slash == std::string::npos ? "."
                                    : slash == 0               ? "/"
-                                                              : name.substr(0, slash);
-        name = slash == std::string::npos ? name : name.substr(slash + 1);
-        opened = ::open(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-        if (opened < 0) {
-            return ErrorOfErrno(errno);
+                                                              : name_.substr(0, slash);
+        name_ = slash == std::string::npos ? name_ : name_.substr(slash + 1);
+        opened_ = ::open(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        error_ = opened_ < 0 ? ErrorOfErrno(errno) : 0;
+        folder_ = opened_;
+    }
+    Place(const Place&) = delete;
+    Place& operator=(const Place&) = delete;
+    ~Place() {
+        if (opened_ >= 0) {
+            ::close(opened_);
         }
-        folder = opened;
     }
-    DWORD error = 0;
+    DWORD error() const { return error_; }
+    int folder() const { return folder_; }
+    const std::string& name() const { return name_; }
+    // Whether the name still leads to that very object; its facts in `facts` then.
+    bool LeadsTo(FileIdentity identity, struct stat& facts) const {
+        return ::fstatat(folder_, name_.c_str(), &facts, AT_SYMLINK_NOFOLLOW) == 0 &&
+               FileIdentity{facts.st_dev, facts.st_ino} == identity;
+    }
+
+private:
+    FileObject::Location location_;
+    std::string name_;
+    int opened_ = -1;
+    int folder_ = -1;
+    DWORD error_ = 0;
+};
+
+DWORD Delete(const FileObject& file) {
+    const Place place(file);
+    if (place.error() != 0) {
+        return place.error();
+    }
     struct stat facts {};
-    if (::fstatat(folder, name.c_str(), &facts, AT_SYMLINK_NOFOLLOW) != 0 ||
-        FileIdentity{facts.st_dev, facts.st_ino} != file.identity()) {
-        error = ERROR_FILE_NOT_FOUND;  // the name no longer leads to this object
-    } else if (!S_ISDIR(facts.st_mode) && !S_ISLNK(facts.st_mode) &&
-               (AttributesOf(facts.st_mode, name) & FILE_ATTRIBUTE_READONLY) != 0) {
-        error = ERROR_ACCESS_DENIED;
-    } else {
-        const int flags = S_ISDIR(facts.st_mode) ? AT_REMOVEDIR : 0;
-        error = RemoveUnlessHeld(
-            file.identity(), [&] { return PathOf(folder, name); },
-            [&] {
-                return ::unlinkat(folder, name.c_str(), flags) == 0 ? DWORD{0}
-                                                                    : ErrorOfErrno(errno);
-            },
-            file.descriptor(), file.reader());
+    if (!place.LeadsTo(file.identity(), facts)) {
+        return ERROR_FILE_NOT_FOUND;  // the name no longer leads to this object
     }
-    if (opened >= 0) {
-        ::close(opened);
+    if (!S_ISDIR(facts.st_mode) && !S_ISLNK(facts.st_mode) &&
+        (AttributesOf(facts.st_mode, place.name()) & FILE_ATTRIBUTE_READONLY) != 0) {
+        return ERROR_ACCESS_DENIED;
+    }
+    const int flags = S_ISDIR(facts.st_mode) ? AT_REMOVEDIR : 0;
+    return RemoveUnlessHeld(
+        file.identity(), [&] { return PathOf(place.folder(), place.name()); },
+        [&] {
+            return ::unlinkat(place.folder(), place.name().c_str(), flags) == 0
+                       ? DWORD{0}
+                       : ErrorOfErrno(errno);
+        },
+        file.descriptor(), file.reader());
+}
+
+DWORD RenameError(int error_number) {
+    switch (error_number) {
+        case EEXIST:
+            return ERROR_ALREADY_EXISTS;
+        case EXDEV:
+            return ERROR_NOT_SAME_DEVICE;
+        case EISDIR:
+        case ENOTEMPTY:
+        case ENOTDIR:
+            return ERROR_ACCESS_DENIED;
+        default:
+            return ErrorOfErrno(error_number);
+    }
+}
+
+// Moves the object to `name` in `into` in one step (renameat), replacing a plain file there only
+// when asked, and only while nothing holds that file without delete sharing: a replaced file is
+// a deleted one.
+DWORD Rename(FileObject& file, const std::shared_ptr<const FileObject>& into,
+             const std::string& name, bool replace) {
+    const Place place(file);
+    if (place.error() != 0) {
+        return place.error();
+    }
+    struct stat facts {};
+    if (!place.LeadsTo(file.identity(), facts)) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    const int to = into->descriptor();
+    const auto move = [&](unsigned int flags) {
+        return ::renameat2(place.folder(), place.name().c_str(), to, name.c_str(), flags) == 0
+                   ? DWORD{0}
+                   : RenameError(errno);
+    };
+    DWORD error = 0;
+    struct stat existing {};
+    if (!replace) {
+        error = move(RENAME_NOREPLACE);
+    } else if (::fstatat(to, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0) {
+        error = errno == ENOENT ? move(0) : ErrorOfErrno(errno);
+    } else if (S_ISDIR(existing.st_mode) ||
+               (!S_ISLNK(existing.st_mode) &&
+                (AttributesOf(existing.st_mode, name) & FILE_ATTRIBUTE_READONLY) != 0)) {
+        error = ERROR_ACCESS_DENIED;
+    } else if (S_ISLNK(existing.st_mode)) {
+        error = move(0);  // the link itself goes, never its target
+    } else {
+        error = RemoveUnlessHeld(
+            {existing.st_dev, existing.st_ino}, [&] { return PathOf(to, name); },
+            [&] { return move(0); });
+        if (error == ERROR_SHARING_VIOLATION) {
+            error = ERROR_ACCESS_DENIED;  // what Windows answers for a replaced file in use
+        }
+    }
+    if (error == 0) {
+        file.MoveTo(into, name);
     }
     return error;
+}
+
+BOOL RenameThrough(FileObject& file, const FILE_RENAME_INFO* information, DWORD buffer_size) {
+    constexpr std::size_t kHeader = offsetof(FILE_RENAME_INFO, FileName);
+    if (information == nullptr || buffer_size < kHeader ||
+        information->FileNameLength % sizeof(WCHAR) != 0 ||
+        buffer_size - kHeader < information->FileNameLength) {
+        return FailWith(ERROR_INVALID_PARAMETER);
+    }
+    const std::wstring_view name(information->FileName,
+                                 information->FileNameLength / sizeof(WCHAR));
+    if (!IsSingleName(name)) {
+        return FailWith(ERROR_INVALID_NAME);
+    }
+    const auto into = LookupHandleAs<FileObject>(information->RootDirectory);
+    if (!into || !into->directory()) {
+        return FailWith(ERROR_INVALID_HANDLE);
+    }
+    if (!file.CanDelete()) {
+        return FailWith(ERROR_ACCESS_DENIED);
+    }
+    const DWORD error = Rename(file, into, WideToUtf8(name), information->ReplaceIfExists != FALSE);
+    return error == 0 ? TRUE : FailWith(error);
+}
+
+// Makes the folder `name` inside `root` for FILE_CREATE and FILE_OPEN_IF. Its status, with
+// `created` telling whether this call made it.
+NTSTATUS MakeFolder(int root, const std::string& name, ULONG disposition, bool& created) {
+    created = ::mkdirat(root, name.c_str(), 0777) == 0;
+    if (created || (errno == EEXIST && disposition == FILE_OPEN_IF)) {
+        return STATUS_SUCCESS;
+    }
+    return errno == EEXIST ? STATUS_OBJECT_NAME_COLLISION : StatusOf(ErrorOfErrno(errno));
 }
 
 }  // namespace
@@ -242,25 +364,38 @@ NTSTATUS NTAPI NtCreateFile(PHANDLE file_handle, ACCESS_MASK desired_access,
     if (!IsSingleName(name)) {
         return io_status_block->Status = STATUS_OBJECT_NAME_INVALID;
     }
-    if (create_disposition != FILE_OPEN && create_disposition != FILE_CREATE) {
+    if (create_disposition != FILE_OPEN && create_disposition != FILE_CREATE &&
+        create_disposition != FILE_OPEN_IF) {
         return io_status_block->Status = STATUS_INVALID_PARAMETER;
     }
     const bool want_folder = (create_options & FILE_DIRECTORY_FILE) != 0;
     const bool want_file = (create_options & FILE_NON_DIRECTORY_FILE) != 0;
-    if (want_folder && (want_file || create_disposition == FILE_CREATE)) {
+    if (want_folder && want_file) {
         return io_status_block->Status = STATUS_INVALID_PARAMETER;
     }
 
     OpenRequest request;
     request.folder = root;
     request.name = WideToUtf8(name);
+    // A folder is made first and then opened as what is there, never through a link.
+    bool made_folder = false;
+    if (want_folder && create_disposition != FILE_OPEN) {
+        const NTSTATUS made =
+            MakeFolder(root->descriptor(), request.name, create_disposition, made_folder);
+        if (!NT_SUCCESS(made)) {
+            return io_status_block->Status = made;
+        }
+    }
     const DWORD reading =
         (desired_access & (GENERIC_READ | FILE_READ_DATA)) != 0 ? GENERIC_READ : 0;
     request.access = reading | (desired_access & (GENERIC_WRITE | DELETE));
     request.share = share_access;
-    request.disposition = create_disposition == FILE_CREATE ? CREATE_NEW : OPEN_EXISTING;
+    request.disposition = want_folder                          ? OPEN_EXISTING
+                          : create_disposition == FILE_CREATE  ? CREATE_NEW
+                          : create_disposition == FILE_OPEN_IF ? OPEN_ALWAYS
+                                                               : OPEN_EXISTING;
     request.folder_allowed = !want_file;
-    request.no_follow = (create_options & FILE_OPEN_REPARSE_POINT) != 0;
+    request.no_follow = made_folder || (create_options & FILE_OPEN_REPARSE_POINT) != 0;
     request.read_only = (file_attributes & FILE_ATTRIBUTE_READONLY) != 0;
     DWORD error = 0;
     bool existed = false;
@@ -275,12 +410,15 @@ NTSTATUS NTAPI NtCreateFile(PHANDLE file_handle, ACCESS_MASK desired_access,
                    folder_refused ? STATUS_FILE_IS_A_DIRECTORY : StatusOf(error);
     }
     if (want_folder && !file->directory()) {
-        return io_status_block->Status = STATUS_NOT_A_DIRECTORY;
+        // Made here, yet swapped for something else before it was opened.
+        return io_status_block->Status =
+                   made_folder ? STATUS_ACCESS_DENIED : STATUS_NOT_A_DIRECTORY;
     }
     if (want_file && file->directory()) {
         return io_status_block->Status = STATUS_FILE_IS_A_DIRECTORY;
     }
-    io_status_block->Information = create_disposition == FILE_CREATE ? FILE_CREATED : FILE_OPENED;
+    const bool created = want_folder ? made_folder : !existed;
+    io_status_block->Information = created ? FILE_CREATED : FILE_OPENED;
     *file_handle = InsertHandle(std::move(file));
     return io_status_block->Status = STATUS_SUCCESS;
 }
@@ -315,6 +453,9 @@ BOOL WINAPI SetFileInformationByHandle(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS 
     const auto file = LookupHandleAs<FileObject>(handle);
     if (!file) {
         return FailWith(ERROR_INVALID_HANDLE);
+    }
+    if (information_class == FileRenameInfo) {
+        return RenameThrough(*file, static_cast<const FILE_RENAME_INFO*>(information), buffer_size);
     }
     if (information_class != FileDispositionInfo || information == nullptr ||
         buffer_size < sizeof(FILE_DISPOSITION_INFO)) {

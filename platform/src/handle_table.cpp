@@ -68,6 +68,33 @@ std::size_t OpenHandleCount() { return detail::HandleCount(); }
 
 extern "C" {
 
+BOOL WINAPI DuplicateHandle(HANDLE source_process, HANDLE source, HANDLE target_process,
+                            LPHANDLE target, DWORD /*desired_access*/, BOOL /*inherit_handle*/,
+                            DWORD options) {
+    using namespace platform::detail;
+    if (TakeInjectedFailure("DuplicateHandle")) {
+        return FALSE;
+    }
+    if (source_process != GetCurrentProcess() || target_process != GetCurrentProcess()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (target == nullptr || (options & DUPLICATE_SAME_ACCESS) == 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    auto object = LookupHandle(source);
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    *target = InsertHandle(std::move(object));
+    if ((options & DUPLICATE_CLOSE_SOURCE) != 0) {
+        RemoveHandle(source);
+    }
+    return TRUE;
+}
+
 BOOL WINAPI CloseHandle(HANDLE object) {
     if (platform::detail::TakeInjectedFailure("CloseHandle")) {
         return FALSE;

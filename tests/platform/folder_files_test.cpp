@@ -15,6 +15,7 @@
 #include <map>
 #include <string>
 
+#include "folder_handles.h"
 #include "owned_handle.h"
 #include "temp_dir.h"
 
@@ -26,42 +27,13 @@ using test_support::WriteFile;
 
 using Handle = OwnedHandle;
 
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-HANDLE OpenFolder(const fs::path& path, DWORD access = FILE_LIST_DIRECTORY) {
-    return CreateFileW(path.wstring().c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
-                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-}
-
-struct Opened {
-    NTSTATUS status;
-    HANDLE handle;
-};
-
-Opened OpenInside(HANDLE folder, std::wstring name, ACCESS_MASK access, ULONG options,
-                  ULONG share = kShareAll, ULONG disposition = FILE_OPEN) {
-    UNICODE_STRING object_name{static_cast<USHORT>(name.size() * sizeof(WCHAR)),
-                               static_cast<USHORT>(name.size() * sizeof(WCHAR)), name.data()};
-    OBJECT_ATTRIBUTES attributes{};
-    InitializeObjectAttributes(&attributes, &object_name, 0, folder, nullptr);
-    IO_STATUS_BLOCK io{};
-    HANDLE handle = INVALID_HANDLE_VALUE;
-    const NTSTATUS status = NtCreateFile(&handle, access, &attributes, &io, nullptr, 0, share,
-                                         disposition, options, nullptr, 0);
-    return {status, handle};
-}
-
 DWORD AttributesOf(HANDLE handle) {
     BY_HANDLE_FILE_INFORMATION information{};
     EXPECT_TRUE(GetFileInformationByHandle(handle, &information));
     return information.dwFileAttributes;
 }
 
-bool Delete(HANDLE handle) {
-    FILE_DISPOSITION_INFO disposition{TRUE};
-    return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
-                                      sizeof disposition) != FALSE;
-}
+bool Delete(HANDLE handle) { return DeleteThrough(handle); }
 
 class FolderFiles : public ::testing::Test {
 protected:

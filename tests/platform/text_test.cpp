@@ -85,4 +85,18 @@ TEST(FailCall, FailsTheNamedCallTheGivenNumberOfTimes) {
     EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "a", 1, nullptr, 0), 1);
 }
 
+// The first `skip` calls pass, then `times` fail, then the call works again.
+TEST(FailCall, LetsTheFirstCallsThroughWithASkipCount) {
+    for (const int times : {2, -1}) {
+        SCOPED_TRACE(times);
+        platform::testing::FailCall("MultiByteToWideChar", ERROR_NO_UNICODE_TRANSLATION, times, 3);
+        std::string outcome;
+        for (int call = 0; call < 7; ++call) {
+            outcome += MultiByteToWideChar(CP_UTF8, 0, "a", 1, nullptr, 0) == 1 ? 'p' : 'f';
+        }
+        EXPECT_EQ(outcome, times < 0 ? "pppffff" : "pppffpp");
+        platform::testing::Reset();
+    }
+}
+
 }  // namespace

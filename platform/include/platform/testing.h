@@ -14,8 +14,8 @@ namespace platform::testing {
 
 // Makes the emulated call `function` (its Windows name) fail with `error` as its last error,
 // giving the call's own failure result. times < 0: every call until cleared; otherwise the
-// next `times` calls.
-void FailCall(std::string_view function, DWORD error, int times = -1);
+// next `times` calls. The first `skip` calls pass before the failures start.
+void FailCall(std::string_view function, DWORD error, int times = -1, int skip = 0);
 void ClearFailures();
 
 // Replaces the argument list that GetCommandLineW/GetCommandLineA rebuild (the first element is

@@ -8,10 +8,12 @@
 #include "types.h"
 
 // Errors of this area (identical redefinitions elsewhere are harmless).
+#define ERROR_NOT_SAME_DEVICE 17L
 #define ERROR_NO_MORE_FILES 18L
 #define ERROR_HANDLE_EOF 38L
 #define ERROR_DISK_FULL 112L
 #define ERROR_NEGATIVE_SEEK 131L
+#define ERROR_INVALID_NAME 123L
 #define ERROR_DIR_NOT_EMPTY 145L
 #define ERROR_DIRECTORY 267L
 #define ERROR_MORE_DATA 234L
@@ -88,6 +90,7 @@ using LPBY_HANDLE_FILE_INFORMATION = BY_HANDLE_FILE_INFORMATION*;
 // The classes of GetFileInformationByHandleEx and SetFileInformationByHandle that the layer
 // offers.
 enum FILE_INFO_BY_HANDLE_CLASS {
+    FileRenameInfo = 3,
     FileDispositionInfo = 4,
     FileIdBothDirectoryInfo = 10,
     FileIdBothDirectoryRestartInfo = 11,
@@ -117,6 +120,14 @@ struct FILE_DISPOSITION_INFO {
     BOOLEAN DeleteFile;
 };
 
+// FileNameLength counts bytes; the name is not terminated. The buffer holds the whole name.
+struct FILE_RENAME_INFO {
+    BOOLEAN ReplaceIfExists;
+    HANDLE RootDirectory;
+    DWORD FileNameLength;
+    WCHAR FileName[1];
+};
+
 extern "C" {
 
 // Fails with ERROR_SHARING_VIOLATION when the access or share mode clashes with another open
@@ -142,6 +153,12 @@ BOOL WINAPI GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS 
 // FileDispositionInfo deletes the file, link or empty folder that the handle holds, which needs
 // DELETE access. Here it is deleted at once rather than when its last handle closes, and only
 // while its name still leads to that very object.
+// FileRenameInfo moves that object, in one step, to FileName (a single name) inside the folder
+// whose handle is RootDirectory; it too needs DELETE access and a name that still leads to the
+// object. What is at FileName already stays (ERROR_ALREADY_EXISTS) unless ReplaceIfExists:
+// then a plain file or a link (the link itself) is replaced, never a folder, a read-only file or
+// a file held open without delete sharing (ERROR_ACCESS_DENIED). The handle then holds the
+// object at its new name.
 BOOL WINAPI SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS information_class,
                                        LPVOID information, DWORD buffer_size);
 
