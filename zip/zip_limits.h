@@ -4,6 +4,8 @@
 // within 0xFFFFFFFF bytes.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
 #include <memory>
 #include <string_view>
@@ -21,3 +23,4 @@ struct ZipHandle;
 // Tests only: ZipWriter::Open with smaller limits, so that a test sees entries refused at the
 // limits without writing gigabytes.
 std::unique_ptr<ZipHandle> OpenZipWithLimits(std::wstring_view path, const ZipLimits& limits);
+std::unique_ptr<ZipHandle> OpenZipWithLimits(HANDLE archive, const ZipLimits& limits);

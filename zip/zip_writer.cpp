@@ -44,8 +44,8 @@ std::uint32_t ZipLastResult() { return g_last_result; }
 
 void SetZipLastResult(std::uint32_t result) { g_last_result = result; }
 
-ZipWriter::ZipWriter(Key, ScopedHandle archive, const ZipLimits& limits)
-    : archive_(std::move(archive)), limits_(limits) {}
+ZipWriter::ZipWriter(Key, HANDLE archive, ScopedHandle owned, const ZipLimits& limits)
+    : archive_(archive), owned_(std::move(owned)), limits_(limits) {}
 
 ZipWriter::~ZipWriter() = default;
 
@@ -53,8 +53,16 @@ std::unique_ptr<ZipHandle> ZipWriter::Open(std::wstring_view path) {
     return OpenWith(path, ZipLimits{});
 }
 
+std::unique_ptr<ZipHandle> ZipWriter::Open(HANDLE archive) {
+    return OpenWith(archive, ZipLimits{});
+}
+
 std::unique_ptr<ZipHandle> OpenZipWithLimits(std::wstring_view path, const ZipLimits& limits) {
     return ZipWriter::OpenWith(path, limits);
+}
+
+std::unique_ptr<ZipHandle> OpenZipWithLimits(HANDLE archive, const ZipLimits& limits) {
+    return ZipWriter::OpenWith(archive, limits);
 }
 
 std::unique_ptr<ZipHandle> ZipWriter::OpenWith(std::wstring_view path, const ZipLimits& limits) {
@@ -70,10 +78,28 @@ std::unique_ptr<ZipHandle> ZipWriter::OpenWith(std::wstring_view path, const Zip
         SetZipLastResult(kZipNoFile);
         return nullptr;
     }
+    const HANDLE file = archive.get();
+    return Made(file, std::move(archive), limits);
+}
+
+// Only an empty file: the offsets start at 0, and no byte that the caller's file held before
+// may end up before the central directory or after the end record.
+std::unique_ptr<ZipHandle> ZipWriter::OpenWith(HANDLE archive, const ZipLimits& limits) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(archive, &info) || info.nFileSizeLow != 0 ||
+        info.nFileSizeHigh != 0 || !MoveTo(archive, 0)) {
+        SetZipLastResult(kZipNoFile);
+        return nullptr;
+    }
+    return Made(archive, ScopedHandle(), limits);
+}
+
+std::unique_ptr<ZipHandle> ZipWriter::Made(HANDLE archive, ScopedHandle owned,
+                                           const ZipLimits& limits) {
     SetZipLastResult(kZipOk);
     auto handle = std::make_unique<ZipHandle>();
     handle->kind = kZipHandleArchive;
-    handle->writer = std::make_unique<ZipWriter>(Key{}, std::move(archive), limits);
+    handle->writer = std::make_unique<ZipWriter>(Key{}, archive, std::move(owned), limits);
     return handle;
 }
 
@@ -126,7 +152,7 @@ std::uint32_t ZipWriter::WritePlanned(EntryPlan& plan, HANDLE source) {
     if (!Append(LocalHeader(entry, plan.times))) {
         return AbandonEntry();
     }
-    EntryStream stream{.source = source, .archive = archive_.get(), .budget = *budget};
+    EntryStream stream{.source = source, .archive = archive_, .budget = *budget};
     bool data_ok = false;
     if (plan.stored) {
         data_ok =
@@ -150,9 +176,9 @@ std::uint32_t ZipWriter::WritePlanned(EntryPlan& plan, HANDLE source) {
     // The rewrite lands on bytes already counted; the position always returns to the end.
     const auto header = LocalHeader(entry, plan.times);
     DWORD put = 0;
-    const bool rewritten = MoveTo(archive_.get(), entry.offset) &&
-                           WriteAll(archive_.get(), header.data(), header.size(), put);
-    if (!MoveTo(archive_.get(), written_)) {
+    const bool rewritten =
+        MoveTo(archive_, entry.offset) && WriteAll(archive_, header.data(), header.size(), put);
+    if (!MoveTo(archive_, written_)) {
         broken_ = true;
         return kZipWriteFailed;
     }
@@ -239,7 +265,7 @@ std::uint32_t ZipWriter::Keep(ZipEntry entry) {
 // sits where the headers say.
 bool ZipWriter::Append(const std::vector<std::uint8_t>& bytes) {
     DWORD put = 0;
-    const bool whole = WriteAll(archive_.get(), bytes.data(), bytes.size(), put);
+    const bool whole = WriteAll(archive_, bytes.data(), bytes.size(), put);
     written_ += put;
     return whole;
 }
@@ -247,7 +273,7 @@ bool ZipWriter::Append(const std::vector<std::uint8_t>& bytes) {
 // What the failed entry wrote stays in the file, counted, unknown to the central directory;
 // the next entry follows it. (Cutting the file back would need SetEndOfFile.)
 std::uint32_t ZipWriter::AbandonEntry() {
-    if (!MoveTo(archive_.get(), written_)) {
+    if (!MoveTo(archive_, written_)) {
         broken_ = true;
     }
     return kZipWriteFailed;

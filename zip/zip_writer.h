@@ -56,7 +56,8 @@ class ZipWriter {
     };
 
 public:
-    ZipWriter(Key, ScopedHandle archive, const ZipLimits& limits);
+    // `owned` is empty when the caller keeps the archive's handle, else it holds `archive`.
+    ZipWriter(Key, HANDLE archive, ScopedHandle owned, const ZipLimits& limits);
     ZipWriter(const ZipWriter&) = delete;
     ZipWriter& operator=(const ZipWriter&) = delete;
     ~ZipWriter();
@@ -64,6 +65,14 @@ public:
     // Creates the archive anew (an existing file is emptied). Null when it cannot be created;
     // the last result is then kZipNoFile, else kZipOk.
     static std::unique_ptr<ZipHandle> Open(std::wstring_view path);
+    static std::unique_ptr<ZipHandle> Open(const wchar_t* path) {
+        return Open(std::wstring_view(path != nullptr ? path : L""));
+    }
+    // Writes the archive from the start of a file that the caller created, empty, for reading
+    // and writing, and keeps: the writer never closes it, and Close leaves it open wherever it
+    // stands. Null for a handle that is not an empty file; the last result is then kZipNoFile,
+    // else kZipOk.
+    static std::unique_ptr<ZipHandle> Open(HANDLE archive);
 
     // Adds the source file as a flat entry of that name; answers a result code. An entry that
     // fails is left out of the central directory. The file is opened for reading with read
@@ -89,14 +98,18 @@ public:
     // write nothing and give the same answer.
     std::uint32_t Finish();
 
-    // Finishes the archive (that result is the answer), closes the file and frees the writer
-    // and the handle.
+    // Finishes the archive (that result is the answer), closes the file unless the caller keeps
+    // it, and frees the writer and the handle.
     static std::uint32_t Close(std::unique_ptr<ZipHandle> handle);
 
 private:
     friend std::unique_ptr<ZipHandle> OpenZipWithLimits(std::wstring_view path,
                                                         const ZipLimits& limits);
+    friend std::unique_ptr<ZipHandle> OpenZipWithLimits(HANDLE archive, const ZipLimits& limits);
     static std::unique_ptr<ZipHandle> OpenWith(std::wstring_view path, const ZipLimits& limits);
+    static std::unique_ptr<ZipHandle> OpenWith(HANDLE archive, const ZipLimits& limits);
+    static std::unique_ptr<ZipHandle> Made(HANDLE archive, ScopedHandle owned,
+                                           const ZipLimits& limits);
 
     std::uint32_t WritePlanned(EntryPlan& plan, HANDLE source);
     std::uint32_t AddPacked(PackedEntry& packed);
@@ -107,7 +120,8 @@ private:
     std::uint32_t AbandonEntry();
     std::uint32_t WriteDirectory();
 
-    ScopedHandle archive_;
+    HANDLE archive_;
+    ScopedHandle owned_;  // empty when the caller keeps the archive's handle
     ZipLimits limits_;
     // Bytes in the file, where the next write goes. Never past the limits less the room that
     // the kept entries' central headers and the end record need.
