@@ -1,17 +1,15 @@
 #include "attachments.h"
 
 #include <algorithm>
+#include <stdexcept>
 #include <system_error>
 #include <thread>
 #include <utility>
 
-#include "common/path_conversion.h"
 #include "common/text_conversion.h"
 #include "file_names.h"
 #include "upload.h"
 #include "zip_writer.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -62,6 +60,15 @@ unsigned PackingThreads() {
     return cores > 1 ? cores - 1 : 0;
 }
 
+std::string StatusText(NTSTATUS status) {
+    constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text = "0x";
+    for (int shift = 28; shift >= 0; shift -= 4) {
+        text += kDigits[(static_cast<std::uint32_t>(status) >> shift) & 0xF];
+    }
+    return text;
+}
+
 void Collect(const NoFollowFolder& folder, std::vector<std::wstring>& names,
              const NoFollowFolder& root, std::vector<AttachedFile>& files) {
     for (const auto& entry : folder.List()) {
@@ -70,7 +77,7 @@ void Collect(const NoFollowFolder& folder, std::vector<std::wstring>& names,
         }
         names.push_back(entry.name);
         if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-            files.push_back({&root, names, entry.id});
+            files.push_back({&root, names, entry.id, std::nullopt});
         } else {
             NTSTATUS status = STATUS_SUCCESS;
             const auto subfolder = folder.OpenSubfolder(entry.name, status);
@@ -79,41 +86,31 @@ void Collect(const NoFollowFolder& folder, std::vector<std::wstring>& names,
             } else if (status != STATUS_ACCESS_DENIED && status != STATUS_NOT_A_DIRECTORY) {
                 // A folder we may not read counts as empty, and one swapped for a link is
                 // passed over; any other failure (it vanished, no handles left) ends the walk.
-                throw std::system_error(static_cast<int>(status), std::system_category(),
-                                        "failed to open a log subfolder");
+                throw std::runtime_error("failed to open a log subfolder. status=" +
+                                         StatusText(status));
             }
         }
         names.pop_back();
     }
 }
 
-// Everything `folder` holds, in listing order; false at the first entry that stays.
-bool RemoveContent(const NoFollowFolder& folder) {
-    std::vector<NoFollowFolder::Entry> entries;
-    try {
-        entries = folder.List();
-    } catch (const std::system_error&) {
-        return false;
+// The archive, made anew in the crash-files folder: whatever stands at its name goes first
+// (a link as itself; never a folder or a file with another name, nor one that another run
+// holds open), and the file is created there, so nothing planted after that is written.
+// Shared for reading only, so that nothing writes it while it is uploaded.
+ScopedHandle CreateArchive(const NoFollowFolder& crash_files, const std::wstring& name) {
+    if (!crash_files.Clear(name)) {
+        return ScopedHandle();
     }
-    for (const auto& entry : entries) {
-        if (!IsBareFileName(entry.name)) {
-            return false;  // no wide name leads back to it: it stays
-        }
-        const bool subfolder_entry =
-            (entry.attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
-            FILE_ATTRIBUTE_DIRECTORY;
-        if (subfolder_entry) {
-            NTSTATUS status = STATUS_SUCCESS;
-            const auto subfolder = folder.OpenSubfolder(entry.name, status);
-            if (!subfolder || !RemoveContent(*subfolder)) {
-                return false;
-            }
-        }
-        if (!folder.Remove(entry.name, entry.id)) {
-            return false;
-        }
-    }
-    return true;
+    NTSTATUS status = STATUS_SUCCESS;
+    return crash_files.CreateNewFile(name, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ,
+                                     status);
+}
+
+bool Delete(HANDLE object) {
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    return SetFileInformationByHandle(object, FileDispositionInfo, &disposition,
+                                      sizeof disposition) != FALSE;
 }
 
 }  // namespace
@@ -132,31 +129,44 @@ void SendAttachments(const BugReportRequest& request, std::uint32_t bug_id, bool
         }
     }
     const std::wstring uuid = Utf8ToUtf16(request.crash_uuid);
-    std::optional<NoFollowFolder> crash_files = NoFollowFolder::Open(request.crash_info_dir_path);
+    const bool anything = !files.empty() || request.attach_screenshot;
+    // The crash-files folder is made for the archive when it is missing.
+    const auto crash_files =
+        anything ? NoFollowFolder::Open(request.crash_info_dir_path, NoFollowFolder::Missing::kCreate)
+                 : std::nullopt;
     if (request.attach_screenshot) {
-        files.push_back({crash_files ? &*crash_files : nullptr, {uuid + L".jpg"}, std::nullopt});
+        files.push_back({crash_files ? &*crash_files : nullptr, {uuid + L".jpg"}, std::nullopt,
+                         std::nullopt});
     }
     if (files.empty()) {
         return;
     }
 
-    const fs::path archive = request.crash_info_dir_path / (request.crash_uuid + ".zip");
-    if (ZipFilesToArchive(archive, files)) {
-        SendAttachment(bug_id, request, request.use_production_server, archive, verify_peer,
-                       user_agent);
+    const std::wstring archive_name = uuid + L".zip";
+    const ScopedHandle archive =
+        crash_files ? CreateArchive(*crash_files, archive_name) : ScopedHandle();
+    bool delivered = false;
+    try {
+        if (archive && ZipFilesToArchive(archive.get(), files)) {
+            delivered = SendAttachment(bug_id, request, request.use_production_server,
+                                       archive_name, archive.get(), verify_peer, user_agent);
+        }
+    } catch (...) {
+        Delete(archive.get());  // ours, whatever happened
+        throw;
     }
+    Delete(archive.get());
 
-    // Whatever the zip and the upload gave: the log folder goes last, with what is left in it.
-    RemoveFiles(files);
-    if (!crash_files) {
-        crash_files = NoFollowFolder::Open(request.crash_info_dir_path);  // made for the archive
+    // Only what the service holds is deleted: everything else stays for the next report.
+    if (delivered) {
+        RemoveFiles(files);
+        if (logs) {
+            RemoveEmptyFolders(*logs);
+        }
     }
+    // The dump went with the report.
     if (crash_files) {
-        crash_files->Remove(uuid + L".zip");
         crash_files->Remove(uuid + L".dmp");
-    }
-    if (logs) {
-        RemoveFolderTree(*logs);
     }
 }
 
@@ -165,33 +175,33 @@ void CollectFilesRecursive(const NoFollowFolder& folder, std::vector<AttachedFil
     Collect(folder, names, folder, files);
 }
 
-bool ZipFilesToArchive(const fs::path& archive, const std::vector<AttachedFile>& files) {
-    std::error_code error;
-    if (!fs::exists(archive.parent_path(), error)) {
-        fs::create_directories(archive.parent_path(), error);
-    }
-    // The archive is made anew in the crash-files folder itself: whatever stands at its name
-    // goes first (a link as itself), and the writer does not follow one planted after that.
-    const auto folder = NoFollowFolder::Open(archive.parent_path());
-    const std::wstring name = PathToWide(archive.filename());
-    if (!folder || WideToPath(name) != archive.filename() || !IsBareFileName(name)) {
-        SetZipLastResult(kZipNoFile);  // as an archive that cannot be created
-        return false;
-    }
-    folder->Clear(name);
-    auto handle = ZipWriter::Open(PathToWide(archive));
+bool ZipFilesToArchive(HANDLE archive, std::vector<AttachedFile>& files) {
+    auto handle = ZipWriter::Open(archive);
     if (!handle) {
         return false;
     }
+    // Each opener runs once, on whichever thread reads its file, and writes its own slot.
+    std::vector<std::optional<std::uint64_t>> opened_sizes(files.size());
     std::vector<ZipSource> sources;
     sources.reserve(files.size());
-    for (const auto& file : files) {
-        sources.push_back({file.names.back(), [&file] { return OpenToZip(file); }});
+    for (std::size_t index = 0; index < files.size(); ++index) {
+        sources.push_back({files[index].names.back(), [&files, &opened_sizes, index] {
+                               ScopedHandle source = OpenToZip(files[index]);
+                               if (const auto facts = source ? FactsOf(source.get()) : std::nullopt) {
+                                   opened_sizes[index] = facts->size;
+                               }
+                               return source;
+                           }});
     }
     // A file that cannot be added is left out; the archive is still made.
     const auto results = handle->writer->AddFiles(sources, PackingThreads());
     if (!results.empty()) {
         SetZipLastResult(results.back());
+    }
+    for (std::size_t index = 0; index < results.size() && index < files.size(); ++index) {
+        if (results[index] == kZipOk) {
+            files[index].zipped_size = opened_sizes[index];
+        }
     }
     const std::uint32_t closed = ZipWriter::Close(std::move(handle));
     SetZipLastResult(closed);
@@ -208,11 +218,11 @@ void RemoveFiles(const std::vector<AttachedFile>& files) {
                std::equal(a.names.begin(), a.names.end() - 1, b.names.begin());
     };
     for (const auto& file : files) {
-        if (file.root == nullptr || file.names.empty()) {
+        if (file.root == nullptr || file.names.empty() || !file.zipped_size) {
             continue;
         }
         if (file.names.size() == 1) {
-            file.root->Remove(file.names.back(), file.id);
+            file.root->Remove(file.names.back(), file.id, file.zipped_size);
             continue;
         }
         if (opened_for == nullptr || !same_folder(*opened_for, file)) {
@@ -220,11 +230,29 @@ void RemoveFiles(const std::vector<AttachedFile>& files) {
             opened_for = &file;
         }
         if (subfolder) {
-            subfolder->Remove(file.names.back(), file.id);
+            subfolder->Remove(file.names.back(), file.id, file.zipped_size);
         }
     }
 }
 
-bool RemoveFolderTree(const NoFollowFolder& folder) {
-    return RemoveContent(folder) && folder.RemoveSelf();
+bool RemoveEmptyFolders(const NoFollowFolder& folder) {
+    std::vector<NoFollowFolder::Entry> entries;
+    try {
+        entries = folder.List();
+    } catch (const std::system_error&) {
+        return false;
+    }
+    for (const auto& entry : entries) {
+        const bool subfolder_entry =
+            (entry.attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+            FILE_ATTRIBUTE_DIRECTORY;
+        if (!subfolder_entry || !IsBareFileName(entry.name)) {
+            continue;
+        }
+        NTSTATUS status = STATUS_SUCCESS;
+        if (const auto subfolder = folder.OpenSubfolder(entry.name, status)) {
+            RemoveEmptyFolders(*subfolder);  // one that is not empty stays
+        }
+    }
+    return folder.RemoveSelf();
 }

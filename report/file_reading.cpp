@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "common/path_conversion.h"
-#include "no_follow_folder.h"
+#include "common/no_follow_folder.h"
 
 namespace {
 
@@ -75,20 +75,18 @@ std::string ReadFileBinary(const std::filesystem::path& file) {
     }
 }
 
-bool ReadFileBlocks(const std::filesystem::path& file, std::size_t block_size,
-                    const std::function<void(std::uint64_t size)>& start,
-                    const std::function<void(const char* data, std::size_t length)>& take) {
-    const OpenedFile opened = OpenForReading(file);
-    if (!opened.handle) {
-        return false;
-    }
-    start(opened.size);
-    std::string block(static_cast<std::size_t>(std::min<std::uint64_t>(opened.size, block_size)),
-                      '\0');
-    // As ReadFileBinary: the size at the opening bounds what is read.
-    for (std::uint64_t left = opened.size; left > 0;) {
+namespace {
+
+// Hands the file's bytes over a block at a time from its current position; the size at the
+// opening bounds what is read.
+bool ReadBlocks(HANDLE source, std::uint64_t size, std::size_t block_size,
+                const std::function<void(std::uint64_t size)>& start,
+                const std::function<void(const char* data, std::size_t length)>& take) {
+    start(size);
+    std::string block(static_cast<std::size_t>(std::min<std::uint64_t>(size, block_size)), '\0');
+    for (std::uint64_t left = size; left > 0;) {
         const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(left, block.size()));
-        const auto got = ReadUpTo(opened.handle.get(), block.data(), wanted);
+        const auto got = ReadUpTo(source, block.data(), wanted);
         if (!got) {
             return false;
         }
@@ -101,4 +99,26 @@ bool ReadFileBlocks(const std::filesystem::path& file, std::size_t block_size,
         left -= *got;
     }
     return true;
+}
+
+}  // namespace
+
+bool ReadFileBlocks(const std::filesystem::path& file, std::size_t block_size,
+                    const std::function<void(std::uint64_t size)>& start,
+                    const std::function<void(const char* data, std::size_t length)>& take) {
+    const OpenedFile opened = OpenForReading(file);
+    if (!opened.handle) {
+        return false;
+    }
+    return ReadBlocks(opened.handle.get(), opened.size, block_size, start, take);
+}
+
+bool ReadHandleBlocks(HANDLE file, std::size_t block_size,
+                      const std::function<void(std::uint64_t size)>& start,
+                      const std::function<void(const char* data, std::size_t length)>& take) {
+    const auto facts = FactsOf(file);
+    if (!facts || SetFilePointer(file, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
+        return false;
+    }
+    return ReadBlocks(file, facts->size, block_size, start, take);
 }

@@ -100,17 +100,17 @@ std::string BuildReportJson(const BugReportRequest& request) {
 }
 
 std::string BuildAttachmentJson(std::uint32_t bug_id, const BugReportRequest& request,
-                                const std::filesystem::path& archive) {
+                                const std::wstring& archive_name, HANDLE archive) {
     nlohmann::json attachment;
     attachment["id"] = bug_id;
     attachment["product-name"] = Utf16ToUtf8(request.product_name);
     nlohmann::json file;
-    file["file-name"] = Utf16ToUtf8(PathToWide(archive.filename()));
+    file["file-name"] = Utf16ToUtf8(archive_name);
     file["attach-data"] = "";  // the archive's Base64, written in by WithAttachData
     attachment["files"] = nlohmann::json::array({file});
-    return WithAttachData(attachment, [&archive](std::string& body, std::size_t rest) {
+    return WithAttachData(attachment, [archive](std::string& body, std::size_t rest) {
         const std::size_t value_start = body.size();
-        const bool read = ReadFileBlocks(
+        const bool read = ReadHandleBlocks(
             archive, kArchiveBlock,
             [&](std::uint64_t size) {
                 if (size <= (body.max_size() - value_start - rest) / 4 * 3) {

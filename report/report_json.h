@@ -1,6 +1,8 @@
 // The two request bodies of the report service, as compact JSON with keys in ascending order.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -13,9 +15,10 @@
 // product_version that is not UTF-8.
 std::string BuildReportJson(const BugReportRequest& request);
 
-// The attachment of bug `bug_id`: the archive's bytes in Base64 with its file name.
+// The attachment of bug `bug_id`: the bytes of `archive` (an open file, read from its start)
+// in Base64 with its file name; "attach-data" is empty when the file cannot be read whole.
 std::string BuildAttachmentJson(std::uint32_t bug_id, const BugReportRequest& request,
-                                const std::filesystem::path& archive);
+                                const std::wstring& archive_name, HANDLE archive);
 
 // <crash_info_dir_path>/<crash_uuid>.dmp
 std::filesystem::path MakeDumpPath(const std::filesystem::path& crash_info_dir_path,

@@ -107,12 +107,21 @@ UploadReply PostUpload(UploadEndpoint endpoint, bool use_production_server, std:
     return {response.status_code, std::move(reply.text)};
 }
 
-void SendAttachment(std::uint32_t bug_id, const BugReportRequest& request,
-                    bool use_production_server, const std::filesystem::path& archive,
+bool SendAttachment(std::uint32_t bug_id, const BugReportRequest& request,
+                    bool use_production_server, const std::wstring& archive_name, HANDLE archive,
                     bool verify_peer, const std::string& user_agent) {
-    // Neither the status nor the reply matters here.
-    PostUpload(UploadEndpoint::kAttachment, use_production_server,
-               BuildAttachmentJson(bug_id, request, archive), verify_peer, user_agent);
+    const UploadReply reply =
+        PostUpload(UploadEndpoint::kAttachment, use_production_server,
+                   BuildAttachmentJson(bug_id, request, archive_name, archive), verify_peer,
+                   user_agent);
+    if (reply.status_code >= 200 && reply.status_code < 300) {
+        return true;
+    }
+    if (reply.status_code != 0) {  // a failure below HTTP is logged already
+        LOG_AT(kLogTag, spdlog::level::err, "failed to send attachment. status={}",
+               reply.status_code);
+    }
+    return false;
 }
 
 namespace upload::testing {

@@ -4,6 +4,8 @@
 // caller's thread and returns when the exchange has ended.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -28,8 +30,10 @@ struct UploadReply {
 UploadReply PostUpload(UploadEndpoint endpoint, bool use_production_server, std::string body,
                        bool verify_peer, const std::string& user_agent);
 
-// Posts `archive` as the attachment of bug `bug_id`; the reply is not examined. Throws what
-// building the attachment body throws.
-void SendAttachment(std::uint32_t bug_id, const BugReportRequest& request,
-                    bool use_production_server, const std::filesystem::path& archive,
+// Posts the archive `archive` (an open file, read from its start) under the name
+// `archive_name` as the attachment of bug `bug_id`. True when the service took it (a 2xx
+// reply); a refusal is logged with its status, a failure below HTTP as PostUpload logs it.
+// Throws what building the attachment body throws.
+bool SendAttachment(std::uint32_t bug_id, const BugReportRequest& request,
+                    bool use_production_server, const std::wstring& archive_name, HANDLE archive,
                     bool verify_peer, const std::string& user_agent);

@@ -19,10 +19,10 @@ int LogLevelFromEnvironment();
 // Throws when the log folder or the file cannot be had.
 void InitLogging();
 
-// Builds the rotating-file logger and makes it spdlog's default. Throws std::runtime_error
-// ("Failed to create console", "failed to get module file name. error=N", "failed to create
-// log file. ..." when the log folder or the file's name is a link, or spdlog's own "Failed
-// opening file ...").
+// Builds the logger over the log file's sink and makes it spdlog's default. Throws
+// std::runtime_error ("Failed to create console", "failed to get module file name. error=N"),
+// or spdlog's own exception ("Failed opening file ..." naming what was found when the log file
+// cannot be made safely: see OpenLogFile).
 void SetupDefaultLogger(const LoggerSettings& settings);
 
 // "<time>_<program stem>_pid=<pid>.txt", the time as "%Y.%m.%d_%H.%M.%S_" or "-invalid-date-".

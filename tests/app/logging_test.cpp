@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -201,7 +202,7 @@ protected:
             std::string message;
             try {
                 Setup(2);
-            } catch (const std::runtime_error& error) {
+            } catch (const std::exception& error) {
                 message = error.what();
             }
             if (MakeLogFileName(L"app_tests", ::getpid()) == name) {
@@ -220,6 +221,7 @@ protected:
         for (const auto& entry : fs::directory_iterator(outside_)) {
             files.push_back(entry.path().filename());
         }
+        std::sort(files.begin(), files.end());
         return files;
     }
 
@@ -227,21 +229,39 @@ protected:
     fs::path victim_ = outside_ / "victim.txt";
 };
 
-TEST_F(LinkedLog, ALogFolderThatIsALinkIsRefused) {
-    fs::remove_all(folder_);
-    fs::create_directory_symlink(outside_, folder_);
-    try {
-        Setup(2);
-        ADD_FAILURE() << "no exception";
-    } catch (const std::runtime_error& error) {
-        EXPECT_EQ(error.what(),
-                  "failed to create log file. reparse point. path=" + folder_.string());
+TEST_F(LinkedLog, ALinkOnTheWayToTheLogFolderIsRefused) {
+    fs::create_directories(outside_ / "nested");
+    const struct {
+        const char* name;
+        fs::path link;  // replaced by a link to the outside folder (or its "nested")
+        fs::path target;
+    } cases[] = {
+        {"the log folder", folder_, outside_},
+        {"one folder higher", folder_.parent_path(), outside_},
+    };
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.name);
+        fs::remove_all(root_ / "logs");
+        fs::create_directories(folder_.parent_path());
+        fs::remove_all(each.link);
+        fs::create_directory_symlink(each.target, each.link);
+        try {
+            Setup(2);
+            ADD_FAILURE() << "no exception";
+        } catch (const std::exception& error) {
+            const std::string message = error.what();
+            EXPECT_TRUE(message.starts_with("Failed opening file " + folder_.string() + "/"))
+                << message;
+            EXPECT_NE(message.find("a folder on the way is a link"), std::string::npos)
+                << message;
+        }
+        EXPECT_EQ(Outside(), (std::vector<fs::path>{"nested", "victim.txt"}));
+        EXPECT_TRUE(fs::is_empty(outside_ / "nested"));
+        EXPECT_EQ(test_support::ReadFile(victim_), "not the program's");
     }
-    EXPECT_EQ(Outside(), std::vector<fs::path>{"victim.txt"});
-    EXPECT_EQ(test_support::ReadFile(victim_), "not the program's");
 }
 
-TEST_F(LinkedLog, ALinkAtTheFilesNameIsRefused) {
+TEST_F(LinkedLog, WhatIsNoPlainFileAtTheFilesNameIsRefusedByName) {
     struct Case {
         const char* name;
         std::function<void(const fs::path&)> plant;
@@ -249,23 +269,53 @@ TEST_F(LinkedLog, ALinkAtTheFilesNameIsRefused) {
     };
     const Case cases[] = {
         {"link to a file", [&](const fs::path& at) { fs::create_symlink(victim_, at); },
-         "reparse point"},
+         "a link (reparse point) is there"},
         {"link to nothing yet",
          [&](const fs::path& at) { fs::create_symlink(outside_ / "made.txt", at); },
-         "reparse point"},
-        {"hard link", [&](const fs::path& at) { fs::create_hard_link(victim_, at); }, "hard link"},
+         "a link (reparse point) is there"},
+        {"link to a folder", [&](const fs::path& at) { fs::create_directory_symlink(outside_, at); },
+         "a link (reparse point) is there"},
+        {"hard link", [&](const fs::path& at) { fs::create_hard_link(victim_, at); },
+         "a hard link is there (2 names)"},
+        {"folder", [&](const fs::path& at) { fs::create_directories(at); }, "a folder is there"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string message = SetupOverPlanted(c.plant);
-        EXPECT_TRUE(message.starts_with(std::string("failed to create log file. ") + c.what +
-                                        ". path=" + folder_.string() + "/"))
+        EXPECT_TRUE(message.starts_with("Failed opening file " + folder_.string() + "/"))
             << message;
+        EXPECT_TRUE(message.ends_with(std::string(" for writing: ") + c.what)) << message;
         EXPECT_EQ(Outside(), std::vector<fs::path>{"victim.txt"});
         EXPECT_EQ(test_support::ReadFile(victim_), "not the program's");
         fs::remove_all(folder_);
         fs::create_directories(folder_);
     }
+}
+
+// The sink writes and empties the file it made through its handle: a link put at the name,
+// or in place of the folder, once the file is open leads nothing elsewhere, at the maximum
+// size neither.
+TEST_F(LinkedLog, TheSinkNeverGoesBackToTheNames) {
+    constexpr std::size_t kMax = 4096;
+    Setup(2, kMax);
+    LOG_AT(kLogTag, spdlog::level::info, "first record");
+    const fs::path file = OnlyFile();
+    const fs::path moved = root_ / "moved";
+    fs::rename(folder_, moved);
+    fs::create_directories(folder_);
+    fs::create_symlink(victim_, folder_ / file.filename());
+    fs::create_symlink(victim_, moved / "other-name.txt");
+    const std::string filler(100, 'x');
+    for (int i = 0; i < 100; ++i) {
+        LOG_AT(kLogTag, spdlog::level::info, "record={} {}", i, filler);
+    }
+    spdlog::set_default_logger(std::make_shared<spdlog::logger>("closed"));
+    EXPECT_EQ(test_support::ReadFile(victim_), "not the program's");
+    EXPECT_EQ(Outside(), std::vector<fs::path>{"victim.txt"});
+    const std::string content = test_support::ReadFile(moved / file.filename());
+    EXPECT_LE(content.size(), kMax);
+    EXPECT_EQ(content.find("first record"), std::string::npos);  // emptied at the maximum
+    EXPECT_NE(content.find("record=99 "), std::string::npos);
 }
 
 }  // namespace

@@ -82,6 +82,12 @@ enum class Delivery {
     kReportAndLogs,  // the report, then the archive of the logs
 };
 
+struct PlannedSwap {
+    const char* call;     // the platform call, by its Windows name
+    fs::path path;        // relative to the product's data folder
+    std::string command;  // a shell command run in the test's root folder
+};
+
 struct HostileCase {
     const char* name;
     // The --crash-uuid of the run; kCrashUuid when null.
@@ -96,6 +102,11 @@ struct HostileCase {
     // Archive entries expected beside the regular logs.
     std::vector<std::string> extra_entries = {};
     bool empty_dump = false;  // the report's "attach-data" is empty instead of the dump
+    // Swaps played by the platform layer just before a call on a path: the attacker's step at
+    // the worst moment, after every check that came before it.
+    std::vector<PlannedSwap> swaps = {};
+    // The attachment does not reach the service: the regular logs stay where they are.
+    bool logs_stay = false;
 };
 
 void Link(const fs::path& target, const fs::path& link) {
@@ -180,6 +191,152 @@ const std::vector<HostileCase>& Cases() {
          nullptr,
          Delivery::kReportAndLogs,
          {fs::path("logs") / kBackslashName}},
+        // A link above the product's folders leads every name below it elsewhere: nothing is
+        // followed, so the program cannot make its log and does not start.
+        {"the maker's folder is a link to the sentinel",
+         nullptr,
+         [](const Layout& l) {
+             fs::create_directories(l.sentinel / "Velmora Antivirus" / "logs");
+             fs::copy(l.crash_info, l.sentinel / "Velmora Antivirus" / "crash_info");
+             fs::rename(l.data.parent_path(), l.root / "maker-away");
+             Link(l.sentinel, l.data.parent_path());
+         },
+         nullptr,
+         Delivery::kNotStarted},
+        {"the product's data folder is a link to the sentinel",
+         nullptr,
+         [](const Layout& l) {
+             fs::create_directories(l.sentinel / "logs");
+             fs::copy(l.crash_info, l.sentinel / "crash_info");
+             fs::rename(l.data, l.root / "data-away");
+             Link(l.sentinel, l.data);
+         },
+         nullptr,
+         Delivery::kNotStarted},
+        // Hard links: never read, sent, overwritten or deleted.
+        {"a hard link in the log folder to a sentinel file",
+         nullptr,
+         [](const Layout& l) {
+             fs::create_hard_link(l.sentinel / "inner.log", l.logs / "service" / "hard.log");
+         },
+         nullptr,
+         Delivery::kReportAndLogs,
+         {"logs/service/hard.log"}},
+        {"a hard link at the dump's path to a sentinel file",
+         nullptr,
+         [](const Layout& l) {
+             fs::remove(l.Dump());
+             fs::create_hard_link(l.sentinel / "victim.dmp", l.Dump());
+         },
+         nullptr,
+         Delivery::kReportAndLogs,
+         {fs::path("crash_info") / (std::string(kCrashUuid) + ".dmp")},
+         {},
+         true},
+        // The archive cannot be made: nothing is attached, so the logs stay.
+        {"a hard link at the archive's path to a sentinel file",
+         nullptr,
+         [](const Layout& l) { fs::create_hard_link(l.sentinel / "victim.zip", l.Archive()); },
+         nullptr,
+         Delivery::kReportOnly,
+         {fs::path("crash_info") / (std::string(kCrashUuid) + ".zip")},
+         {},
+         false,
+         {},
+         true},
+        {"the crash-files folder is a link to the sentinel",
+         nullptr,
+         [](const Layout& l) {
+             WriteFile(l.sentinel / (std::string(kCrashUuid) + ".dmp"),
+                       std::string(kMarker) + "another program's dump\n");
+             fs::remove_all(l.crash_info);
+             Link(l.sentinel, l.crash_info);
+         },
+         nullptr,
+         Delivery::kReportOnly,
+         {"crash_info"},
+         {},
+         true,
+         {},
+         true},
+        // The user's settings folder: the language file is read through no link.
+        {"the settings folder of the language file is a link to the sentinel",
+         nullptr,
+         [](const Layout& l) {
+             WriteFile(l.sentinel / "language",
+                       std::string("{\"language\": \"") + kMarker + "\"}");
+             Link(l.sentinel, l.root / "AppData" / "Roaming" / "Quorbelin" / "Velmora Antivirus" /
+                                  "settings");
+         },
+         nullptr,
+         Delivery::kReportAndLogs},
+        {"a hard link at the language file to a sentinel file",
+         nullptr,
+         [](const Layout& l) {
+             WriteFile(l.sentinel / "language",
+                       std::string("{\"language\": \"") + kMarker + "\"}");
+             const fs::path settings =
+                 l.root / "AppData" / "Roaming" / "Quorbelin" / "Velmora Antivirus" / "settings";
+             fs::create_directories(settings);
+             fs::create_hard_link(l.sentinel / "language", settings / "language");
+         },
+         nullptr,
+         Delivery::kReportAndLogs},
+        {"a fifo at the language file",
+         nullptr,
+         [](const Layout& l) {
+             const fs::path settings =
+                 l.root / "AppData" / "Roaming" / "Quorbelin" / "Velmora Antivirus" / "settings";
+             fs::create_directories(settings);
+             ASSERT_EQ(::mkfifo((settings / "language").c_str(), 0600), 0);
+         },
+         nullptr,
+         Delivery::kReportAndLogs},
+        // Swaps at the worst moment: just before the call that would use what was checked.
+        {"the log folder swapped for a link just before the sink opens it",
+         nullptr,
+         nullptr,
+         nullptr,
+         Delivery::kNotStarted,
+         {},
+         {},
+         false,
+         {{"NtCreateFile", "logs",
+           R"(mv "DATA/logs" "DATA/logs-away" && ln -s ../../../sentinel "DATA/logs")"}}},
+        {"the crash-files folder swapped for a link just before the dump is read",
+         nullptr,
+         nullptr,
+         nullptr,
+         Delivery::kReportOnly,
+         {},
+         {},
+         true,
+         {{"NtCreateFile", "crash_info",
+           R"(mv "DATA/crash_info" "DATA/crash_info-away" && )"
+           R"(ln -s ../../../sentinel "DATA/crash_info")"}},
+         true},
+        {"a hard link put at the archive's name just before it is made",
+         nullptr,
+         nullptr,
+         nullptr,
+         Delivery::kReportOnly,
+         {},
+         {},
+         false,
+         {{"NtCreateFile", fs::path("crash_info") / (std::string(kCrashUuid) + ".zip"),
+           R"(ln sentinel/victim.zip "DATA/crash_info/)" + std::string(kCrashUuid) + R"(.zip")"}},
+         true},
+        {"a log swapped for a hard link just before it is read",
+         nullptr,
+         [](const Layout& l) { WriteFile(l.logs / "service" / "extra.log", "extra\n"); },
+         nullptr,
+         Delivery::kReportAndLogs,
+         {},
+         {},
+         false,
+         {{"NtCreateFile", "logs/service/extra.log",
+           R"(mv "DATA/logs/service/extra.log" extra-away && )"
+           R"(ln sentinel/inner.log "DATA/logs/service/extra.log")"}}},
         {"link loops and a dangling link in the log folder",
          nullptr,
          [](const Layout& l) {
@@ -331,7 +488,8 @@ protected:
         }
     }
 
-    static test_support::ChildResult Run(const Layout& l, const std::string& crash_uuid) {
+    static test_support::ChildResult Run(const Layout& l, const std::string& crash_uuid,
+                                         const std::vector<PlannedSwap>& swaps = {}) {
         WriteFile(l.root / "scenario.json", R"([
             {"do": "call", "object": "Application", "method": "SendReport",
              "arguments": ["typed@example.com", "It stopped."]},
@@ -349,6 +507,23 @@ protected:
         for (const char* proxy :
              {"https_proxy", "HTTPS_PROXY", "http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"}) {
             options.environment[proxy] = std::nullopt;
+        }
+        if (!swaps.empty()) {
+            nlohmann::json plan = nlohmann::json::array();
+            const std::string data = fs::relative(l.data, l.root.path()).string();
+            for (const auto& swap : swaps) {
+                std::string command = swap.command;
+                for (auto at = command.find("DATA"); at != std::string::npos;
+                     at = command.find("DATA", at + data.size())) {
+                    command.replace(at, 4, data);
+                }
+                plan.push_back({{"call", swap.call},
+                                {"path", (l.data / swap.path).string()},
+                                {"run", "cd '" + l.root.path().string() + "' && " + command},
+                                {"times", 1}});
+            }
+            WriteFile(l.root / "swaps.json", plan.dump());
+            options.environment["PLATFORM_BEFORE_CALL"] = (l.root / "swaps.json").string();
         }
         return test_support::RunChild(test_support::BinaryFolder() / "tallorin", options);
     }
@@ -390,7 +565,8 @@ protected:
         test_support::ChildResult result;
         if (c.during_upload) {
             service.HoldReplies("attachment");
-            auto run = std::async(std::launch::async, [&] { return Run(l, crash_uuid); });
+            auto run =
+                std::async(std::launch::async, [&] { return Run(l, crash_uuid, c.swaps); });
             // Until the upload is held, or the run ended without one.
             bool held = false;
             while (!held &&
@@ -405,7 +581,7 @@ protected:
             EXPECT_TRUE(held) << "no attachment upload to act during";
             EXPECT_FALSE(service.HoldExpired("attachment"));
         } else {
-            result = Run(l, crash_uuid);
+            result = Run(l, crash_uuid, c.swaps);
         }
         if (c.delivery != Delivery::kNotStarted) {
             EXPECT_EQ(result.exit_code, 0) << result.output;
@@ -434,14 +610,14 @@ protected:
         const auto attachments = test_support::RequestsTo(requests, "/api/attachment");
         if (c.delivery == Delivery::kNotStarted) {
             EXPECT_NE(result.exit_code, 0);
-            EXPECT_NE(result.output.find("failed to create log file. reparse point."),
-                      std::string::npos)
+            EXPECT_NE(result.output.find("Failed opening file "), std::string::npos)
                 << result.output;
             EXPECT_TRUE(requests.empty()) << requests.size() << " requests";
             EXPECT_EQ(FactsOf(l.Dump()).bytes, dump);
             return;
         }
         const std::string log = RunningLog(l);
+        ExpectNoMarker("the run's log", log);
         if (c.delivery == Delivery::kNothing) {
             EXPECT_TRUE(requests.empty()) << requests.size() << " requests";
             EXPECT_EQ(FactsOf(l.Dump()).bytes, dump);
@@ -464,6 +640,11 @@ protected:
         const auto report = nlohmann::json::parse(bugs[0].body);
         EXPECT_EQ(DecodeBase64(report.at("attach-data")), c.empty_dump ? "" : dump);
         EXPECT_NE(log.find("report bug result=true"), std::string::npos) << log;
+        if (c.logs_stay) {
+            for (const auto& [name, content] : kRegularLogs) {
+                EXPECT_EQ(FactsOf(l.logs / name).bytes, content) << name << " is gone unsent";
+            }
+        }
         if (c.delivery == Delivery::kReportOnly) {
             EXPECT_TRUE(attachments.empty());
             return;

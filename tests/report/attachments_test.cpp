@@ -10,6 +10,13 @@
 #include <optional>
 #include <string>
 
+#include <platform/testing.h>
+
+#include <fstream>
+#include <memory>
+#include <functional>
+
+#include "log_records.h"
 #include "non_ascii_names.h"
 #include "send_bug_report.h"
 #include "upload_fixture.h"
@@ -32,11 +39,14 @@ std::string Lines(int count) {
 class Attachments : public Upload {
 protected:
     // Sends the report to the double and answers the attachment requests it received.
+    // Only the requests of this report count.
     std::vector<test_support::RecordedRequest> SendAndCollect(bool expect_delivered = true) {
         service_->SetReply("bug", {200, R"({"id": 21})"});
+        const auto before = static_cast<std::ptrdiff_t>(service_->Requests().size());
         BugReportResult result;
         EXPECT_EQ(SendBugReport(Request(), result), expect_delivered);
-        const auto requests = service_->Requests();
+        auto requests = service_->Requests();
+        requests.erase(requests.begin(), requests.begin() + before);
         EXPECT_EQ(OfPath(requests, "/api/bug").size(), 1u);
         return OfPath(requests, "/api/attachment");
     }
@@ -124,21 +134,97 @@ TEST_F(Attachments, NamesOutsideAsciiGoInAsTheirUtf8BytesAndAreDeleted) {
     EXPECT_FALSE(fs::exists(Dump()));
 }
 
-TEST_F(Attachments, AnArchiveThatCannotBeMadeIsNotPostedButTheFilesGo) {
-    WriteLog("app.log", "top\n");
-    fs::create_directories(Archive());  // a folder where the archive would be
-    EXPECT_TRUE(SendAndCollect().empty());
-    EXPECT_FALSE(fs::exists(logs_));
-    EXPECT_FALSE(fs::exists(Dump()));
+// Logs that never reached the service stay for the next report; the archive, ours, goes, and
+// the dump went with the report.
+TEST_F(Attachments, AnArchiveThatCannotBeMadeKeepsTheLogs) {
+    struct Case {
+        const char* name;
+        std::function<void()> block;
+        std::function<void()> unblock;
+    };
+    std::optional<std::ifstream> other_run;  // a descriptor outside the layer: no delete sharing
+    const Case cases[] = {
+        {"another run holds the archive",
+         [&] {
+             test_support::WriteFile(Archive(), "another run's");
+             other_run.emplace(Archive());
+         },
+         [&] {
+             other_run.reset();
+             EXPECT_EQ(test_support::ReadFile(Archive()), "another run's");
+             fs::remove(Archive());
+         }},
+        {"a folder where the archive goes", [&] { fs::create_directories(Archive()); },
+         [&] { fs::remove(Archive()); }},
+        {"a hard link where the archive goes",
+         [&] { fs::create_hard_link(root_ / "outside.txt", Archive()); },
+         [&] { fs::remove(Archive()); }},
+        {"the disk full", [] { platform::testing::SetWriteLimit(100); },
+         [] { platform::testing::SetWriteLimit(std::nullopt); }},
+    };
+    test_support::WriteFile(root_ / "outside.txt", "outside");
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.name);
+        WriteLog("app.log", "top\n");
+        WriteLog("sub/other.log", "other\n");
+        test_support::WriteFile(Dump(), dump_);
+        each.block();
+        const auto requests = SendAndCollect();
+        each.unblock();
+        EXPECT_TRUE(requests.empty());
+        EXPECT_EQ(test_support::ReadFile(logs_ / "app.log"), "top\n");
+        EXPECT_EQ(test_support::ReadFile(logs_ / "sub" / "other.log"), "other\n");
+        EXPECT_FALSE(fs::exists(Archive()));
+        EXPECT_FALSE(fs::exists(Dump()));
+        EXPECT_EQ(test_support::ReadFile(root_ / "outside.txt"), "outside");
+    }
 }
 
-TEST_F(Attachments, ARefusedAttachmentStillDeletes) {
-    service_->SetReply("attachment", {500, "no"});
+TEST_F(Attachments, AnAttachmentNotDeliveredKeepsTheLogsAndSaysWhy) {
+    const struct {
+        const char* name;
+        test_support::ServiceReply reply;
+        const char* record;
+    } cases[] = {
+        {"refused", {500, "no"}, "failed to send attachment. status=500"},
+        {"not found", {404, "{}"}, "failed to send attachment. status=404"},
+        {"a reply that cannot be decoded", {200, "not gzip", true}, "failed to upload. url="},
+    };
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.name);
+        const test_support::LogFile log;
+        service_->SetReply("attachment", each.reply);
+        WriteLog("app.log", "top\n");
+        test_support::WriteFile(Dump(), dump_);
+        EXPECT_EQ(SendAndCollect().size(), 1u);
+        EXPECT_EQ(test_support::ReadFile(logs_ / "app.log"), "top\n");
+        EXPECT_FALSE(fs::exists(Archive()));
+        EXPECT_FALSE(fs::exists(Dump()));
+        std::vector<std::string> errors;
+        for (const auto& record : log.Records()) {
+            if (record.level == "error") {
+                errors.push_back(record.message);
+            }
+        }
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_TRUE(errors[0].starts_with(each.record)) << errors[0];
+    }
+}
+
+// Only a plain file with one name is read, sent or deleted: a hard link to a file elsewhere
+// is left out and left in place, and what it leads to stays whole.
+TEST_F(Attachments, AHardLinkIsNeitherSentNorDeleted) {
+    test_support::WriteFile(root_ / "outside.txt", "outside");
     WriteLog("app.log", "top\n");
-    EXPECT_EQ(SendAndCollect().size(), 1u);
-    EXPECT_FALSE(fs::exists(logs_));
-    EXPECT_FALSE(fs::exists(Archive()));
-    EXPECT_FALSE(fs::exists(Dump()));
+    fs::create_directories(logs_ / "sub");
+    fs::create_hard_link(root_ / "outside.txt", logs_ / "sub" / "linked.log");
+    const auto attachments = SendAndCollect();
+    ASSERT_EQ(attachments.size(), 1u);
+    const std::vector<std::pair<std::string, std::string>> expected = {{"app.log", "top\n"}};
+    EXPECT_EQ(ArchiveOf(attachments[0]), expected);
+    EXPECT_FALSE(fs::exists(logs_ / "app.log"));
+    EXPECT_TRUE(fs::exists(logs_ / "sub" / "linked.log"));
+    EXPECT_EQ(test_support::ReadFile(root_ / "outside.txt"), "outside");
 }
 
 // The running program's own log file: its logger writes it without delete sharing.
@@ -216,22 +302,94 @@ TEST_F(Attachments, AnErrorWhileWalkingTheLogFolderDeletesNothing) {
     EXPECT_FALSE(fs::exists(Archive()));
 }
 
-// Only a real folder is walked: nothing at the path, a file, or a link to a folder is none.
-TEST(NoFollowFolder, OpensOnlyARealFolder) {
-    const test_support::TempDir root;
-    fs::create_directories(root / "real");
-    test_support::WriteFile(root / "file", "x");
-    fs::create_directory_symlink(root / "real", root / "link");
-    fs::create_directory_symlink(root / "nowhere", root / "dangling");
+// The attacker's step at the worst moment of each step of the report road, played by the
+// platform layer just before the call that uses what was checked. `nth` counts the calls of
+// that kind on that path: the zip writer opens a log first, the clean-up second.
+class RacedAttachments : public Attachments {
+protected:
+    void Before(const char* call, const fs::path& path, int nth, std::function<void()> step) {
+        auto calls = std::make_shared<int>(0);
+        platform::testing::BeforeCall(call, path.string(), [calls, nth, step] {
+            if (++*calls == nth) {
+                step();
+            }
+        }, -1);
+    }
+
+    void TearDown() override {
+        platform::testing::ClearBeforeCalls();
+        Attachments::TearDown();
+    }
+
+    fs::path outside_ = root_ / "outside.txt";
+};
+
+TEST_F(RacedAttachments, TheLogFolderSwappedBeforeTheCleanUpStays) {
+    WriteLog("app.log", "top\n");
+    Before("NtCreateFile", logs_ / "app.log", 2, [&] {
+        fs::rename(logs_, root_ / "logs-away");
+        fs::create_directories(logs_);  // an empty real folder of another number
+    });
+    ASSERT_EQ(SendAndCollect().size(), 1u);
+    EXPECT_TRUE(fs::is_directory(logs_));
+    EXPECT_TRUE(fs::is_empty(root_ / "logs-away"));  // the sent log went from where it was
+}
+
+TEST_F(RacedAttachments, ALogThatChangesAfterItWasZippedStays) {
     const struct {
         const char* name;
-        bool opens;
+        std::function<void()> step;
     } cases[] = {
-        {"real", true}, {"missing", false}, {"file", false}, {"link", false}, {"dangling", false}};
+        {"it grew", [&] { test_support::WriteFile(logs_ / "app.log", "top\nand more\n"); }},
+        {"a hard link in its place",
+         [&] {
+             fs::rename(logs_ / "app.log", root_ / "app-away.log");
+             fs::create_hard_link(outside_, logs_ / "app.log");
+         }},
+        {"another file in its place",
+         [&] {
+             fs::rename(logs_ / "app.log", root_ / "app-away.log");
+             test_support::WriteFile(logs_ / "app.log", "top\n");  // same size, other number
+         }},
+    };
     for (const auto& each : cases) {
         SCOPED_TRACE(each.name);
-        EXPECT_EQ(NoFollowFolder::Open(root / each.name).has_value(), each.opens);
+        test_support::WriteFile(outside_, "outside");
+        WriteLog("app.log", "top\n");
+        WriteLog("other.log", "other\n");
+        Before("NtCreateFile", logs_ / "app.log", 2, each.step);
+        ASSERT_EQ(SendAndCollect().size(), 1u);
+        platform::testing::ClearBeforeCalls();
+        EXPECT_TRUE(fs::exists(logs_ / "app.log"));
+        EXPECT_FALSE(fs::exists(logs_ / "other.log"));
+        EXPECT_EQ(test_support::ReadFile(outside_), "outside");
+        fs::remove_all(logs_);
     }
+}
+
+TEST_F(RacedAttachments, TheArchiveIsMadeAndReadBackThroughItsOwnHandle) {
+    test_support::WriteFile(outside_, "outside");
+    WriteLog("app.log", "top\n");
+    fs::create_directories(crash_);
+    // The crash-files folder becomes a link just before the archive is made; the archive is
+    // then replaced by a hard link just before the upload reads it.
+    Before("NtCreateFile", Archive(), 1, [&] {
+        fs::rename(crash_, root_ / "crash-away");
+        fs::create_directory_symlink(root_ / "elsewhere", crash_);
+        fs::create_directories(root_ / "elsewhere");
+    });
+    Before("ReadFile", root_ / "crash-away" / Archive().filename(), 1, [&] {
+        const fs::path archive = root_ / "crash-away" / Archive().filename();
+        fs::rename(archive, root_ / "archive-away.zip");
+        fs::create_hard_link(outside_, archive);
+    });
+    const auto attachments = SendAndCollect();
+    ASSERT_EQ(attachments.size(), 1u);
+    const std::vector<std::pair<std::string, std::string>> expected = {{"app.log", "top\n"}};
+    EXPECT_EQ(ArchiveOf(attachments[0]), expected);
+    EXPECT_TRUE(fs::is_empty(root_ / "elsewhere"));
+    EXPECT_EQ(test_support::ReadFile(outside_), "outside");
+    EXPECT_FALSE(fs::exists(logs_ / "app.log"));
 }
 
 }  // namespace

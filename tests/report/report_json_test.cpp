@@ -9,6 +9,9 @@
 #include <vector>
 
 #include "base64.h"
+#include "common/path_conversion.h"
+#include "common/scoped_handle.h"
+#include "common/text_conversion.h"
 #include "child_process.h"
 #include "temp_dir.h"
 
@@ -135,40 +138,58 @@ TEST_F(ReportJson, CarriesTheDumpInBase64) {
     EXPECT_EQ(json::parse(BuildReportJson(request_))["attach-data"], "");
 }
 
+// The archive as the attachment step holds it: a handle of the file it wrote.
+ScopedHandle OpenArchive(const std::filesystem::path& archive) {
+    return ScopedHandle(CreateFileW(PathToWide(archive).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                    nullptr, OPEN_EXISTING, 0, nullptr));
+}
+
 TEST_F(ReportJson, AttachmentListsTheArchiveFirst) {
     const auto archive = request_.crash_info_dir_path / (request_.crash_uuid + ".zip");
     test_support::WriteFile(archive, "PK\x05\x06");
-    const auto text = BuildAttachmentJson(4294967295u, request_, archive);
+    const ScopedHandle file = OpenArchive(archive);
+    ASSERT_TRUE(file);
+    const std::wstring name = Utf8ToUtf16(request_.crash_uuid + ".zip");
+    const auto text = BuildAttachmentJson(4294967295u, request_, name, file.get());
     EXPECT_EQ(text, R"({"files":[{"attach-data":"UEsFBg==","file-name":")" + request_.crash_uuid +
                         R"(.zip"}],"id":4294967295,"product-name":"Velmora Antivirus"})");
+    // Read from the start, wherever the handle stands.
+    EXPECT_EQ(BuildAttachmentJson(4294967295u, request_, name, file.get()), text);
 
     // An archive that cannot be read gives empty data; the rest stays.
-    const auto missing = json::parse(BuildAttachmentJson(0, request_, folder_ / "gone.zip"));
+    const auto missing = json::parse(BuildAttachmentJson(0, request_, L"gone.zip", INVALID_HANDLE_VALUE));
     EXPECT_EQ(missing["files"][0]["attach-data"], "");
     EXPECT_EQ(missing["files"][0]["file-name"], "gone.zip");
     EXPECT_EQ(missing["id"], 0);
 
-    const auto named = json::parse(BuildAttachmentJson(0, request_, folder_ / "крах-é.zip"));
+    const auto named = json::parse(BuildAttachmentJson(0, request_, L"крах-é.zip", file.get()));
     EXPECT_EQ(named["files"][0]["file-name"], "крах-é.zip");
 }
 
 // The archive is coded as it is read, block by block: a large one, of a length that is no
-// multiple of three, comes whole; one whose reading fails comes as no bytes.
+// multiple of three, comes whole; one whose reading fails comes as no bytes, also when the
+// blocks before the failing one were coded already.
 TEST_F(ReportJson, AttachmentCarriesALargeArchiveWholeOrNothing) {
     const auto archive = request_.crash_info_dir_path / (request_.crash_uuid + ".zip");
-    std::string bytes(5 * 1024 * 1024 + 1, '\0');
+    std::string bytes(7 * 1024 * 1024 + 1, '\0');
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         bytes[i] = static_cast<char>((i * 2654435761u) >> 9);
     }
     test_support::WriteFile(archive, bytes);
-    const auto whole = json::parse(BuildAttachmentJson(7, request_, archive));
+    const ScopedHandle file = OpenArchive(archive);
+    ASSERT_TRUE(file);
+    const auto whole = json::parse(BuildAttachmentJson(7, request_, L"a.zip", file.get()));
     EXPECT_TRUE(whole["files"][0]["attach-data"].get<std::string>() ==
                 Base64Encode(bytes.data(), bytes.size()));
 
-    platform::testing::FailCall("ReadFile", ERROR_ACCESS_DENIED, 1);
-    const auto failed = json::parse(BuildAttachmentJson(7, request_, archive));
-    EXPECT_EQ(failed["files"][0]["attach-data"], "");
-    EXPECT_EQ(failed["id"], 7);
+    for (const int skip : {0, 1, 2}) {
+        SCOPED_TRACE(skip);
+        platform::testing::FailCall("ReadFile", ERROR_ACCESS_DENIED, 1, skip);
+        const auto failed = json::parse(BuildAttachmentJson(7, request_, L"a.zip", file.get()));
+        platform::testing::ClearFailures();
+        EXPECT_EQ(failed["files"][0]["attach-data"], "");
+        EXPECT_EQ(failed["id"], 7);
+    }
 }
 
 TEST(MakeDumpPath, NamesTheDumpByTheCrash) {

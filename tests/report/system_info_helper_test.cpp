@@ -4,6 +4,7 @@
 
 #include <cpuid.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 
 #include <cstring>
@@ -157,6 +158,18 @@ TEST(ReadFileBinary, GivesTheBytesOrNothing) {
     EXPECT_EQ(ReadFileBinary(folder / "file.bin"), bytes);
     EXPECT_EQ(ReadFileBinary(folder / "missing.bin"), "");
     EXPECT_EQ(ReadFileBinary(folder.path()), "");  // a folder is no file
+
+    // The dump lies in a folder that users can write: only a plain file with one name is read.
+    test_support::WriteFile(folder / "outside" / "secret", "outside");
+    std::filesystem::create_symlink(folder / "outside" / "secret", folder / "link.dmp");
+    std::filesystem::create_hard_link(folder / "outside" / "secret", folder / "hard.dmp");
+    std::filesystem::create_directory_symlink(folder / "outside", folder / "linked-folder");
+    ASSERT_EQ(::mkfifo((folder / "fifo.dmp").c_str(), 0600), 0);
+    for (const auto& path : {folder / "link.dmp", folder / "hard.dmp",
+                             folder / "linked-folder" / "secret", folder / "fifo.dmp"}) {
+        SCOPED_TRACE(path);
+        EXPECT_EQ(ReadFileBinary(path), "");
+    }
 }
 
 TEST(ReadFileBlocks, HandsOverTheBytesInBlocksOfTheSize) {

@@ -1,15 +1,21 @@
 // The saved-language file: {"language": "<name>"} as pretty-printed JSON with CR LF line ends.
 // Both operations run under the lock of their caller (Init or SetCurrentLanguageInternal).
+// The file lies in a folder that its user can write while the program may run with more
+// rights: it is reached by handles from the user's special folder, read only when it is a
+// plain file with one link, and saved as a new file that replaces the old one in one step.
+#include <windows.h>
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <exception>
-#include <fstream>
 #include <optional>
 #include <stdexcept>
-#include <system_error>
+#include <string>
 
 #include "common/log_call.h"
+#include "common/no_follow_folder.h"
+#include "common/path_conversion.h"
 #include "localizer.h"
 #include "log_tag.h"
 
@@ -29,6 +35,94 @@ std::string WithCrLf(const std::string& text) {
     return result;
 }
 
+// The file holds one short name; anything larger is no file of ours.
+constexpr DWORD kMaxFileSize = 64 * 1024;
+
+std::wstring FileNameOf(const std::filesystem::path& path) {
+    return PathToWide(path.filename());
+}
+
+// The file's text; none when nothing is at its name (or its folder is not there). Throws
+// std::runtime_error when something is there that cannot be read as the file.
+std::optional<std::string> ReadLanguageFile(const std::filesystem::path& path) {
+    const auto folder = NoFollowFolder::Open(path.parent_path());
+    if (!folder) {
+        return std::nullopt;
+    }
+    const std::wstring name = FileNameOf(path);
+    NTSTATUS status = STATUS_SUCCESS;
+    const ScopedHandle there = folder->OpenAsIs(
+        name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, status);
+    if (!there) {
+        if (status == STATUS_OBJECT_NAME_NOT_FOUND) {
+            return std::nullopt;
+        }
+        throw std::runtime_error("language file cannot be opened");
+    }
+    const auto facts = FactsOf(there.get());
+    if (!facts || !IsPlainFile(*facts)) {
+        throw std::runtime_error("language file is not a plain file");
+    }
+    const ScopedHandle file =
+        folder->OpenFile(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, facts->id);
+    const auto opened = file ? FactsOf(file.get()) : std::nullopt;
+    if (!opened) {
+        throw std::runtime_error("language file cannot be opened");
+    }
+    if (opened->size > kMaxFileSize) {
+        throw std::runtime_error("language file too large. size=" + std::to_string(opened->size));
+    }
+    std::string text(kMaxFileSize + 1, '\0');
+    std::size_t total = 0;
+    for (DWORD got = 1; got > 0 && total < text.size();) {
+        if (ReadFile(file.get(), text.data() + total, static_cast<DWORD>(text.size() - total), &got,
+                     nullptr) == FALSE) {
+            throw std::runtime_error("language file cannot be read");
+        }
+        total += got;
+    }
+    if (total > kMaxFileSize) {
+        throw std::runtime_error("language file too large");  // it grew meanwhile
+    }
+    text.resize(total);
+    return text;
+}
+
+bool WriteAll(HANDLE file, const std::string& text) {
+    DWORD written = 0;
+    return WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) !=
+               FALSE &&
+           written == text.size();
+}
+
+void Delete(HANDLE file) {
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
+}
+
+// Writes `text` as a new file beside the old one and puts it in the old one's place in one
+// step, so that a run ended at any moment leaves the old file or the new one. Failures are
+// neither raised nor logged: the file then stays as it was.
+void WriteLanguageFile(const std::filesystem::path& path, const std::string& text) {
+    const auto folder = NoFollowFolder::Open(path.parent_path(), NoFollowFolder::Missing::kCreate);
+    if (!folder) {
+        return;
+    }
+    const std::wstring name = FileNameOf(path);
+    const std::wstring new_name = name + L".new";
+    if (!folder->Clear(new_name)) {  // left by a run that ended during a save
+        return;
+    }
+    NTSTATUS status = STATUS_SUCCESS;
+    const ScopedHandle file = folder->CreateNewFile(new_name, GENERIC_WRITE | DELETE, 0, status);
+    if (!file) {
+        return;
+    }
+    if (!WriteAll(file.get(), text) || !folder->MoveHere(file.get(), name)) {
+        Delete(file.get());
+    }
+}
+
 }  // namespace
 
 std::string Localizer::LoadCurrentLanguage() {
@@ -41,10 +135,8 @@ std::string Localizer::LoadCurrentLanguage() {
 
     std::optional<std::string> saved;
     try {
-        std::error_code error;
-        if (std::filesystem::exists(path, error)) {
-            std::ifstream file(path);
-            const auto json = nlohmann::json::parse(file, nullptr, true, false);
+        if (const auto text = ReadLanguageFile(path)) {
+            const auto json = nlohmann::json::parse(*text, nullptr, true, false);
             const auto language = json.at("language").get<std::string>();
             LOG_AT(kLogTag, spdlog::level::debug, "current_language={}", language);
             if (std::find(languages.begin(), languages.end(), language) != languages.end()) {
@@ -72,17 +164,11 @@ std::string Localizer::LoadCurrentLanguage() {
 void Localizer::SaveCurrentLanguage(const std::string& language) {
     LOG_AT(kLogTag, spdlog::level::debug, "save current language. language={}", language);
     try {
-        const auto& path = config.language_serialization_file_path;
-        std::error_code error;
-        if (!std::filesystem::exists(path.parent_path(), error)) {
-            std::filesystem::create_directories(path.parent_path(), error);
-        }
         const nlohmann::json json = {{"language", language}};
-        // Serialised before the file is opened, so that a name the JSON library refuses leaves
-        // the previous file as it was.
+        // Serialised before anything is written, so that a name the JSON library refuses
+        // leaves the previous file as it was.
         const std::string text = WithCrLf(json.dump(2, ' ', false));
-        std::ofstream file(path, std::ios::out | std::ios::trunc | std::ios::binary);
-        file << text;
+        WriteLanguageFile(config.language_serialization_file_path, text);
     } catch (const std::exception& error) {
         LOG_AT(kLogTag, spdlog::level::err,
                "failed to save current language. error={}. language={}", error.what(), language);
