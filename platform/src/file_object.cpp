@@ -110,8 +110,9 @@ std::shared_ptr<FileObject> OpenFileObject(const OpenRequest& request, DWORD& er
     existed = early.get() >= 0 ? ::fstat(early.get(), &before) == 0
                                : ::fstatat(at, name, &before, at_flags) == 0;
     const bool link = existed && S_ISLNK(before.st_mode);
+    const bool folder_link = link && IsFolderLink(at, name);
     if (existed) {
-        const bool directory = S_ISDIR(before.st_mode);
+        const bool directory = S_ISDIR(before.st_mode) || folder_link;
         if (request.disposition == CREATE_NEW) {
             error = ERROR_FILE_EXISTS;
             return nullptr;
@@ -172,6 +173,9 @@ std::shared_ptr<FileObject> OpenFileObject(const OpenRequest& request, DWORD& er
     const FileIdentity identity{facts.st_dev, facts.st_ino};
     auto file = std::make_shared<FileObject>(descriptor, request.access, request.name,
                                              request.folder, S_ISDIR(facts.st_mode), identity);
+    if (folder_link && S_ISLNK(facts.st_mode)) {
+        file->MarkFolderLink();
+    }
 
     auto claim = ClaimSharing(
         identity, [&] { return FullPath(request, descriptor); }, {request.access, request.share},

@@ -34,6 +34,9 @@ public:
     bool CanWrite() const { return (access_ & GENERIC_WRITE) != 0; }
     bool CanDelete() const { return (access_ & DELETE) != 0; }
     bool directory() const { return directory_; }
+    // A link opened as itself whose target was a folder then: a folder that is a reparse point.
+    bool folder_link() const { return folder_link_; }
+    void MarkFolderLink() { folder_link_ = true; }
     FileIdentity identity() const { return identity_; }
 
     // Where the object was opened, or where a rename through its handle took it.
@@ -59,6 +62,7 @@ private:
     std::string name_;
     std::shared_ptr<const FileObject> folder_;
     bool directory_;
+    bool folder_link_ = false;
     FileIdentity identity_;
     std::unique_ptr<SharingClaim> claim_;
 };

@@ -259,7 +259,8 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATI
         return FailWith(ErrorOfErrno(errno));
     }
     const auto time = [](const statx_timestamp& t) { return ToFileTime(t.tv_sec, t.tv_nsec); };
-    information->dwFileAttributes = AttributesOf(facts.stx_mode, NameOf(file->name()));
+    information->dwFileAttributes = AttributesOf(facts.stx_mode, NameOf(file->name())) |
+                                    (file->folder_link() ? FILE_ATTRIBUTE_DIRECTORY : 0);
     // Without a birth time the status change is the nearest fact Linux keeps.
     information->ftCreationTime =
         time((facts.stx_mask & STATX_BTIME) != 0 ? facts.stx_btime : facts.stx_ctime);

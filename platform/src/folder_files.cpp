@@ -91,7 +91,10 @@ std::size_t WriteEntry(int folder, const std::string& name, std::byte* out, std:
         entry->ChangeTime = TimeOf(facts.st_ctim);
         entry->EndOfFile = Large(facts.st_size);
         entry->AllocationSize = Large(static_cast<std::int64_t>(facts.st_blocks) * 512);
-        entry->FileAttributes = AttributesOf(facts.st_mode, name);
+        entry->FileAttributes =
+            AttributesOf(facts.st_mode, name) |
+            (S_ISLNK(facts.st_mode) && IsFolderLink(folder, name.c_str()) ? FILE_ATTRIBUTE_DIRECTORY
+                                                                          : 0);
         entry->EaSize = S_ISLNK(facts.st_mode) ? IO_REPARSE_TAG_SYMLINK : 0;
         entry->FileId = Large(static_cast<std::int64_t>(facts.st_ino));
     }
@@ -402,14 +405,16 @@ NTSTATUS NTAPI NtCreateFile(PHANDLE file_handle, ACCESS_MASK desired_access,
     auto file = OpenFileObject(request, error, existed);
     if (!file) {
         struct stat facts {};
-        const bool folder_refused =
-            want_file && error == ERROR_ACCESS_DENIED && existed &&
-            ::fstatat(root->descriptor(), request.name.c_str(), &facts, AT_SYMLINK_NOFOLLOW) == 0 &&
-            S_ISDIR(facts.st_mode);
+        const int at = root->descriptor();
+        const char* const at_name = request.name.c_str();
+        const bool folder_refused = want_file && error == ERROR_ACCESS_DENIED && existed &&
+                                    ::fstatat(at, at_name, &facts, AT_SYMLINK_NOFOLLOW) == 0 &&
+                                    (S_ISDIR(facts.st_mode) || IsFolderLink(at, at_name));
         return io_status_block->Status =
                    folder_refused ? STATUS_FILE_IS_A_DIRECTORY : StatusOf(error);
     }
-    if (want_folder && !file->directory()) {
+    // A folder link opened as itself is a folder, but not the one this call made.
+    if (want_folder && !file->directory() && (made_folder || !file->folder_link())) {
         // Made here, yet swapped for something else before it was opened.
         return io_status_block->Status =
                    made_folder ? STATUS_ACCESS_DENIED : STATUS_NOT_A_DIRECTORY;
