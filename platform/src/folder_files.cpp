@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 
+#include "before_calls.h"
 #include "fault_injection.h"
 #include "file_facts.h"
 #include "file_object.h"
@@ -355,15 +356,18 @@ NTSTATUS NTAPI NtCreateFile(PHANDLE file_handle, ACCESS_MASK desired_access,
         return STATUS_INVALID_PARAMETER;
     }
     *file_handle = INVALID_HANDLE_VALUE;
+    const auto root = LookupHandleAs<FileObject>(object_attributes->RootDirectory);
+    const std::wstring_view name(object_attributes->ObjectName->Buffer,
+                                 object_attributes->ObjectName->Length / sizeof(WCHAR));
+    if (root) {
+        RunBeforeCall("NtCreateFile", [&] { return FullPathOf(root.get(), WideToUtf8(name)); });
+    }
     if (TakeInjectedFailure("NtCreateFile")) {
         return io_status_block->Status = STATUS_ACCESS_DENIED;
     }
-    const auto root = LookupHandleAs<FileObject>(object_attributes->RootDirectory);
     if (!root || !root->directory()) {
         return io_status_block->Status = STATUS_INVALID_HANDLE;
     }
-    const std::wstring_view name(object_attributes->ObjectName->Buffer,
-                                 object_attributes->ObjectName->Length / sizeof(WCHAR));
     if (!IsSingleName(name)) {
         return io_status_block->Status = STATUS_OBJECT_NAME_INVALID;
     }
@@ -431,6 +435,7 @@ NTSTATUS NTAPI NtCreateFile(PHANDLE file_handle, ACCESS_MASK desired_access,
 BOOL WINAPI GetFileInformationByHandleEx(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS information_class,
                                          LPVOID information, DWORD buffer_size) {
     using namespace platform::detail;
+    BeforeCallOn("GetFileInformationByHandleEx", handle);
     if (TakeInjectedFailure("GetFileInformationByHandleEx")) {
         return FALSE;
     }
@@ -452,6 +457,7 @@ BOOL WINAPI GetFileInformationByHandleEx(HANDLE handle, FILE_INFO_BY_HANDLE_CLAS
 BOOL WINAPI SetFileInformationByHandle(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS information_class,
                                        LPVOID information, DWORD buffer_size) {
     using namespace platform::detail;
+    BeforeCallOn("SetFileInformationByHandle", handle);
     if (TakeInjectedFailure("SetFileInformationByHandle")) {
         return FALSE;
     }
