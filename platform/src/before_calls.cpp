@@ -2,6 +2,7 @@
 
 #include <platform/testing.h>
 
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -49,9 +50,19 @@ thread_local bool t_in_callback = false;
 // Runs `/bin/sh -c command` and waits for it.
 void RunShell(const std::string& command) {
     const char* const arguments[] = {"sh", "-c", command.c_str(), nullptr};
+    // The layer may ignore SIGIO for itself; the command starts with its default.
+    posix_spawnattr_t attributes;
+    ::posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGIO);
+    ::posix_spawnattr_setsigdefault(&attributes, &defaults);
+    ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
     pid_t child = 0;
-    if (::posix_spawn(&child, "/bin/sh", nullptr, nullptr, const_cast<char* const*>(arguments),
-                      environ) != 0) {
+    const int spawned = ::posix_spawn(&child, "/bin/sh", nullptr, &attributes,
+                                      const_cast<char* const*>(arguments), environ);
+    ::posix_spawnattr_destroy(&attributes);
+    if (spawned != 0) {
         std::fprintf(stderr, "PLATFORM_BEFORE_CALL: cannot run /bin/sh\n");
         return;
     }
