@@ -1,5 +1,7 @@
 #include "file_facts.h"
 
+#include <fcntl.h>
+
 #include <cerrno>
 #include <filesystem>
 
@@ -23,6 +25,12 @@ DWORD AttributesOf(mode_t mode, std::string_view name) {
         attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
     }
     return attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+}
+
+bool IsFolderLink(int at, const char* name) {
+    struct stat facts {};
+    return ::fstatat(at, name, &facts, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(facts.st_mode) &&
+           ::fstatat(at, name, &facts, 0) == 0 && S_ISDIR(facts.st_mode);
 }
 
 FILETIME ToFileTime(std::int64_t seconds, std::uint32_t nanoseconds) {

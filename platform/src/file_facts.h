@@ -15,6 +15,10 @@ namespace platform::detail {
 // archive for a regular file, a reparse point for a symbolic link; normal when none applies.
 DWORD AttributesOf(mode_t mode, std::string_view name);
 
+// Whether `name` in the folder `at` is a link whose target is a folder: a junction or folder
+// link on Windows, a folder that is a reparse point.
+bool IsFolderLink(int at, const char* name);
+
 // Seconds and nanoseconds since 1970 as 100-ns units since 1601; times before 1601 give 0.
 FILETIME ToFileTime(std::int64_t seconds, std::uint32_t nanoseconds);
 

@@ -3,8 +3,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
+#include <system_error>
 #include <utility>
 
+#include "before_calls.h"
 #include "file_facts.h"
 
 namespace platform::detail {
@@ -72,9 +75,48 @@ FileObject::FileObject(int descriptor, DWORD access, std::string name,
     : descriptor_(descriptor),
       access_(access),
       name_(std::move(name)),
+      opened_at_(FullPathOf(folder.get(), name_)),
       folder_(std::move(folder)),
       directory_(directory),
       identity_(identity) {}
+
+std::string FullPathOf(const FileObject* folder, const std::string& name) {
+    std::string path;
+    if (folder != nullptr) {
+        path = folder->RealPath() + "/" + name;
+    } else {
+        std::error_code error;
+        path = std::filesystem::absolute(name, error).lexically_normal().string();
+    }
+    while (path.size() > 1 && path.back() == '/') {
+        path.pop_back();
+    }
+    return path;
+}
+
+void BeforeCallOn(std::string_view function, HANDLE handle) {
+    RunBeforeCall(function, [handle] {
+        const auto file = LookupHandleAs<FileObject>(handle);
+        return file ? file->opened_at() : std::string();
+    });
+}
+
+std::string FileObject::opened_at() const {
+    const std::lock_guard lock(location_mutex_);
+    return opened_at_;
+}
+
+std::string FileObject::RealPath() const {
+    const std::lock_guard lock(location_mutex_);
+    if (!real_path_) {
+        char target[4096];
+        const std::string link = "/proc/self/fd/" + std::to_string(descriptor_);
+        const ssize_t length = ::readlink(link.c_str(), target, sizeof target);
+        real_path_ =
+            length > 0 ? std::string(target, static_cast<std::size_t>(length)) : opened_at_;
+    }
+    return *real_path_;
+}
 
 FileObject::Location FileObject::location() const {
     const std::lock_guard lock(location_mutex_);
@@ -82,9 +124,12 @@ FileObject::Location FileObject::location() const {
 }
 
 void FileObject::MoveTo(std::shared_ptr<const FileObject> folder, std::string name) {
+    std::string path = FullPathOf(folder.get(), name);
     const std::lock_guard lock(location_mutex_);
     folder_ = std::move(folder);
     name_ = std::move(name);
+    opened_at_ = path;
+    real_path_ = std::move(path);
 }
 
 FileObject::~FileObject() {
@@ -110,8 +155,9 @@ std::shared_ptr<FileObject> OpenFileObject(const OpenRequest& request, DWORD& er
     existed = early.get() >= 0 ? ::fstat(early.get(), &before) == 0
                                : ::fstatat(at, name, &before, at_flags) == 0;
     const bool link = existed && S_ISLNK(before.st_mode);
+    const bool folder_link = link && IsFolderLink(at, name);
     if (existed) {
-        const bool directory = S_ISDIR(before.st_mode);
+        const bool directory = S_ISDIR(before.st_mode) || folder_link;
         if (request.disposition == CREATE_NEW) {
             error = ERROR_FILE_EXISTS;
             return nullptr;
@@ -172,6 +218,9 @@ std::shared_ptr<FileObject> OpenFileObject(const OpenRequest& request, DWORD& er
     const FileIdentity identity{facts.st_dev, facts.st_ino};
     auto file = std::make_shared<FileObject>(descriptor, request.access, request.name,
                                              request.folder, S_ISDIR(facts.st_mode), identity);
+    if (folder_link && S_ISLNK(facts.st_mode)) {
+        file->MarkFolderLink();
+    }
 
     auto claim = ClaimSharing(
         identity, [&] { return FullPath(request, descriptor); }, {request.access, request.share},

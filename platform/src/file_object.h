@@ -12,6 +12,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "file_sharing.h"
 #include "handle_table.h"
@@ -34,6 +35,9 @@ public:
     bool CanWrite() const { return (access_ & GENERIC_WRITE) != 0; }
     bool CanDelete() const { return (access_ & DELETE) != 0; }
     bool directory() const { return directory_; }
+    // A link opened as itself whose target was a folder then: a folder that is a reparse point.
+    bool folder_link() const { return folder_link_; }
+    void MarkFolderLink() { folder_link_ = true; }
     FileIdentity identity() const { return identity_; }
 
     // Where the object was opened, or where a rename through its handle took it.
@@ -45,6 +49,10 @@ public:
     void MoveTo(std::shared_ptr<const FileObject> folder, std::string name);
     // The path, or the name inside the folder it was opened in.
     std::string name() const { return location().name; }
+    // The full path it was opened at, or renamed to through its handle.
+    std::string opened_at() const;
+    // The real path of a folder, looked up once.
+    std::string RealPath() const;
 
     // A folder's listing, read on demand; the mutex guards it and the held-back entry.
     std::mutex listing_mutex;
@@ -57,8 +65,11 @@ private:
     DWORD access_;
     mutable std::mutex location_mutex_;
     std::string name_;
+    std::string opened_at_;
+    mutable std::optional<std::string> real_path_;
     std::shared_ptr<const FileObject> folder_;
     bool directory_;
+    bool folder_link_ = false;
     FileIdentity identity_;
     std::unique_ptr<SharingClaim> claim_;
 };
@@ -73,6 +84,12 @@ struct OpenRequest {
     bool no_follow = false;  // a link is opened as itself, for its facts only
     bool read_only = false;  // attribute of a created file
 };
+
+// The full path that `name` names: inside `folder`'s real path, or `name` made absolute.
+std::string FullPathOf(const FileObject* folder, const std::string& name);
+
+// Runs the before-call callbacks of `function` on the object that `handle` holds, if any.
+void BeforeCallOn(std::string_view function, HANDLE handle);
 
 // The opened object, or null with `error` set to a Windows error number. `existed` tells
 // whether something was at the name already.

@@ -162,6 +162,23 @@ void ForeignOpens(const Registry& registry, FileIdentity identity, const PathOfF
     });
 }
 
+// Ignores SIGIO, once before the first lease, unless the program has a disposition of its own
+// for it: a lease break must never end the process, whatever signal the kernel sends.
+void HarmlessSigio() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        struct sigaction current {};
+        if (::sigaction(SIGIO, nullptr, &current) != 0 || (current.sa_flags & SA_SIGINFO) != 0 ||
+            current.sa_handler != SIG_DFL) {
+            return;
+        }
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        ::sigaction(SIGIO, &ignore, nullptr);
+    });
+}
+
 // What the kernel says of the other open file descriptions of a file.
 enum class KernelAnswer { kFree, kHeld, kUnknown };
 
@@ -172,18 +189,20 @@ enum class KernelAnswer { kFree, kHeld, kUnknown };
 // open" question, as the kernel does not count the lease taker's own description. Only the
 // owner of a file (or a holder of CAP_LEASE) may take one, and only on a regular file:
 // otherwise the answer is unknown. The lease is let go at once; were someone to open the file in
-// that moment, the break is signalled with SIGURG (see ReadyForLease), which is ignored, instead
-// of SIGIO, which would end the process.
+// that moment, the break is signalled with SIGURG, which is ignored, instead of SIGIO, which
+// would end the process. The signal is set before every lease, and SIGIO is ignored too (see
+// HarmlessSigio): runs here still died of SIGIO when other processes opened the same files.
 KernelAnswer AskByLease(int descriptor, bool any_open) {
+    HarmlessSigio();
+    if (::fcntl(descriptor, F_SETSIG, SIGURG) != 0) {
+        return KernelAnswer::kUnknown;
+    }
     if (::fcntl(descriptor, F_SETLEASE, any_open ? F_WRLCK : F_RDLCK) == 0) {
         ::fcntl(descriptor, F_SETLEASE, F_UNLCK);
         return KernelAnswer::kFree;
     }
     return errno == EAGAIN ? KernelAnswer::kHeld : KernelAnswer::kUnknown;
 }
-
-// Once per open file description, before its first lease.
-bool ReadyForLease(int descriptor) { return ::fcntl(descriptor, F_SETSIG, SIGURG) == 0; }
 
 bool IsWriter(int flags) {
     return flags != -1 && (flags & O_PATH) == 0 && (flags & O_ACCMODE) != O_RDONLY;
@@ -228,9 +247,7 @@ bool ForeignClash(const Registry& registry, FileIdentity identity, const PathOfF
         // that shares no reading either.
         const int asker = writer ? descriptor : ReaderOf(descriptor, flags);
         if (asker >= 0) {
-            const KernelAnswer answer = ReadyForLease(asker)
-                                            ? AskByLease(asker, writer || clashes_with_readers)
-                                            : KernelAnswer::kUnknown;
+            const KernelAnswer answer = AskByLease(asker, writer || clashes_with_readers);
             if (kept != nullptr && !writer && answer == KernelAnswer::kFree) {
                 *kept = asker;
                 return false;
@@ -313,13 +330,13 @@ DWORD RemoveUnlessHeld(FileIdentity identity, const PathOfFile& path,
         // Outside the layer nothing shares for deletion: any open there holds the file.
         KernelAnswer answer = KernelAnswer::kUnknown;
         if (reader >= 0) {
-            answer = AskByLease(reader, true);  // made ready when it was kept
+            answer = AskByLease(reader, true);
         } else {
             const int opened =
                 ::open(path().c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY);
             struct stat facts {};
             if (opened >= 0 && ::fstat(opened, &facts) == 0 &&
-                FileIdentity{facts.st_dev, facts.st_ino} == identity && ReadyForLease(opened)) {
+                FileIdentity{facts.st_dev, facts.st_ino} == identity) {
                 answer = AskByLease(opened, true);
             }
             if (opened >= 0) {

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <optional>
 
+#include "before_calls.h"
 #include "fault_injection.h"
 #include "file_facts.h"
 #include "file_object.h"
@@ -100,6 +101,10 @@ HANDLE WINAPI CreateFileW(LPCWSTR file_name, DWORD desired_access, DWORD share_m
                           LPSECURITY_ATTRIBUTES /*security_attributes*/, DWORD creation_disposition,
                           DWORD flags_and_attributes, HANDLE /*template_file*/) {
     using namespace platform::detail;
+    if (file_name != nullptr) {
+        RunBeforeCall("CreateFileW",
+                      [file_name] { return FullPathOf(nullptr, LinuxPath(file_name)); });
+    }
     if (TakeInjectedFailure("CreateFileW")) {
         return INVALID_HANDLE_VALUE;
     }
@@ -134,6 +139,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR file_name, DWORD desired_access, DWORD share_m
 BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD bytes_to_read, LPDWORD bytes_read,
                      LPOVERLAPPED overlapped) {
     using namespace platform::detail;
+    BeforeCallOn("ReadFile", handle);
     if (TakeInjectedFailure("ReadFile")) {
         return FALSE;
     }
@@ -165,6 +171,7 @@ BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD bytes_to_read, LPDWORD 
 BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD bytes_to_write, LPDWORD bytes_written,
                       LPOVERLAPPED overlapped) {
     using namespace platform::detail;
+    BeforeCallOn("WriteFile", handle);
     if (TakeInjectedFailure("WriteFile")) {
         return FALSE;
     }
@@ -198,6 +205,7 @@ BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD bytes_to_write, LPDWO
 DWORD WINAPI SetFilePointer(HANDLE handle, LONG distance_to_move, LONG* distance_to_move_high,
                             DWORD move_method) {
     using namespace platform::detail;
+    BeforeCallOn("SetFilePointer", handle);
     if (TakeInjectedFailure("SetFilePointer")) {
         return INVALID_SET_FILE_POINTER;
     }
@@ -243,6 +251,7 @@ DWORD WINAPI SetFilePointer(HANDLE handle, LONG distance_to_move, LONG* distance
 
 BOOL WINAPI GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION information) {
     using namespace platform::detail;
+    BeforeCallOn("GetFileInformationByHandle", handle);
     if (TakeInjectedFailure("GetFileInformationByHandle")) {
         return FALSE;
     }
@@ -259,7 +268,8 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATI
         return FailWith(ErrorOfErrno(errno));
     }
     const auto time = [](const statx_timestamp& t) { return ToFileTime(t.tv_sec, t.tv_nsec); };
-    information->dwFileAttributes = AttributesOf(facts.stx_mode, NameOf(file->name()));
+    information->dwFileAttributes = AttributesOf(facts.stx_mode, NameOf(file->name())) |
+                                    (file->folder_link() ? FILE_ATTRIBUTE_DIRECTORY : 0);
     // Without a birth time the status change is the nearest fact Linux keeps.
     information->ftCreationTime =
         time((facts.stx_mask & STATX_BTIME) != 0 ? facts.stx_btime : facts.stx_ctime);
@@ -277,6 +287,7 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATI
 
 BOOL WINAPI SetEndOfFile(HANDLE handle) {
     using namespace platform::detail;
+    BeforeCallOn("SetEndOfFile", handle);
     if (TakeInjectedFailure("SetEndOfFile")) {
         return FALSE;
     }

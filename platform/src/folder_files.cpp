@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 
+#include "before_calls.h"
 #include "fault_injection.h"
 #include "file_facts.h"
 #include "file_object.h"
@@ -91,7 +92,10 @@ std::size_t WriteEntry(int folder, const std::string& name, std::byte* out, std:
         entry->ChangeTime = TimeOf(facts.st_ctim);
         entry->EndOfFile = Large(facts.st_size);
         entry->AllocationSize = Large(static_cast<std::int64_t>(facts.st_blocks) * 512);
-        entry->FileAttributes = AttributesOf(facts.st_mode, name);
+        entry->FileAttributes =
+            AttributesOf(facts.st_mode, name) |
+            (S_ISLNK(facts.st_mode) && IsFolderLink(folder, name.c_str()) ? FILE_ATTRIBUTE_DIRECTORY
+                                                                          : 0);
         entry->EaSize = S_ISLNK(facts.st_mode) ? IO_REPARSE_TAG_SYMLINK : 0;
         entry->FileId = Large(static_cast<std::int64_t>(facts.st_ino));
     }
@@ -352,15 +356,18 @@ NTSTATUS NTAPI NtCreateFile(PHANDLE file_handle, ACCESS_MASK desired_access,
         return STATUS_INVALID_PARAMETER;
     }
     *file_handle = INVALID_HANDLE_VALUE;
+    const auto root = LookupHandleAs<FileObject>(object_attributes->RootDirectory);
+    const std::wstring_view name(object_attributes->ObjectName->Buffer,
+                                 object_attributes->ObjectName->Length / sizeof(WCHAR));
+    if (root) {
+        RunBeforeCall("NtCreateFile", [&] { return FullPathOf(root.get(), WideToUtf8(name)); });
+    }
     if (TakeInjectedFailure("NtCreateFile")) {
         return io_status_block->Status = STATUS_ACCESS_DENIED;
     }
-    const auto root = LookupHandleAs<FileObject>(object_attributes->RootDirectory);
     if (!root || !root->directory()) {
         return io_status_block->Status = STATUS_INVALID_HANDLE;
     }
-    const std::wstring_view name(object_attributes->ObjectName->Buffer,
-                                 object_attributes->ObjectName->Length / sizeof(WCHAR));
     if (!IsSingleName(name)) {
         return io_status_block->Status = STATUS_OBJECT_NAME_INVALID;
     }
@@ -402,14 +409,16 @@ NTSTATUS NTAPI NtCreateFile(PHANDLE file_handle, ACCESS_MASK desired_access,
     auto file = OpenFileObject(request, error, existed);
     if (!file) {
         struct stat facts {};
-        const bool folder_refused =
-            want_file && error == ERROR_ACCESS_DENIED && existed &&
-            ::fstatat(root->descriptor(), request.name.c_str(), &facts, AT_SYMLINK_NOFOLLOW) == 0 &&
-            S_ISDIR(facts.st_mode);
+        const int at = root->descriptor();
+        const char* const at_name = request.name.c_str();
+        const bool folder_refused = want_file && error == ERROR_ACCESS_DENIED && existed &&
+                                    ::fstatat(at, at_name, &facts, AT_SYMLINK_NOFOLLOW) == 0 &&
+                                    (S_ISDIR(facts.st_mode) || IsFolderLink(at, at_name));
         return io_status_block->Status =
                    folder_refused ? STATUS_FILE_IS_A_DIRECTORY : StatusOf(error);
     }
-    if (want_folder && !file->directory()) {
+    // A folder link opened as itself is a folder, but not the one this call made.
+    if (want_folder && !file->directory() && (made_folder || !file->folder_link())) {
         // Made here, yet swapped for something else before it was opened.
         return io_status_block->Status =
                    made_folder ? STATUS_ACCESS_DENIED : STATUS_NOT_A_DIRECTORY;
@@ -426,6 +435,7 @@ NTSTATUS NTAPI NtCreateFile(PHANDLE file_handle, ACCESS_MASK desired_access,
 BOOL WINAPI GetFileInformationByHandleEx(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS information_class,
                                          LPVOID information, DWORD buffer_size) {
     using namespace platform::detail;
+    BeforeCallOn("GetFileInformationByHandleEx", handle);
     if (TakeInjectedFailure("GetFileInformationByHandleEx")) {
         return FALSE;
     }
@@ -447,6 +457,7 @@ BOOL WINAPI GetFileInformationByHandleEx(HANDLE handle, FILE_INFO_BY_HANDLE_CLAS
 BOOL WINAPI SetFileInformationByHandle(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS information_class,
                                        LPVOID information, DWORD buffer_size) {
     using namespace platform::detail;
+    BeforeCallOn("SetFileInformationByHandle", handle);
     if (TakeInjectedFailure("SetFileInformationByHandle")) {
         return FALSE;
     }

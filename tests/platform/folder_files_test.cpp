@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <utility>
 
 #include "folder_handles.h"
 #include "owned_handle.h"
@@ -97,10 +98,10 @@ TEST_F(FolderFiles, ALinkIsOpenedAsItselfOnlyWhenAsked) {
         DWORD got = 0;
         EXPECT_FALSE(::ReadFile(handle.get(), &byte, 1, &got, nullptr));
     }
-    const auto as_folder = OpenInside(folder.get(), L"folder-link", FILE_LIST_DIRECTORY,
-                                      FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT);
-    const Handle as_folder_handle(as_folder.handle);
-    EXPECT_EQ(as_folder.status, STATUS_NOT_A_DIRECTORY);
+    const auto file_link_as_folder = OpenInside(folder.get(), L"file-link", FILE_LIST_DIRECTORY,
+                                                FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT);
+    const Handle file_link_as_folder_handle(file_link_as_folder.handle);
+    EXPECT_EQ(file_link_as_folder.status, STATUS_NOT_A_DIRECTORY);
 
     const auto followed =
         OpenInside(folder.get(), L"file-link", GENERIC_READ, FILE_NON_DIRECTORY_FILE);
@@ -128,9 +129,55 @@ TEST_F(FolderFiles, CreateFileWithTheFlagNeverWritesThroughALink) {
                                    FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     ASSERT_TRUE(facts.valid());
     EXPECT_NE(AttributesOf(facts.get()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
-    const Handle folder(OpenFolder(dir_ / "folder" / "folder-link"));
-    ASSERT_TRUE(folder.valid());
-    EXPECT_NE(AttributesOf(folder.get()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+}
+
+// A link to a folder is what Windows makes of a junction or folder link: a folder that is a
+// reparse point (0x410), wherever it is opened as itself. So it is the caller's reparse check,
+// not a folder check, that keeps it from being walked. It is opened, never followed or used.
+TEST_F(FolderFiles, ALinkToAFolderIsAFolderThatIsAReparsePoint) {
+    constexpr DWORD kJunction = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    const Handle by_path(OpenFolder(dir_ / "folder" / "folder-link"));
+    ASSERT_TRUE(by_path.valid());
+    EXPECT_EQ(AttributesOf(by_path.get()), kJunction);
+    const Handle folder(OpenFolder(dir_ / "folder"));
+    for (const ACCESS_MASK access : {FILE_LIST_DIRECTORY, DELETE}) {
+        SCOPED_TRACE(access);
+        const auto link = OpenInside(folder.get(), L"folder-link", access,
+                                     FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT);
+        const Handle handle(link.handle);
+        ASSERT_EQ(link.status, STATUS_SUCCESS);
+        EXPECT_EQ(AttributesOf(handle.get()), kJunction);
+        // Not its target: nothing opens or lists through it.
+        EXPECT_EQ(OpenInside(handle.get(), L"secret", GENERIC_READ, 0).status,
+                  STATUS_INVALID_HANDLE);
+        std::array<std::byte, 4096> listing{};
+        EXPECT_FALSE(GetFileInformationByHandleEx(handle.get(), FileIdBothDirectoryRestartInfo,
+                                                  listing.data(), listing.size()));
+    }
+    // Without asking for a folder it is refused as a folder, as a junction is.
+    const auto as_file = OpenInside(folder.get(), L"folder-link", GENERIC_READ,
+                                    FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT);
+    const Handle as_file_handle(as_file.handle);
+    EXPECT_EQ(as_file.status, STATUS_FILE_IS_A_DIRECTORY);
+    EXPECT_FALSE(
+        Handle(CreateFileW((dir_ / "folder" / "folder-link").wstring().c_str(), 0, kShareAll,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr))
+            .valid());
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    // Followed, it is its target, a plain folder.
+    const auto followed =
+        OpenInside(folder.get(), L"folder-link", FILE_LIST_DIRECTORY, FILE_DIRECTORY_FILE);
+    const Handle followed_handle(followed.handle);
+    ASSERT_EQ(followed.status, STATUS_SUCCESS);
+    EXPECT_EQ(AttributesOf(followed_handle.get()), FILE_ATTRIBUTE_DIRECTORY);
+    // A link to a file, or to nothing, stays a reparse point only.
+    for (const wchar_t* name : {L"file-link", L"dangling"}) {
+        const auto link = OpenInside(folder.get(), name, 0, FILE_OPEN_REPARSE_POINT);
+        const Handle handle(link.handle);
+        ASSERT_EQ(link.status, STATUS_SUCCESS);
+        EXPECT_EQ(AttributesOf(handle.get()), FILE_ATTRIBUTE_REPARSE_POINT);
+    }
+    EXPECT_EQ(ReadFile(dir_ / "outside" / "secret"), "outside");
 }
 
 // Every entry once, links as themselves; a buffer too small for the next entry keeps it for
@@ -164,10 +211,13 @@ TEST_F(FolderFiles, ListsAFolderByItsHandle) {
         EXPECT_FALSE(seen.contains(L".") || seen.contains(L".."));
         EXPECT_EQ(seen.at(L"sub").FileAttributes & FILE_ATTRIBUTE_DIRECTORY,
                   FILE_ATTRIBUTE_DIRECTORY);
-        for (const wchar_t* link : {L"file-link", L"folder-link", L"dangling"}) {
-            EXPECT_EQ(seen.at(link).FileAttributes &
-                          (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY),
-                      FILE_ATTRIBUTE_REPARSE_POINT);
+        // A link to a folder is listed as Windows lists a junction: a folder that is a
+        // reparse point.
+        for (const auto& [link, attributes] :
+             {std::pair{L"file-link", FILE_ATTRIBUTE_REPARSE_POINT},
+              std::pair{L"folder-link", FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY},
+              std::pair{L"dangling", FILE_ATTRIBUTE_REPARSE_POINT}}) {
+            EXPECT_EQ(seen.at(link).FileAttributes, attributes);
             EXPECT_EQ(seen.at(link).EaSize, IO_REPARSE_TAG_SYMLINK);
         }
         struct stat facts {};
