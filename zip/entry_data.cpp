@@ -14,7 +14,8 @@ std::uint32_t ReadSource(void* context, std::uint8_t* buffer, std::uint32_t size
     }
     DWORD got = 0;
     if (ReadFile(stream.source, buffer, size, &got, nullptr) == FALSE) {
-        return 0;  // a read failure ends the data as if the file had ended
+        stream.failed = true;  // the entry would hold a part only, as if it were whole
+        return 0;
     }
     if (stream.bytes_read + got > stream.read_limit) {
         stream.failed = true;  // grew past its size field, or past what memory takes

@@ -150,7 +150,7 @@ std::uint32_t ZipWriter::WritePlanned(EntryPlan& plan, HANDLE source) {
     entry.uncompressed_size = static_cast<std::uint32_t>(plan.size);
 
     if (!Append(LocalHeader(entry, plan.times))) {
-        return AbandonEntry();
+        return CutBack(entry.offset);
     }
     EntryStream stream{.source = source, .archive = archive_, .budget = *budget};
     bool data_ok = false;
@@ -165,7 +165,7 @@ std::uint32_t ZipWriter::WritePlanned(EntryPlan& plan, HANDLE source) {
     }
     written_ += stream.data_written;
     if (!data_ok) {
-        return AbandonEntry();
+        return CutBack(entry.offset);
     }
 
     entry.crc = stream.crc;
@@ -173,17 +173,12 @@ std::uint32_t ZipWriter::WritePlanned(EntryPlan& plan, HANDLE source) {
     entry.uncompressed_size = static_cast<std::uint32_t>(stream.bytes_read);
     entry.flags = static_cast<std::uint16_t>(entry.flags & ~kFlagSizesFollow);
 
-    // The rewrite lands on bytes already counted; the position always returns to the end.
+    // The rewrite lands on bytes already counted; the position then returns to the end.
     const auto header = LocalHeader(entry, plan.times);
     DWORD put = 0;
-    const bool rewritten =
-        MoveTo(archive_, entry.offset) && WriteAll(archive_, header.data(), header.size(), put);
-    if (!MoveTo(archive_, written_)) {
-        broken_ = true;
-        return kZipWriteFailed;
-    }
-    if (!rewritten) {
-        return kZipWriteFailed;  // a header that is neither first nor final: not kept
+    if (!MoveTo(archive_, entry.offset) || !WriteAll(archive_, header.data(), header.size(), put) ||
+        !MoveTo(archive_, written_)) {
+        return CutBack(entry.offset);  // a header that is neither first nor final
     }
     return Keep(std::move(entry));
 }
@@ -236,7 +231,7 @@ std::uint32_t ZipWriter::AddPacked(PackedEntry& packed) {
     entry.uncompressed_size = static_cast<std::uint32_t>(packed.bytes_read);
     entry.flags = static_cast<std::uint16_t>(entry.flags & ~kFlagSizesFollow);
     if (!Append(LocalHeader(entry, packed.plan.times)) || !Append(packed.data)) {
-        return AbandonEntry();
+        return CutBack(entry.offset);
     }
     return Keep(std::move(entry));
 }
@@ -261,8 +256,7 @@ std::uint32_t ZipWriter::Keep(ZipEntry entry) {
     return kZipOk;
 }
 
-// Every byte that reaches the file is counted, so that whatever follows a failed write still
-// sits where the headers say.
+// Every byte that reaches the file is counted, so that the count stays where the position is.
 bool ZipWriter::Append(const std::vector<std::uint8_t>& bytes) {
     DWORD put = 0;
     const bool whole = WriteAll(archive_, bytes.data(), bytes.size(), put);
@@ -270,11 +264,13 @@ bool ZipWriter::Append(const std::vector<std::uint8_t>& bytes) {
     return whole;
 }
 
-// What the failed entry wrote stays in the file, counted, unknown to the central directory;
-// the next entry follows it. (Cutting the file back would need SetEndOfFile.)
-std::uint32_t ZipWriter::AbandonEntry() {
-    if (!MoveTo(archive_, written_)) {
-        broken_ = true;
+// A failed entry leaves no bytes: the file is cut back to where the entry began and the next
+// one starts there, so every byte before the central directory belongs to a listed entry.
+std::uint32_t ZipWriter::CutBack(std::uint64_t offset) {
+    if (MoveTo(archive_, offset) && SetEndOfFile(archive_)) {
+        written_ = offset;
+    } else {
+        broken_ = true;  // bytes that nothing lists, or a position unknown
     }
     return kZipWriteFailed;
 }

@@ -47,8 +47,10 @@ struct ZipSource {
 };
 
 // Whatever fails, the file holds a readable archive of the entries that answered kZipOk, or
-// finishing it answers failure: the bytes of a failed entry that reached the file stay in it,
-// counted, and what follows is written after them.
+// finishing it answers failure. An entry that fails after some of its bytes reached the file
+// (a read error, a short write, the limits) is cut off the file, and the next one starts where
+// it began: every byte before the central directory belongs to a listed entry. When the cut
+// itself fails, every later AddFile and Finish fails.
 class ZipWriter {
     class Key {  // only the writer itself creates writers
         friend class ZipWriter;
@@ -117,7 +119,7 @@ private:
     std::optional<std::uint64_t> DataBudget(const EntryPlan& plan) const;
     std::uint32_t Keep(ZipEntry entry);
     bool Append(const std::vector<std::uint8_t>& bytes);
-    std::uint32_t AbandonEntry();
+    std::uint32_t CutBack(std::uint64_t offset);
     std::uint32_t WriteDirectory();
 
     HANDLE archive_;
@@ -127,7 +129,8 @@ private:
     // the kept entries' central headers and the end record need.
     std::uint64_t written_ = 0;
     std::uint64_t directory_bytes_ = 0;  // the kept entries' central headers
-    // The position of the file is no longer known: nothing more can be written soundly.
+    // A failed entry could not be cut off, or the position of the file is no longer known:
+    // nothing more can be written soundly.
     bool broken_ = false;
     bool finished_ = false;
     std::uint32_t finish_result_ = kZipOk;
