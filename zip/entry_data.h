@@ -18,7 +18,7 @@ struct EntryStream {
     // Data bytes the archive can take and still fit its limits.
     std::uint64_t budget = std::numeric_limits<std::uint64_t>::max();
     std::uint64_t read_limit = kZipMaxEntryBytes;
-    std::uint64_t bytes_read = 0;
+    std::uint64_t bytes_read = 0;  // past the read limit too, when the entry failed there
     std::uint32_t crc = 0;
     std::uint64_t data_written = 0;  // every byte that reached the archive or the memory
     bool failed = false;             // a read failed, written short, or a limit was passed

@@ -1,5 +1,6 @@
 #include "zip_writer.h"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 
@@ -111,6 +112,9 @@ std::uint32_t ZipWriter::AddFile(std::wstring_view entry_name, std::wstring_view
     if (!EntryName(entry_name) || !path) {
         return kZipBadArgument;
     }
+    if (ReadSpent()) {
+        return kZipWriteFailed;  // never opened
+    }
     const ScopedHandle source(CreateFileW(path->c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!source) {
@@ -127,7 +131,7 @@ std::uint32_t ZipWriter::AddFile(std::wstring_view entry_name, HANDLE source) {
     if (!name || source == nullptr || source == INVALID_HANDLE_VALUE) {
         return kZipBadArgument;
     }
-    if (broken_) {
+    if (broken_ || ReadSpent()) {
         return kZipWriteFailed;
     }
     EntryPlan plan;
@@ -152,7 +156,10 @@ std::uint32_t ZipWriter::WritePlanned(EntryPlan& plan, HANDLE source) {
     if (!Append(LocalHeader(entry, plan.times))) {
         return CutBack(entry.offset);
     }
-    EntryStream stream{.source = source, .archive = archive_, .budget = *budget};
+    EntryStream stream{.source = source,
+                       .archive = archive_,
+                       .budget = *budget,
+                       .read_limit = std::min(kZipMaxEntryBytes, ReadLeft())};
     bool data_ok = false;
     if (plan.stored) {
         data_ok =
@@ -164,6 +171,7 @@ std::uint32_t ZipWriter::WritePlanned(EntryPlan& plan, HANDLE source) {
         data_ok = DeflateStream(stream, *compressor_, transfer_.data(), entry.flags);
     }
     written_ += stream.data_written;
+    read_ += stream.bytes_read;
     if (!data_ok) {
         return CutBack(entry.offset);
     }
@@ -187,14 +195,18 @@ std::vector<std::uint32_t> ZipWriter::AddFiles(const std::vector<ZipSource>& sou
                                                unsigned threads) {
     std::vector<std::uint32_t> results;
     results.reserve(sources.size());
-    PackAhead ahead(sources, finished_ || broken_ ? 0 : threads);
+    PackAhead ahead(sources, finished_ || broken_ ? 0 : threads, ReadLeft());
     for (const ZipSource& source : sources) {
-        if (auto packed = ahead.Take(); packed && packed->packed) {
+        auto packed = ahead.Take();
+        if (!finished_ && ReadSpent()) {
+            results.push_back(kZipWriteFailed);  // left out unread, never opened in its turn
+        } else if (packed && packed->packed) {
             results.push_back(AddPacked(*packed));
-            continue;
+        } else {
+            const ScopedHandle file = source.open ? source.open() : ScopedHandle();
+            results.push_back(file ? AddFile(source.entry_name, file.get()) : kZipNoFile);
         }
-        const ScopedHandle file = source.open ? source.open() : ScopedHandle();
-        results.push_back(file ? AddFile(source.entry_name, file.get()) : kZipNoFile);
+        ahead.Done(ReadLeft());
     }
     return results;
 }
@@ -221,7 +233,16 @@ std::uint32_t ZipWriter::AddPacked(PackedEntry& packed) {
         return WritePlanned(packed.plan, packed.in_turn.get());
     }
     const auto budget = DataBudget(packed.plan);
-    if (!budget || !packed.data_ok || packed.data.size() > *budget) {
+    if (!budget) {
+        return kZipWriteFailed;  // refused before AddFile reads a byte
+    }
+    // Past what AddFile would read in this turn: it would stop there and spend the budget.
+    if (packed.bytes_read > ReadLeft()) {
+        read_ = limits_.read_bytes;
+        return kZipWriteFailed;
+    }
+    read_ += packed.bytes_read;
+    if (!packed.data_ok || packed.data.size() > *budget) {
         return kZipWriteFailed;
     }
     ZipEntry& entry = packed.plan.entry;
@@ -248,6 +269,10 @@ std::optional<std::uint64_t> ZipWriter::DataBudget(const EntryPlan& plan) const 
         return std::nullopt;
     }
     return limits_.archive_bytes - room;
+}
+
+std::uint64_t ZipWriter::ReadLeft() const {
+    return limits_.read_bytes - std::min(read_, limits_.read_bytes);
 }
 
 std::uint32_t ZipWriter::Keep(ZipEntry entry) {

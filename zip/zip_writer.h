@@ -78,7 +78,9 @@ public:
 
     // Adds the source file as a flat entry of that name; answers a result code. An entry that
     // fails is left out of the central directory. The file is opened for reading with read
-    // sharing only, so a file that another handle writes is not added.
+    // sharing only, so a file that another handle writes is not added. Once the bytes read from
+    // all sources reach the limits' read budget, a source is not opened: kZipWriteFailed; one
+    // that passes it is read as far as the budget and left out the same way.
     std::uint32_t AddFile(std::wstring_view entry_name, std::wstring_view source_path);
     // A string literal would otherwise convert to HANDLE, not to a view.
     std::uint32_t AddFile(std::wstring_view entry_name, const wchar_t* source_path) {
@@ -93,7 +95,8 @@ public:
     // archive bytes while every entry fits. Sources of up to 1 MiB are read and deflated ahead
     // on up to `threads` threads (at most 8), a few entries per thread beyond the one being
     // written; larger ones are opened ahead and read in their turn. An entry packed ahead that
-    // fails is not written.
+    // fails is not written. The read budget holds as for AddFile: once it is spent no worker
+    // opens another source, and those already ahead are read up to 1 MiB each at most.
     std::vector<std::uint32_t> AddFiles(const std::vector<ZipSource>& sources, unsigned threads);
 
     // Writes the central directory and the end record: kZipOk or kZipWriteFailed. Later calls
@@ -117,6 +120,8 @@ private:
     std::uint32_t AddPacked(PackedEntry& packed);
     // The data bytes the planned entry may take, or none when the entry cannot fit.
     std::optional<std::uint64_t> DataBudget(const EntryPlan& plan) const;
+    std::uint64_t ReadLeft() const;
+    bool ReadSpent() const { return ReadLeft() == 0; }
     std::uint32_t Keep(ZipEntry entry);
     bool Append(const std::vector<std::uint8_t>& bytes);
     std::uint32_t CutBack(std::uint64_t offset);
@@ -129,6 +134,8 @@ private:
     // the kept entries' central headers and the end record need.
     std::uint64_t written_ = 0;
     std::uint64_t directory_bytes_ = 0;  // the kept entries' central headers
+    // Data bytes read from the sources in the order of adding, as AddFile would read them.
+    std::uint64_t read_ = 0;
     // A failed entry could not be cut off, or the position of the file is no longer known:
     // nothing more can be written soundly.
     bool broken_ = false;
