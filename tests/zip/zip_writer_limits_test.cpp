@@ -174,18 +174,22 @@ TEST_F(ZipWriterLimitsTest, AnArchiveMayEndExactlyAtItsLimit) {
     }
     const fs::path first_path = Source("first.log", first);
     const fs::path noise_path = Source("noise", noise);
+    const fs::path empty_path = Source("empty", "");
     struct Case {
         const char* name;
         const wchar_t* last;
+        const fs::path& source;
         std::uint64_t over;  // bytes the limit lacks
         std::uint32_t result;
     };
     const Case cases[] = {
-        {"stored, fits exactly", L"last.gz", 0, kZipOk},
-        {"stored, one byte over", L"last.gz", 1, kZipWriteFailed},
-        {"deflated, fits exactly", L"last.bin", 0, kZipOk},
-        {"deflated, one byte over", L"last.bin", 1, kZipWriteFailed},
-        {"deflated, outgrows it halfway", L"last.bin", 30000, kZipWriteFailed},
+        {"stored, fits exactly", L"last.gz", noise_path, 0, kZipOk},
+        {"stored, one byte over", L"last.gz", noise_path, 1, kZipWriteFailed},
+        {"stored and empty, fits exactly", L"last.gz", empty_path, 0, kZipOk},
+        {"stored and empty, one byte over", L"last.gz", empty_path, 1, kZipWriteFailed},
+        {"deflated, fits exactly", L"last.bin", noise_path, 0, kZipOk},
+        {"deflated, one byte over", L"last.bin", noise_path, 1, kZipWriteFailed},
+        {"deflated, outgrows it halfway", L"last.bin", noise_path, 30000, kZipWriteFailed},
     };
     const fs::path first_only = dir_ / "first-only.zip";
     auto alone = ZipWriter::Open(first_only.wstring());
@@ -198,26 +202,42 @@ TEST_F(ZipWriterLimitsTest, AnArchiveMayEndExactlyAtItsLimit) {
         auto handle = ZipWriter::Open(unlimited.wstring());
         ASSERT_TRUE(handle);
         ASSERT_EQ(handle->writer->AddFile(L"first.log", first_path.wstring()), kZipOk);
-        ASSERT_EQ(handle->writer->AddFile(c.last, noise_path.wstring()), kZipOk);
+        ASSERT_EQ(handle->writer->AddFile(c.last, c.source.wstring()), kZipOk);
         ASSERT_EQ(ZipWriter::Close(std::move(handle)), kZipOk);
         const std::uint64_t whole = fs::file_size(unlimited);
 
-        handle = OpenZipWithLimits(archive_.wstring(), {whole - c.over, 0xFFFF});
-        ASSERT_TRUE(handle);
-        EXPECT_EQ(handle->writer->AddFile(L"first.log", first_path.wstring()), kZipOk);
-        EXPECT_EQ(handle->writer->AddFile(c.last, noise_path.wstring()), c.result);
-        EXPECT_EQ(ZipWriter::Close(std::move(handle)), kZipOk);
-        EXPECT_LE(ArchiveSize(), whole - c.over);
-        if (c.result == kZipOk) {
-            EXPECT_TRUE(test_support::ReadFile(archive_) == test_support::ReadFile(unlimited));
-        } else {
-            EXPECT_TRUE(test_support::ReadFile(archive_) == test_support::ReadFile(first_only));
-            ExpectArchiveReads(archive_, {{"first.log", first}});
+        // One after another, and as the program adds them, packed ahead on threads.
+        const auto open = [](const fs::path& path) {
+            return [path] {
+                return ScopedHandle(CreateFileW(path.wstring().c_str(), GENERIC_READ,
+                                                FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                                FILE_ATTRIBUTE_NORMAL, nullptr));
+            };
+        };
+        const std::vector<ZipSource> sources = {{L"first.log", open(first_path)},
+                                                {c.last, open(c.source)}};
+        for (const int threads : {-1, 2}) {
+            SCOPED_TRACE(threads);
+            handle = OpenZipWithLimits(archive_.wstring(), {whole - c.over, 0xFFFF});
+            ASSERT_TRUE(handle);
+            if (threads < 0) {
+                EXPECT_EQ(handle->writer->AddFile(L"first.log", first_path.wstring()), kZipOk);
+                EXPECT_EQ(handle->writer->AddFile(c.last, c.source.wstring()), c.result);
+            } else {
+                EXPECT_EQ(handle->writer->AddFiles(sources, static_cast<unsigned>(threads)),
+                          (std::vector<std::uint32_t>{kZipOk, c.result}));
+            }
+            EXPECT_EQ(ZipWriter::Close(std::move(handle)), kZipOk);
+            EXPECT_LE(ArchiveSize(), whole - c.over);
+            if (c.result == kZipOk) {
+                EXPECT_TRUE(test_support::ReadFile(archive_) == test_support::ReadFile(unlimited));
+            } else {
+                EXPECT_TRUE(test_support::ReadFile(archive_) == test_support::ReadFile(first_only));
+                ExpectArchiveReads(archive_, {{"first.log", first}});
+            }
         }
     }
 }
-
-}  // namespace
 
 // The read budget, made small: once the bytes read from the sources reach it, the remaining
 // sources are left out (kZipWriteFailed) and AddFiles opens none of them in its turn. A source
@@ -346,3 +366,5 @@ TEST_F(ZipWriterLimitsTest, WorkersOpenNoSourceOnceTheReadBudgetIsSpent) {
     EXPECT_EQ(ZipWriter::Close(std::move(handle)), kZipOk);
     EXPECT_LE(opened, 1 + 4) << "the spender and the window of one worker at most";
 }
+
+}  // namespace

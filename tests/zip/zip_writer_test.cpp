@@ -10,7 +10,11 @@
 #include <zip.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <random>
 #include <stdexcept>
@@ -410,6 +414,12 @@ TEST_F(ZipWriterTest, ResultCodesOfTheCalls) {
     ExpectReadersAgree({{std::string(259, 'n'), "good"}, {"good.log", "good"}});
 
     EXPECT_EQ(ZipWriter::Close(std::make_unique<ZipHandle>()), kZipWrongHandle);
+    // A writer under a handle of another kind is not finished.
+    auto other_kind = ZipWriter::Open(archive_.wstring());
+    ASSERT_TRUE(other_kind);
+    other_kind->kind = 0;
+    EXPECT_EQ(ZipWriter::Close(std::move(other_kind)), kZipWrongHandle);
+    EXPECT_EQ(fs::file_size(archive_), 0u) << "no end record";
     EXPECT_FALSE(ZipWriter::Open((dir_ / "no" / "folder.zip").wstring()));
     EXPECT_EQ(ZipLastResult(), kZipNoFile);
     EXPECT_TRUE(ZipWriter::Open(archive_.wstring()));
@@ -699,6 +709,38 @@ TEST_F(ZipWriterTest, AddFilesPassesOnWhatAnOpenThrows) {
     EXPECT_THROW(handle->writer->AddFiles(sources, 4), std::runtime_error);
     EXPECT_EQ(ZipWriter::Close(std::move(handle)), kZipOk);
     ExpectReadersAgree({{"first.log", Text(5000)}, {"second.log", Text(5000)}});
+}
+
+// However many threads are asked for, at most 8 workers open sources at once, however long
+// an open blocks: each open waits a while for a ninth to join it.
+TEST_F(ZipWriterTest, AddFilesOpensAtMostEightSourcesAtOnce) {
+    fs::create_directories(archive_.parent_path());
+    const fs::path log = Source("app.log", Text(3000));
+    std::mutex mutex;
+    std::condition_variable changed;
+    int in_flight = 0;
+    int most = 0;
+    const auto open = [&] {
+        {
+            std::unique_lock lock(mutex);
+            most = std::max(most, ++in_flight);
+            changed.notify_all();
+            changed.wait_for(lock, std::chrono::milliseconds(200), [&] { return in_flight > 8; });
+            --in_flight;
+        }
+        return ScopedHandle(CreateFileW(log.wstring().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    };
+    std::vector<ZipSource> sources;
+    for (int i = 0; i < 24; ++i) {
+        sources.push_back({L"app" + std::to_wstring(i) + L".log", open});
+    }
+    auto handle = ZipWriter::Open(archive_.wstring());
+    ASSERT_TRUE(handle);
+    EXPECT_EQ(handle->writer->AddFiles(sources, 64), std::vector<std::uint32_t>(24, kZipOk));
+    EXPECT_EQ(ZipWriter::Close(std::move(handle)), kZipOk);
+    EXPECT_LE(most, 8);
+    EXPECT_GE(most, 2) << "packed ahead on threads";
 }
 
 }  // namespace
