@@ -14,11 +14,13 @@ std::uint32_t ReadSource(void* context, std::uint8_t* buffer, std::uint32_t size
     }
     DWORD got = 0;
     if (ReadFile(stream.source, buffer, size, &got, nullptr) == FALSE) {
-        return 0;  // a read failure ends the data as if the file had ended
+        stream.failed = true;  // the entry would hold a part only, as if it were whole
+        return 0;
     }
     if (stream.bytes_read + got > stream.read_limit) {
-        stream.failed = true;  // grew past its size field, or past what memory takes
+        stream.failed = true;  // grew past its size field, what memory takes, or the budget
         stream.over_read_limit = true;
+        stream.bytes_read += got;  // read all the same
         return 0;
     }
     stream.crc = UpdateCrc32(stream.crc, buffer, got);

@@ -17,9 +17,12 @@ constexpr unsigned kMaxWorkers = 8;
 }  // namespace
 
 PackedEntry PackEntry(const ZipSource& source, zip_deflate::StatePointer& state,
-                      std::vector<std::uint8_t>& buffer) {
+                      std::vector<std::uint8_t>& buffer, std::uint64_t read_left) {
     PackedEntry packed;
     packed.packed = true;
+    if (read_left == 0) {
+        return packed;  // left out by the writer, never opened
+    }
     ScopedHandle file = source.open ? source.open() : ScopedHandle();
     if (!file) {
         return packed;
@@ -51,6 +54,7 @@ PackedEntry PackEntry(const ZipSource& source, zip_deflate::StatePointer& state,
         }
         packed.data_ok = DeflateStream(stream, *state, buffer.data(), plan.entry.flags);
     }
+    packed.bytes_read = stream.bytes_read;
     if (stream.over_read_limit) {
         // Grew while being read: read in its turn, from the start again.
         packed.data.clear();
@@ -63,13 +67,14 @@ PackedEntry PackEntry(const ZipSource& source, zip_deflate::StatePointer& state,
         return packed;
     }
     packed.crc = stream.crc;
-    packed.bytes_read = stream.bytes_read;
     return packed;
 }
 
-PackAhead::PackAhead(const std::vector<ZipSource>& sources, unsigned threads)
+PackAhead::PackAhead(const std::vector<ZipSource>& sources, unsigned threads,
+                     std::uint64_t read_left)
     : sources_(sources),
-      window_(std::size_t{std::min(threads, kMaxWorkers)} * kEntriesAheadPerWorker) {
+      window_(std::size_t{std::min(threads, kMaxWorkers)} * kEntriesAheadPerWorker),
+      read_left_(read_left) {
     threads = std::min(threads, kMaxWorkers);
     if (threads == 0 || sources.size() < 2) {
         return;
@@ -98,12 +103,20 @@ std::optional<PackedEntry> PackAhead::Take() {
     }
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [this] { return !ready_.empty() && ready_.front().has_value(); });
-    PackedEntry entry = std::move(*ready_.front());
-    ready_.pop_front();
-    ++taken_;
-    lock.unlock();
+    // Its slot goes in Done: the workers find theirs from `taken_`.
+    return std::move(*ready_.front());
+}
+
+void PackAhead::Done(std::uint64_t read_left) {
+    {
+        const std::lock_guard lock(mutex_);
+        if (!ready_.empty()) {
+            ready_.pop_front();
+        }
+        ++taken_;
+        read_left_ = read_left;
+    }
     changed_.notify_all();
-    return entry;
 }
 
 void PackAhead::Work() {
@@ -111,6 +124,7 @@ void PackAhead::Work() {
     std::vector<std::uint8_t> buffer(zip_deflate::kOutputSize);
     for (;;) {
         std::size_t index = 0;
+        std::uint64_t read_left = 0;
         {
             std::unique_lock lock(mutex_);
             changed_.wait(lock, [this] {
@@ -120,11 +134,12 @@ void PackAhead::Work() {
                 return;
             }
             index = next_++;
+            read_left = read_left_;
             ready_.emplace_back();
         }
         std::optional<PackedEntry> packed;
         try {
-            packed = PackEntry(sources_[index], state, buffer);
+            packed = PackEntry(sources_[index], state, buffer, read_left);
         } catch (...) {
             // Out of memory, or thrown by the caller's open: the writer adds this one in its
             // turn, on its own thread, where whatever is thrown reaches the caller.

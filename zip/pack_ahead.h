@@ -34,20 +34,25 @@ struct PackedEntry {
     ScopedHandle in_turn;
     bool data_ok = false;  // no read limit passed and the compressor raised nothing
     std::uint32_t crc = 0;
-    std::uint64_t bytes_read = 0;
+    std::uint64_t bytes_read = 0;  // for the read budget, whatever came of them
     std::vector<std::uint8_t> data;
 };
 
 class PackAhead {
 public:
-    // Starts `threads` workers over `sources`; none for a single source.
-    PackAhead(const std::vector<ZipSource>& sources, unsigned threads);
+    // Starts `threads` workers over `sources`; none for a single source. `read_left` is the
+    // writer's read budget left.
+    PackAhead(const std::vector<ZipSource>& sources, unsigned threads, std::uint64_t read_left);
     PackAhead(const PackAhead&) = delete;
     PackAhead& operator=(const PackAhead&) = delete;
     ~PackAhead();  // stops and joins the workers
 
     // The next source's entry in order, once it is packed; none when no worker runs.
     std::optional<PackedEntry> Take();
+    // The writer is done with the entry taken, and has `read_left` of its read budget left;
+    // only then may a worker claim a source beyond the window, so that none is opened once
+    // the budget is spent.
+    void Done(std::uint64_t read_left);
 
 private:
     void Work();
@@ -58,6 +63,7 @@ private:
     std::condition_variable changed_;
     std::size_t next_ = 0;                          // the next source to claim
     std::size_t taken_ = 0;                         // sources already handed to the writer
+    std::uint64_t read_left_;                       // none left: no source is opened
     std::deque<std::optional<PackedEntry>> ready_;  // from `taken_` on, by index
     bool stopping_ = false;
     std::vector<std::jthread> workers_;
@@ -65,4 +71,4 @@ private:
 
 // Reads and deflates one source into memory, as AddFile would write it.
 PackedEntry PackEntry(const ZipSource& source, zip_deflate::StatePointer& state,
-                      std::vector<std::uint8_t>& buffer);
+                      std::vector<std::uint8_t>& buffer, std::uint64_t read_left);

@@ -1,5 +1,6 @@
 #include "zip_writer.h"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 
@@ -111,6 +112,9 @@ std::uint32_t ZipWriter::AddFile(std::wstring_view entry_name, std::wstring_view
     if (!EntryName(entry_name) || !path) {
         return kZipBadArgument;
     }
+    if (ReadSpent()) {
+        return kZipWriteFailed;  // never opened
+    }
     const ScopedHandle source(CreateFileW(path->c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!source) {
@@ -127,7 +131,7 @@ std::uint32_t ZipWriter::AddFile(std::wstring_view entry_name, HANDLE source) {
     if (!name || source == nullptr || source == INVALID_HANDLE_VALUE) {
         return kZipBadArgument;
     }
-    if (broken_) {
+    if (broken_ || ReadSpent()) {
         return kZipWriteFailed;
     }
     EntryPlan plan;
@@ -150,9 +154,12 @@ std::uint32_t ZipWriter::WritePlanned(EntryPlan& plan, HANDLE source) {
     entry.uncompressed_size = static_cast<std::uint32_t>(plan.size);
 
     if (!Append(LocalHeader(entry, plan.times))) {
-        return AbandonEntry();
+        return CutBack(entry.offset);
     }
-    EntryStream stream{.source = source, .archive = archive_, .budget = *budget};
+    EntryStream stream{.source = source,
+                       .archive = archive_,
+                       .budget = *budget,
+                       .read_limit = std::min(kZipMaxEntryBytes, ReadLeft())};
     bool data_ok = false;
     if (plan.stored) {
         data_ok =
@@ -164,8 +171,9 @@ std::uint32_t ZipWriter::WritePlanned(EntryPlan& plan, HANDLE source) {
         data_ok = DeflateStream(stream, *compressor_, transfer_.data(), entry.flags);
     }
     written_ += stream.data_written;
+    read_ += stream.bytes_read;
     if (!data_ok) {
-        return AbandonEntry();
+        return CutBack(entry.offset);
     }
 
     entry.crc = stream.crc;
@@ -173,17 +181,12 @@ std::uint32_t ZipWriter::WritePlanned(EntryPlan& plan, HANDLE source) {
     entry.uncompressed_size = static_cast<std::uint32_t>(stream.bytes_read);
     entry.flags = static_cast<std::uint16_t>(entry.flags & ~kFlagSizesFollow);
 
-    // The rewrite lands on bytes already counted; the position always returns to the end.
+    // The rewrite lands on bytes already counted; the position then returns to the end.
     const auto header = LocalHeader(entry, plan.times);
     DWORD put = 0;
-    const bool rewritten =
-        MoveTo(archive_, entry.offset) && WriteAll(archive_, header.data(), header.size(), put);
-    if (!MoveTo(archive_, written_)) {
-        broken_ = true;
-        return kZipWriteFailed;
-    }
-    if (!rewritten) {
-        return kZipWriteFailed;  // a header that is neither first nor final: not kept
+    if (!MoveTo(archive_, entry.offset) || !WriteAll(archive_, header.data(), header.size(), put) ||
+        !MoveTo(archive_, written_)) {
+        return CutBack(entry.offset);  // a header that is neither first nor final
     }
     return Keep(std::move(entry));
 }
@@ -192,14 +195,18 @@ std::vector<std::uint32_t> ZipWriter::AddFiles(const std::vector<ZipSource>& sou
                                                unsigned threads) {
     std::vector<std::uint32_t> results;
     results.reserve(sources.size());
-    PackAhead ahead(sources, finished_ || broken_ ? 0 : threads);
+    PackAhead ahead(sources, finished_ || broken_ ? 0 : threads, ReadLeft());
     for (const ZipSource& source : sources) {
-        if (auto packed = ahead.Take(); packed && packed->packed) {
+        auto packed = ahead.Take();
+        if (!finished_ && ReadSpent()) {
+            results.push_back(kZipWriteFailed);  // left out unread, never opened in its turn
+        } else if (packed && packed->packed) {
             results.push_back(AddPacked(*packed));
-            continue;
+        } else {
+            const ScopedHandle file = source.open ? source.open() : ScopedHandle();
+            results.push_back(file ? AddFile(source.entry_name, file.get()) : kZipNoFile);
         }
-        const ScopedHandle file = source.open ? source.open() : ScopedHandle();
-        results.push_back(file ? AddFile(source.entry_name, file.get()) : kZipNoFile);
+        ahead.Done(ReadLeft());
     }
     return results;
 }
@@ -226,7 +233,16 @@ std::uint32_t ZipWriter::AddPacked(PackedEntry& packed) {
         return WritePlanned(packed.plan, packed.in_turn.get());
     }
     const auto budget = DataBudget(packed.plan);
-    if (!budget || !packed.data_ok || packed.data.size() > *budget) {
+    if (!budget) {
+        return kZipWriteFailed;  // refused before AddFile reads a byte
+    }
+    // Past what AddFile would read in this turn: it would stop there and spend the budget.
+    if (packed.bytes_read > ReadLeft()) {
+        read_ = limits_.read_bytes;
+        return kZipWriteFailed;
+    }
+    read_ += packed.bytes_read;
+    if (!packed.data_ok || packed.data.size() > *budget) {
         return kZipWriteFailed;
     }
     ZipEntry& entry = packed.plan.entry;
@@ -236,7 +252,7 @@ std::uint32_t ZipWriter::AddPacked(PackedEntry& packed) {
     entry.uncompressed_size = static_cast<std::uint32_t>(packed.bytes_read);
     entry.flags = static_cast<std::uint16_t>(entry.flags & ~kFlagSizesFollow);
     if (!Append(LocalHeader(entry, packed.plan.times)) || !Append(packed.data)) {
-        return AbandonEntry();
+        return CutBack(entry.offset);
     }
     return Keep(std::move(entry));
 }
@@ -255,14 +271,17 @@ std::optional<std::uint64_t> ZipWriter::DataBudget(const EntryPlan& plan) const 
     return limits_.archive_bytes - room;
 }
 
+std::uint64_t ZipWriter::ReadLeft() const {
+    return limits_.read_bytes - std::min(read_, limits_.read_bytes);
+}
+
 std::uint32_t ZipWriter::Keep(ZipEntry entry) {
     directory_bytes_ += CentralHeaderBytes(entry);
     entries_.push_back(std::move(entry));
     return kZipOk;
 }
 
-// Every byte that reaches the file is counted, so that whatever follows a failed write still
-// sits where the headers say.
+// Every byte that reaches the file is counted, so that the count stays where the position is.
 bool ZipWriter::Append(const std::vector<std::uint8_t>& bytes) {
     DWORD put = 0;
     const bool whole = WriteAll(archive_, bytes.data(), bytes.size(), put);
@@ -270,11 +289,13 @@ bool ZipWriter::Append(const std::vector<std::uint8_t>& bytes) {
     return whole;
 }
 
-// What the failed entry wrote stays in the file, counted, unknown to the central directory;
-// the next entry follows it. (Cutting the file back would need SetEndOfFile.)
-std::uint32_t ZipWriter::AbandonEntry() {
-    if (!MoveTo(archive_, written_)) {
-        broken_ = true;
+// A failed entry leaves no bytes: the file is cut back to where the entry began and the next
+// one starts there, so every byte before the central directory belongs to a listed entry.
+std::uint32_t ZipWriter::CutBack(std::uint64_t offset) {
+    if (MoveTo(archive_, offset) && SetEndOfFile(archive_)) {
+        written_ = offset;
+    } else {
+        broken_ = true;  // bytes that nothing lists, or a position unknown
     }
     return kZipWriteFailed;
 }

@@ -47,8 +47,10 @@ struct ZipSource {
 };
 
 // Whatever fails, the file holds a readable archive of the entries that answered kZipOk, or
-// finishing it answers failure: the bytes of a failed entry that reached the file stay in it,
-// counted, and what follows is written after them.
+// finishing it answers failure. An entry that fails after some of its bytes reached the file
+// (a read error, a short write, the limits) is cut off the file, and the next one starts where
+// it began: every byte before the central directory belongs to a listed entry. When the cut
+// itself fails, every later AddFile and Finish fails.
 class ZipWriter {
     class Key {  // only the writer itself creates writers
         friend class ZipWriter;
@@ -76,7 +78,9 @@ public:
 
     // Adds the source file as a flat entry of that name; answers a result code. An entry that
     // fails is left out of the central directory. The file is opened for reading with read
-    // sharing only, so a file that another handle writes is not added.
+    // sharing only, so a file that another handle writes is not added. Once the bytes read from
+    // all sources reach the limits' read budget, a source is not opened: kZipWriteFailed; one
+    // that passes it is read as far as the budget and left out the same way.
     std::uint32_t AddFile(std::wstring_view entry_name, std::wstring_view source_path);
     // A string literal would otherwise convert to HANDLE, not to a view.
     std::uint32_t AddFile(std::wstring_view entry_name, const wchar_t* source_path) {
@@ -91,7 +95,8 @@ public:
     // archive bytes while every entry fits. Sources of up to 1 MiB are read and deflated ahead
     // on up to `threads` threads (at most 8), a few entries per thread beyond the one being
     // written; larger ones are opened ahead and read in their turn. An entry packed ahead that
-    // fails is not written.
+    // fails is not written. The read budget holds as for AddFile: once it is spent no worker
+    // opens another source, and those already ahead are read up to 1 MiB each at most.
     std::vector<std::uint32_t> AddFiles(const std::vector<ZipSource>& sources, unsigned threads);
 
     // Writes the central directory and the end record: kZipOk or kZipWriteFailed. Later calls
@@ -115,9 +120,11 @@ private:
     std::uint32_t AddPacked(PackedEntry& packed);
     // The data bytes the planned entry may take, or none when the entry cannot fit.
     std::optional<std::uint64_t> DataBudget(const EntryPlan& plan) const;
+    std::uint64_t ReadLeft() const;
+    bool ReadSpent() const { return ReadLeft() == 0; }
     std::uint32_t Keep(ZipEntry entry);
     bool Append(const std::vector<std::uint8_t>& bytes);
-    std::uint32_t AbandonEntry();
+    std::uint32_t CutBack(std::uint64_t offset);
     std::uint32_t WriteDirectory();
 
     HANDLE archive_;
@@ -127,7 +134,10 @@ private:
     // the kept entries' central headers and the end record need.
     std::uint64_t written_ = 0;
     std::uint64_t directory_bytes_ = 0;  // the kept entries' central headers
-    // The position of the file is no longer known: nothing more can be written soundly.
+    // Data bytes read from the sources in the order of adding, as AddFile would read them.
+    std::uint64_t read_ = 0;
+    // A failed entry could not be cut off, or the position of the file is no longer known:
+    // nothing more can be written soundly.
     bool broken_ = false;
     bool finished_ = false;
     std::uint32_t finish_result_ = kZipOk;

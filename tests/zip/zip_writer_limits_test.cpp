@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <ctime>
 #include <filesystem>
 #include <optional>
@@ -163,7 +164,7 @@ TEST_F(ZipWriterLimitsTest, TakesEntriesUpTo65535) {
 
 // The same rules at limits made small: an archive may end exactly at its limit, and an entry
 // one byte too big is left out of a whole archive, refused at once by its size (stored) or when
-// its data outgrows the room (deflated), the bytes it wrote kept before the central directory.
+// its data outgrows the room (deflated), then cut off: the archive is the one without it.
 TEST_F(ZipWriterLimitsTest, AnArchiveMayEndExactlyAtItsLimit) {
     const std::string first = Text(30000, 3);
     std::mt19937 random(4);
@@ -173,41 +174,197 @@ TEST_F(ZipWriterLimitsTest, AnArchiveMayEndExactlyAtItsLimit) {
     }
     const fs::path first_path = Source("first.log", first);
     const fs::path noise_path = Source("noise", noise);
+    const fs::path empty_path = Source("empty", "");
     struct Case {
         const char* name;
         const wchar_t* last;
+        const fs::path& source;
         std::uint64_t over;  // bytes the limit lacks
         std::uint32_t result;
     };
     const Case cases[] = {
-        {"stored, fits exactly", L"last.gz", 0, kZipOk},
-        {"stored, one byte over", L"last.gz", 1, kZipWriteFailed},
-        {"deflated, fits exactly", L"last.bin", 0, kZipOk},
-        {"deflated, one byte over", L"last.bin", 1, kZipWriteFailed},
-        {"deflated, outgrows it halfway", L"last.bin", 30000, kZipWriteFailed},
+        {"stored, fits exactly", L"last.gz", noise_path, 0, kZipOk},
+        {"stored, one byte over", L"last.gz", noise_path, 1, kZipWriteFailed},
+        {"stored and empty, fits exactly", L"last.gz", empty_path, 0, kZipOk},
+        {"stored and empty, one byte over", L"last.gz", empty_path, 1, kZipWriteFailed},
+        {"deflated, fits exactly", L"last.bin", noise_path, 0, kZipOk},
+        {"deflated, one byte over", L"last.bin", noise_path, 1, kZipWriteFailed},
+        {"deflated, outgrows it halfway", L"last.bin", noise_path, 30000, kZipWriteFailed},
     };
+    const fs::path first_only = dir_ / "first-only.zip";
+    auto alone = ZipWriter::Open(first_only.wstring());
+    ASSERT_TRUE(alone);
+    ASSERT_EQ(alone->writer->AddFile(L"first.log", first_path.wstring()), kZipOk);
+    ASSERT_EQ(ZipWriter::Close(std::move(alone)), kZipOk);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const fs::path unlimited = dir_ / "unlimited.zip";
         auto handle = ZipWriter::Open(unlimited.wstring());
         ASSERT_TRUE(handle);
         ASSERT_EQ(handle->writer->AddFile(L"first.log", first_path.wstring()), kZipOk);
-        ASSERT_EQ(handle->writer->AddFile(c.last, noise_path.wstring()), kZipOk);
+        ASSERT_EQ(handle->writer->AddFile(c.last, c.source.wstring()), kZipOk);
         ASSERT_EQ(ZipWriter::Close(std::move(handle)), kZipOk);
         const std::uint64_t whole = fs::file_size(unlimited);
 
-        handle = OpenZipWithLimits(archive_.wstring(), {whole - c.over, 0xFFFF});
-        ASSERT_TRUE(handle);
-        EXPECT_EQ(handle->writer->AddFile(L"first.log", first_path.wstring()), kZipOk);
-        EXPECT_EQ(handle->writer->AddFile(c.last, noise_path.wstring()), c.result);
-        EXPECT_EQ(ZipWriter::Close(std::move(handle)), kZipOk);
-        EXPECT_LE(ArchiveSize(), whole - c.over);
-        if (c.result == kZipOk) {
-            EXPECT_TRUE(test_support::ReadFile(archive_) == test_support::ReadFile(unlimited));
-        } else {
-            ExpectArchiveReads(archive_, {{"first.log", first}});
+        // One after another, and as the program adds them, packed ahead on threads.
+        const auto open = [](const fs::path& path) {
+            return [path] {
+                return ScopedHandle(CreateFileW(path.wstring().c_str(), GENERIC_READ,
+                                                FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                                FILE_ATTRIBUTE_NORMAL, nullptr));
+            };
+        };
+        const std::vector<ZipSource> sources = {{L"first.log", open(first_path)},
+                                                {c.last, open(c.source)}};
+        for (const int threads : {-1, 2}) {
+            SCOPED_TRACE(threads);
+            handle = OpenZipWithLimits(archive_.wstring(), {whole - c.over, 0xFFFF});
+            ASSERT_TRUE(handle);
+            if (threads < 0) {
+                EXPECT_EQ(handle->writer->AddFile(L"first.log", first_path.wstring()), kZipOk);
+                EXPECT_EQ(handle->writer->AddFile(c.last, c.source.wstring()), c.result);
+            } else {
+                EXPECT_EQ(handle->writer->AddFiles(sources, static_cast<unsigned>(threads)),
+                          (std::vector<std::uint32_t>{kZipOk, c.result}));
+            }
+            EXPECT_EQ(ZipWriter::Close(std::move(handle)), kZipOk);
+            EXPECT_LE(ArchiveSize(), whole - c.over);
+            if (c.result == kZipOk) {
+                EXPECT_TRUE(test_support::ReadFile(archive_) == test_support::ReadFile(unlimited));
+            } else {
+                EXPECT_TRUE(test_support::ReadFile(archive_) == test_support::ReadFile(first_only));
+                ExpectArchiveReads(archive_, {{"first.log", first}});
+            }
         }
     }
+}
+
+// The read budget, made small: once the bytes read from the sources reach it, the remaining
+// sources are left out (kZipWriteFailed) and AddFiles opens none of them in its turn. A source
+// that passes it is read only as far as the budget, and so is a sparse file claiming 4 GiB.
+// AddFiles, also with entries packed ahead on threads, decides as AddFile does, to the byte.
+TEST_F(ZipWriterLimitsTest, TheReadBudgetLeavesOutWhatComesOnceItIsSpent) {
+    const std::string a = Text(30000, 5);
+    const std::string b = Text(40000, 6);
+    const fs::path a_path = Source("a.log", a);
+    const fs::path b_path = Source("b.log", b);
+    const fs::path c_path = Source("c.log", Text(1000, 7));
+    const fs::path empty_path = Source("empty.log", "");
+    const fs::path sparse_path = Sparse("sparse.log", 4 * kGiB - 2);
+    const fs::path missing_path = dir_ / "src" / "missing.log";  // kZipNoFile, were it opened
+    constexpr std::uint32_t kOk = kZipOk;
+    constexpr std::uint32_t kOut = kZipWriteFailed;
+    struct Case {
+        const char* name;
+        std::vector<fs::path> sources;
+        std::uint64_t budget;
+        std::vector<std::uint32_t> results;
+        int opened;  // by AddFiles in turn: none after the one that spent the budget
+    };
+    const Case cases[] = {
+        {"every byte within it", {a_path, empty_path, b_path}, 70000, {kOk, kOk, kOk}, 3},
+        {"spent exactly, then even an empty one is out",
+         {a_path, b_path, empty_path},
+         70000,
+         {kOk, kOk, kOut},
+         2},
+        {"one byte short", {a_path, b_path, missing_path}, 69999, {kOk, kOut, kOut}, 2},
+        {"a sparse file read as far as the budget",
+         {a_path, sparse_path, c_path},
+         4 * kMiB,
+         {kOk, kOut, kOut},
+         2},
+        {"the budget spent at the first",
+         {b_path, a_path, empty_path},
+         1000,
+         {kOut, kOut, kOut},
+         1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ZipLimits limits{.read_bytes = c.budget};
+        auto handle = OpenZipWithLimits(archive_.wstring(), limits);
+        ASSERT_TRUE(handle);
+        std::vector<std::uint32_t> results;
+        for (const fs::path& source : c.sources) {
+            results.push_back(
+                handle->writer->AddFile(source.filename().wstring(), source.wstring()));
+        }
+        EXPECT_EQ(results, c.results);
+        EXPECT_EQ(ZipWriter::Close(std::move(handle)), kZipOk);
+        const std::string one_by_one = test_support::ReadFile(archive_);
+
+        std::atomic<int> opened{0};
+        std::vector<ZipSource> sources;
+        for (const fs::path& source : c.sources) {
+            sources.push_back({source.filename().wstring(), [source, &opened] {
+                                   ++opened;
+                                   return ScopedHandle(CreateFileW(
+                                       source.wstring().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                               }});
+        }
+        for (const unsigned threads : {0u, 3u}) {
+            SCOPED_TRACE(threads);
+            opened = 0;
+            handle = OpenZipWithLimits(archive_.wstring(), limits);
+            ASSERT_TRUE(handle);
+            EXPECT_EQ(handle->writer->AddFiles(sources, threads), c.results);
+            EXPECT_EQ(ZipWriter::Close(std::move(handle)), kZipOk);
+            EXPECT_TRUE(test_support::ReadFile(archive_) == one_by_one);
+            if (threads == 0) {
+                EXPECT_EQ(opened, c.opened);
+            }
+        }
+    }
+
+    // Read no further than the budget and one read of the compressor's past it.
+    const ScopedHandle sparse(CreateFileW(sparse_path.wstring().c_str(), GENERIC_READ,
+                                          FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(sparse);
+    auto handle = OpenZipWithLimits(archive_.wstring(), {.read_bytes = 4 * kMiB});
+    ASSERT_TRUE(handle);
+    EXPECT_EQ(handle->writer->AddFile(L"sparse.log", sparse.get()), kZipWriteFailed);
+    const ScopedHandle a_source(CreateFileW(a_path.wstring().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                            nullptr));
+    EXPECT_EQ(handle->writer->AddFile(L"a.log", a_source.get()), kZipWriteFailed);
+    EXPECT_EQ(SetFilePointer(a_source.get(), 0, nullptr, FILE_CURRENT), 0u) << "left unread";
+    EXPECT_EQ(ZipWriter::Close(std::move(handle)), kZipOk);
+    LONG high = 0;
+    const DWORD low = SetFilePointer(sparse.get(), 0, &high, FILE_CURRENT);
+    const std::uint64_t position = static_cast<std::uint64_t>(high) << 32 | low;
+    EXPECT_GT(position, 4 * kMiB);
+    EXPECT_LE(position, 4 * kMiB + 64 * 1024);
+    EXPECT_EQ(ArchiveSize(), 22u) << "the end record alone";
+}
+
+// Workers claim sources only a few entries ahead of the writer, and open none once the budget
+// is spent: of many sources after the one that spends it, only those already claimed are
+// opened.
+TEST_F(ZipWriterLimitsTest, WorkersOpenNoSourceOnceTheReadBudgetIsSpent) {
+    const fs::path spender = Source("spender.log", Text(40000, 8));
+    const fs::path small = Source("small.log", Text(2000, 9));
+    std::atomic<int> opened{0};
+    const auto open = [&opened](const fs::path& path) {
+        return [path, &opened] {
+            ++opened;
+            return ScopedHandle(CreateFileW(path.wstring().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                            nullptr));
+        };
+    };
+    std::vector<ZipSource> sources = {{L"spender.log", open(spender)}};
+    for (int i = 0; i < 30; ++i) {
+        sources.push_back({L"small" + std::to_wstring(i) + L".log", open(small)});
+    }
+    auto handle = OpenZipWithLimits(archive_.wstring(), {.read_bytes = 1000});
+    ASSERT_TRUE(handle);
+    EXPECT_EQ(handle->writer->AddFiles(sources, 1),
+              std::vector<std::uint32_t>(sources.size(), kZipWriteFailed));
+    EXPECT_EQ(ZipWriter::Close(std::move(handle)), kZipOk);
+    EXPECT_LE(opened, 1 + 4) << "the spender and the window of one worker at most";
 }
 
 }  // namespace

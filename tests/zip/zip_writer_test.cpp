@@ -10,7 +10,12 @@
 #include <zip.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
+#include <optional>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -409,6 +414,12 @@ TEST_F(ZipWriterTest, ResultCodesOfTheCalls) {
     ExpectReadersAgree({{std::string(259, 'n'), "good"}, {"good.log", "good"}});
 
     EXPECT_EQ(ZipWriter::Close(std::make_unique<ZipHandle>()), kZipWrongHandle);
+    // A writer under a handle of another kind is not finished.
+    auto other_kind = ZipWriter::Open(archive_.wstring());
+    ASSERT_TRUE(other_kind);
+    other_kind->kind = 0;
+    EXPECT_EQ(ZipWriter::Close(std::move(other_kind)), kZipWrongHandle);
+    EXPECT_EQ(fs::file_size(archive_), 0u) << "no end record";
     EXPECT_FALSE(ZipWriter::Open((dir_ / "no" / "folder.zip").wstring()));
     EXPECT_EQ(ZipLastResult(), kZipNoFile);
     EXPECT_TRUE(ZipWriter::Open(archive_.wstring()));
@@ -445,9 +456,10 @@ TEST_F(ZipWriterTest, AFullDiskFailsTheEntryAndTheDirectory) {
     }
 }
 
-// A write that stops short inside an entry leaves that entry out; what it wrote stays in the
-// file, counted, so the next entry and the central directory still sit where they say.
-TEST_F(ZipWriterTest, AShortWriteInsideAnEntryLeavesTheArchiveWhole) {
+// An entry that fails once some of its bytes reached the file is cut off it: the next entry
+// starts where the failed one began, so the archive holds nothing but its listed entries, one
+// after another from its first byte (Parse checks that), and readers read them all.
+TEST_F(ZipWriterTest, AFailedEntryIsCutOffTheFile) {
     fs::create_directories(archive_.parent_path());
     const std::string log = Text(200000);
     const std::string packed = Text(40000);
@@ -459,27 +471,95 @@ TEST_F(ZipWriterTest, AShortWriteInsideAnEntryLeavesTheArchiveWhole) {
     struct Case {
         const char* name;
         fs::path second;
-        std::uint64_t limit;  // bytes the disk takes while the second entry is added
+        std::optional<std::uint64_t> limit;  // bytes the disk takes while the second is added
+        int failed_reads;  // the facts' probe for an executable, then the data's first read
     };
     const Case cases[] = {
-        {"local header", deflated, 32},
-        {"deflated data", deflated, 2000},
-        {"stored data", stored, stored_header + 20000},
-        {"rewritten header", stored, stored_header + packed.size() + 10},
+        {"local header", deflated, 32, 0},
+        {"deflated data", deflated, 2000, 0},
+        {"stored data", stored, stored_header + 20000, 0},
+        {"rewritten header", stored, stored_header + packed.size() + 10, 0},
+        {"deflated read", deflated, std::nullopt, 2},
+        {"stored read", stored, std::nullopt, 2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         auto handle = ZipWriter::Open(archive_.wstring());
         ASSERT_TRUE(handle);
         EXPECT_EQ(handle->writer->AddFile(L"first.log", first.wstring()), kZipOk);
+        const std::uint64_t before = fs::file_size(archive_);
         platform::testing::SetWriteLimit(c.limit);
+        if (c.failed_reads != 0) {
+            platform::testing::FailCall("ReadFile", ERROR_INVALID_FUNCTION, c.failed_reads);
+        }
         EXPECT_EQ(handle->writer->AddFile(c.second.filename().wstring(), c.second.wstring()),
                   kZipWriteFailed);
         platform::testing::SetWriteLimit(std::nullopt);
+        EXPECT_EQ(fs::file_size(archive_), before);
         EXPECT_EQ(handle->writer->AddFile(L"third.log", third.wstring()), kZipOk);
         EXPECT_EQ(ZipWriter::Close(std::move(handle)), kZipOk);
+        const ParsedArchive archive = Parse(ReadFile(archive_));
+        ASSERT_EQ(archive.entries.size(), 2u);
+        EXPECT_EQ(archive.entries[1].local_offset, before);
         ExpectReadersAgree({{"first.log", log}, {"third.log", "the third"}});
     }
+}
+
+// Entries packed ahead and written whole are cut off the same way.
+TEST_F(ZipWriterTest, AFailedEntryPackedAheadIsCutOffTheFile) {
+    fs::create_directories(archive_.parent_path());
+    const std::string log = Text(200000);
+    const fs::path first = Source("first.log", log);
+    const auto open = [](const fs::path& path) {
+        return [path] {
+            return ScopedHandle(CreateFileW(path.wstring().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                            nullptr));
+        };
+    };
+    const std::vector<ZipSource> sources = {{L"second.log", open(Source("second.log", log))},
+                                            {L"third.log", open(Source("third.log", log))}};
+    auto handle = ZipWriter::Open(archive_.wstring());
+    ASSERT_TRUE(handle);
+    EXPECT_EQ(handle->writer->AddFile(L"first.log", first.wstring()), kZipOk);
+    const std::uint64_t before = fs::file_size(archive_);
+    platform::testing::SetWriteLimit(2000);  // the second's header and part of its data
+    EXPECT_EQ(handle->writer->AddFiles(sources, 2),
+              (std::vector<std::uint32_t>{kZipWriteFailed, kZipWriteFailed}));
+    platform::testing::SetWriteLimit(std::nullopt);
+    EXPECT_EQ(fs::file_size(archive_), before);
+    EXPECT_EQ(handle->writer->AddFile(L"fourth.log", first.wstring()), kZipOk);
+    EXPECT_EQ(ZipWriter::Close(std::move(handle)), kZipOk);
+    const ParsedArchive archive = Parse(ReadFile(archive_));
+    ASSERT_EQ(archive.entries.size(), 2u);
+    EXPECT_EQ(archive.entries[1].local_offset, before);
+    ExpectReadersAgree({{"first.log", log}, {"fourth.log", log}});
+}
+
+// When a failed entry cannot be cut off, the file holds bytes that nothing lists: every later
+// entry and the central directory fail, whichever way they come.
+TEST_F(ZipWriterTest, AFailedCutEndsTheArchive) {
+    fs::create_directories(archive_.parent_path());
+    const fs::path log = Source("app.log", Text(200000));
+    const std::vector<ZipSource> sources = {
+        {L"a.log",
+         [log] {
+             return ScopedHandle(CreateFileW(log.wstring().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                             nullptr));
+         }},
+        {L"b.log", {}}};
+    auto handle = ZipWriter::Open(archive_.wstring());
+    ASSERT_TRUE(handle);
+    ZipWriter& zip = *handle->writer;
+    EXPECT_EQ(zip.AddFile(L"first.log", log.wstring()), kZipOk);
+    platform::testing::SetWriteLimit(2000);
+    platform::testing::FailCall("SetEndOfFile", ERROR_ACCESS_DENIED, 1);
+    EXPECT_EQ(zip.AddFile(L"second.log", log.wstring()), kZipWriteFailed);
+    platform::testing::SetWriteLimit(std::nullopt);
+    EXPECT_EQ(zip.AddFile(L"third.log", log.wstring()), kZipWriteFailed);
+    EXPECT_EQ(zip.AddFiles(sources, 2), (std::vector<std::uint32_t>{kZipWriteFailed, kZipNoFile}));
+    EXPECT_EQ(ZipWriter::Close(std::move(handle)), kZipWriteFailed);
 }
 
 // From a source that the caller opened and keeps: the same entry as from its path, read from
@@ -629,6 +709,38 @@ TEST_F(ZipWriterTest, AddFilesPassesOnWhatAnOpenThrows) {
     EXPECT_THROW(handle->writer->AddFiles(sources, 4), std::runtime_error);
     EXPECT_EQ(ZipWriter::Close(std::move(handle)), kZipOk);
     ExpectReadersAgree({{"first.log", Text(5000)}, {"second.log", Text(5000)}});
+}
+
+// However many threads are asked for, at most 8 workers open sources at once, however long
+// an open blocks: each open waits a while for a ninth to join it.
+TEST_F(ZipWriterTest, AddFilesOpensAtMostEightSourcesAtOnce) {
+    fs::create_directories(archive_.parent_path());
+    const fs::path log = Source("app.log", Text(3000));
+    std::mutex mutex;
+    std::condition_variable changed;
+    int in_flight = 0;
+    int most = 0;
+    const auto open = [&] {
+        {
+            std::unique_lock lock(mutex);
+            most = std::max(most, ++in_flight);
+            changed.notify_all();
+            changed.wait_for(lock, std::chrono::milliseconds(200), [&] { return in_flight > 8; });
+            --in_flight;
+        }
+        return ScopedHandle(CreateFileW(log.wstring().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    };
+    std::vector<ZipSource> sources;
+    for (int i = 0; i < 24; ++i) {
+        sources.push_back({L"app" + std::to_wstring(i) + L".log", open});
+    }
+    auto handle = ZipWriter::Open(archive_.wstring());
+    ASSERT_TRUE(handle);
+    EXPECT_EQ(handle->writer->AddFiles(sources, 64), std::vector<std::uint32_t>(24, kZipOk));
+    EXPECT_EQ(ZipWriter::Close(std::move(handle)), kZipOk);
+    EXPECT_LE(most, 8);
+    EXPECT_GE(most, 2) << "packed ahead on threads";
 }
 
 }  // namespace
