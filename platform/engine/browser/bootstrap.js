@@ -160,13 +160,8 @@
     return event.shiftKey && event.key === "Escape";  // the browser's task manager
   }
 
-  let windowClosed = false;  // the main window: Chromium's goes a moment later
   function sendKey(command, event) {
-    if (browsersKey(event) || windowClosed || heldBy.length > 0) event.preventDefault();
-    if (windowClosed) {
-      event.stopPropagation();
-      return;
-    }
+    if (browsersKey(event) || heldBy.length > 0) event.preventDefault();
     if (heldBy.length > 0) {
       event.stopPropagation();
       heldBy[heldBy.length - 1].focus();
@@ -644,7 +639,6 @@
         post({op: "close", value: encode(value)});
         // The engine's window is gone now; Chromium's goes a moment later and must take no
         // more input meanwhile.
-        windowClosed = true;
         holdOwner(null);
       }
       return true;

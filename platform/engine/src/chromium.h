@@ -1,7 +1,8 @@
 // Debian's Chromium as the browser front's window: started with a fresh profile folder, shown
 // as an app window on a display or run headless, its page area sized to the window's size,
-// watched until its window is gone or its page's process ends, and ended with its window. The engine drives it through a
-// DevTools pipe of its own; a remote-debugging port is opened only when a test asks for one.
+// watched until its window is gone or its page's process ends, and ended with its window. The
+// engine drives it through a DevTools pipe of its own; a remote-debugging port is opened only when
+// a test asks for one.
 //
 // The window's address carries the run's secret, and every local user can read a process's
 // command line: Chromium starts on a blank page and is sent to the address through the pipe.
