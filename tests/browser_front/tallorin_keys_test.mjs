@@ -144,15 +144,14 @@ test("in the app window no shortcut from the X server changes the page; a racing
     assert.deepEqual([first.pages.length, first.size, first.ratio], [1, [560, 540], 1]);
 
     await pressX(kShortcuts);
-    // Ctrl and the wheel, the mouse's back and forward buttons, its context menu.
-    xdotool("mousemove", x, y, "keydown", "ctrl", "click", 4, "click", 4, "click", 5, "keyup", "ctrl",
-            "click", 8, "click", 9, "click", 3);
+    // Ctrl and the wheel, and the mouse's context menu.
+    xdotool("mousemove", x, y, "keydown", "ctrl", "click", 4, "click", 4, "click", 5, "keyup", "ctrl", "click", 3);
     await new Promise((resolve) => setTimeout(resolve, 500));
-    xdotool("key", "Escape");  // a context menu that opened would stay on the screen until now
     expectUnchanged(await lookAt(run), first, "the form");
     // Nothing of the browser's over the window (a find bar, a menu, a bubble).
     const shown = screenArea(first.bounds, path.join(screenshots, "tallorin-keys-form.png"));
     assert.ok(differingPixels(shown, pngToPpm(await page.screenshot())) < 100, "the screen shows the page alone");
+    xdotool("key", "Escape");
 
     // A key that spoils the address and a click on send, back to back: the click is judged by
     // the address it finds.

@@ -202,14 +202,11 @@
     stops[event.shiftKey ? stops.length - 1 : 0].focus();
   }
 
-  // The browser's other ways to the same: its context menu (reload, back, print, inspect),
-  // zooming with Ctrl and the wheel, the mouse's back and forward buttons.
+  // The browser's other ways to the same: its context menu (reload, back, print, inspect) and
+  // zooming with Ctrl and the wheel.
   window.addEventListener("contextmenu", (event) => event.preventDefault(), true);
   window.addEventListener("wheel", (event) => { if (event.ctrlKey) event.preventDefault(); },
                           {capture: true, passive: false});
-  for (const type of ["mousedown", "mouseup", "auxclick"]) {
-    window.addEventListener(type, (event) => { if (event.button === 3 || event.button === 4) event.preventDefault(); }, true);
-  }
 
   // ---- console ------------------------------------------------------------------------------
 
