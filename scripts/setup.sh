@@ -15,7 +15,7 @@ packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     openssl python3 tinyproxy zip unzip
     chromium nodejs fonts-roboto-unhinted
-    xvfb xauth x11-apps netpbm libxcb1-dev
+    xvfb xauth x11-apps netpbm libxcb1-dev xdotool
     clang-format
 )
 

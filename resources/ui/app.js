@@ -32,10 +32,12 @@ function sendStateFor(email) {
   return email === "" || isEmailValid(email) ? StateActionButton.INITIAL : StateActionButton.DISABLED;
 }
 
+// A one-line field holds no line breaks: the address starts as the field will hold it, so that
+// its mark, the send button and what is sent all come from the one text the user sees.
 function readEmail() {
   try {
     const email = Application.Email;
-    return typeof email === "string" ? email : "";
+    return typeof email === "string" ? email.replace(/[\r\n]/g, "") : "";
   } catch (error) {
     return "";
   }
@@ -47,6 +49,7 @@ export class App extends AssetBaseComponent {
     this.email = readEmail();
     this.description = undefined;
     this.stateSendButton = sendStateFor(this.email);
+    this.sent = false;
     Window.this.mediaVar("language", Localizer.GetCurrentLanguage());
     // The window's own subscription lives as long as the window: its id is not kept.
     Localizer.on("language-changed", (language) => this.languageChanged(language));
@@ -97,6 +100,15 @@ export class App extends AssetBaseComponent {
   }
 
   async ["on click at #send"]() {
+    // Judged by the field as it is at the click: the button's state follows a change only
+    // with the next render. And a window sends one report, however fast the clicks come.
+    const field = this.querySelector("input#email");
+    const email = field ? field.value : this.email;
+    if (this.sent || sendStateFor(email) !== StateActionButton.INITIAL) {
+      return true;
+    }
+    this.sent = true;
+    this.email = email;
     try {
       // A description never typed is still undefined, which the engine would send as the
       // text "undefined": nothing typed is an empty description.

@@ -254,8 +254,9 @@ test("the thank-you box holds the window: the page is inert, the keyboard is the
   assert.deepEqual(await page.evaluate(() => [document.head.inert, document.body.inert,
                                              document.querySelector("[data-front=modal]").inert]),
                    [true, true, false], "everything but the box is inert");
-  // Keys and clicks meant for the page reach nothing of it.
-  for (const key of ["Tab", "Tab", "Tab", "Space"]) await page.keyboard.press(key === "Space" ? " " : key);
+  // Keys and clicks meant for the page reach nothing of it; Tab goes round the box's buttons.
+  for (const key of ["Tab", "Tab", "Tab"]) await page.keyboard.press(key);
+  assert.deepEqual(await focusOf(page), { outer: "iframe", inner: "close" });
   const send = await page.evaluate(() => {
     const box = document.querySelector("#send").getBoundingClientRect();
     return { x: box.x + box.width / 2, y: box.y + box.height / 2 };
@@ -307,4 +308,86 @@ test("Escape on the thank-you box presses its close button; Enter and Space ther
     assert.equal(await page.locator("iframe, .backdrop").count(), 0);
     await done();
   }
+});
+
+test("a send is judged by the address at the click, and a window sends once however fast the clicks", async () => {
+  const { server, page, done } = await openWindow();
+  // A key that spoils the address and a click in the same turn: the button's state has not
+  // followed yet.
+  const enabledAtClick = await page.evaluate(() => {
+    const input = document.querySelector("#email");
+    input.value += "!";
+    input.dispatchEvent(new Event("input", { bubbles: true }));
+    const send = document.querySelector("#send");
+    const enabled = !send.disabled;
+    send.click();
+    return enabled;
+  });
+  assert.equal(enabledAtClick, true, "the click came before the button followed");
+  await eventually(() => page.isDisabled("#send"), "send disabled");
+  assert.deepEqual([server.state.reports, await page.locator("iframe").count()], [[], 0], "nothing sent, no box");
+
+  await page.fill("#email", "user@example.com");
+  await eventually(() => page.isEnabled("#send"), "send enabled again");
+  await page.evaluate(() => { for (let i = 0; i < 3; ++i) document.querySelector("#send").click(); });
+  await page.frameLocator("iframe").locator("#ok").click();
+  await eventually(() => server.state.closes.length === 1, "window closed");
+  assert.deepEqual(server.state.reports, [{ email: "user@example.com", description: "" }]);
+  await done();
+});
+
+test("an address with a line break starts as the field holds it: mark, button and report agree", async () => {
+  for (const email of ["user@example.com\n", "user@example.com\r\n", "user@\nexample.com"]) {
+    const { server, page, done } = await openWindow({ email });
+    const state = async () => [await page.inputValue("#email"), await page.locator(".input-error").count(),
+                               await page.isEnabled("#send")];
+    assert.deepEqual(await state(), ["user@example.com", 0, true], JSON.stringify(email));
+    await page.focus("#email");
+    await page.focus("#description");
+    await page.waitForTimeout(50);  // a re-render, had the visit made one
+    assert.deepEqual(await state(), ["user@example.com", 0, true], `${JSON.stringify(email)}: visited`);
+    await page.click("#send");
+    await page.frameLocator("iframe").locator("#ok").click();
+    await eventually(() => server.state.closes.length === 1, "window closed");
+    assert.deepEqual(server.state.reports, [{ email: "user@example.com", description: "" }]);
+    await done();
+  }
+});
+
+test("a call that the bridge refuses is written to the console, though the page swallows it", async () => {
+  const { server, page, done } = await openWindow();
+  // The pattern takes it; the bridge takes no body over 1 MiB.
+  await page.fill("#email", `${"a".repeat(1 << 20)}@example.com`);
+  await eventually(() => page.isEnabled("#send"), "send enabled");
+  await page.click("#send");
+  await page.frameLocator("iframe").locator("#ok").click();
+  await eventually(() => server.state.closes.length === 1, "window closed");
+  assert.deepEqual(server.state.reports, []);
+  const errors = server.state.console.filter((entry) => entry.level === "error").map((entry) => entry.text);
+  assert.deepEqual(errors, ["bridge answered 413 to call Application.SendReport"]);
+  await done();
+});
+
+test("Tab goes round the thank-you box's buttons and the form's controls, never out of the page", async () => {
+  const { server, page, done } = await openWindow();
+  const stops = [];
+  for (let i = 0; i < 6; ++i) {
+    await page.keyboard.press("Tab");
+    stops.push(await page.evaluate(() => document.activeElement?.id || document.activeElement?.tagName.toLowerCase()));
+  }
+  assert.deepEqual(stops, ["close", "description", "email", "cancel", "send", "close"]);
+  await page.keyboard.press("Shift+Tab");
+  await page.keyboard.press("Enter");  // on send
+  await page.frameLocator("iframe").locator("#ok").waitFor();
+  await eventually(async () => (await focusOf(page)).inner === "ok", "the keyboard on OK");
+  const inBox = [];
+  for (const key of ["Tab", "Tab", "Tab", "Shift+Tab", "Shift+Tab", "Shift+Tab"]) {
+    await page.keyboard.press(key);
+    inBox.push((await focusOf(page)).inner);
+  }
+  assert.deepEqual(inBox, ["close", "ok", "close", "ok", "close", "ok"]);
+  await page.keyboard.press("Enter");
+  await eventually(() => server.state.closes.length === 1, "Enter still pressed OK");
+  assert.equal(server.state.reports.length, 1);
+  await done();
 });

@@ -165,6 +165,8 @@ export async function startFrontServer({root, frontFolder, email = "", language 
     const relative = decodeURIComponent(url.pathname.slice(prefix.length));
     if (relative === "__front__/bridge") {
       if (request.method !== "POST" || request.headers["x-tallorin-secret"] !== secret) return refuse(403);
+      // As the engine's server: a body over 1 MiB is refused from its header.
+      if (Number(request.headers["content-length"] || 0) > 1 << 20) return refuse(413);
       const chunks = [];
       request.on("data", (chunk) => chunks.push(chunk));
       request.on("end", () => {

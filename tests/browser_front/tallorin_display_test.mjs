@@ -3,14 +3,15 @@
 // test drives opens no port but the front's own server.
 import { test } from "node:test";
 import assert from "node:assert/strict";
-import { execFileSync, spawn } from "node:child_process";
+import { spawn } from "node:child_process";
 import fs from "node:fs";
 import http from "node:http";
 import os from "node:os";
 import path from "node:path";
 import { fileURLToPath } from "node:url";
 import { eventually, pageArea } from "./page_helpers.mjs";
-import { attachToWindow, expectNothingLeft, loadPlaywright, makeSandbox, processesOf, startTallorin,
+import { differingPixels, pngToPpm, screenArea } from "./x_display.mjs";
+import { attachToWindow, expectNothingLeft, loadPlaywright, makeSandbox, processesOf, processTree, startTallorin,
          tallorinCommand } from "./tallorin_session.mjs";
 
 const here = path.dirname(fileURLToPath(import.meta.url));
@@ -23,31 +24,6 @@ const ended = (child) => new Promise((resolve) => {
   if (child.exitCode !== null || child.signalCode !== null) resolve(child.exitCode ?? child.signalCode);
   else child.once("exit", (code, signal) => resolve(code ?? signal));
 });
-
-// A binary PPM (P6) as width, height and RGB bytes.
-function readPpm(bytes) {
-  const header = /^P6\s+(\d+)\s+(\d+)\s+(\d+)\s/.exec(bytes.subarray(0, 64).toString("latin1"));
-  assert.ok(header, "a binary PPM");
-  return { width: Number(header[1]), height: Number(header[2]), rgb: bytes.subarray(header[0].length) };
-}
-
-// The screen's pixels in a rectangle, as X shows them: PPM, and the same as PNG into `png`.
-function screenArea({ left, top, width, height }, png) {
-  const ppm = execFileSync("sh", ["-c", `xwd -root -silent | xwdtopnm 2>/dev/null | pnmcut -left ${left} -top ${top} -width ${width} -height ${height}`],
-                           { maxBuffer: 64 << 20 });
-  fs.writeFileSync(png, execFileSync("pnmtopng", { input: ppm, maxBuffer: 64 << 20, stdio: ["pipe", "pipe", "ignore"] }));
-  return readPpm(ppm);
-}
-
-// How many pixels of two pictures of one size differ by more than a rounding.
-function differingPixels(a, b) {
-  assert.deepEqual([a.width, a.height], [b.width, b.height]);
-  let differing = 0;
-  for (let at = 0; at < a.rgb.length; at += 3) {
-    if ([0, 1, 2].some((channel) => Math.abs(a.rgb[at + channel] - b.rgb[at + channel]) > 8)) ++differing;
-  }
-  return differing;
-}
 
 test("the app window, opened as scripts/run.sh opens it, shows exactly the form", async () => {
   assert.ok(process.env.DISPLAY, "runs under Xvfb (xvfb-run)");
@@ -78,7 +54,7 @@ test("the app window, opened as scripts/run.sh opens it, shows exactly the form"
     const { bounds } = await cdp.send("Browser.getWindowForTarget", { targetId: target.targetId });
     assert.deepEqual([bounds.width, bounds.height], [560, 540], "the window's outer size");
     // And the screen shows, where the window is, what the page draws.
-    const drawn = readPpm(execFileSync("pngtopnm", { input: await page.screenshot(), maxBuffer: 64 << 20, stdio: ["pipe", "pipe", "ignore"] }));
+    const drawn = pngToPpm(await page.screenshot());
     const shown = screenArea(bounds, path.join(screenshots, "tallorin-app-window.png"));
     assert.ok(differingPixels(shown, drawn) < 100, "the screen shows the page and nothing over it");
     await page.locator("#cancel").click().catch(() => {});  // the window may be gone before the click returns
@@ -93,24 +69,6 @@ test("the app window, opened as scripts/run.sh opens it, shows exactly the form"
     fs.rmSync(root, { recursive: true, force: true, maxRetries: 5 });
   }
 });
-
-// The process and every process under it.
-function processTree(root) {
-  const parents = new Map();
-  for (const name of fs.readdirSync("/proc").filter((entry) => /^\d+$/.test(entry))) {
-    try {
-      const stat = fs.readFileSync(`/proc/${name}/stat`, "utf8");
-      parents.set(Number(name), Number(stat.slice(stat.lastIndexOf(")") + 2).split(" ")[1]));
-    } catch {
-      // gone meanwhile
-    }
-  }
-  const tree = [root];
-  for (let index = 0; index < tree.length; ++index) {
-    for (const [pid, parent] of parents) if (parent === tree[index]) tree.push(pid);
-  }
-  return tree;
-}
 
 // The listening TCP sockets of the processes: which process, at which address and port.
 function listeningSockets(pids) {

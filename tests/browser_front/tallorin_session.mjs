@@ -67,6 +67,24 @@ export function processesOf(sandbox) {
   return found;
 }
 
+// The process and every process under it.
+export function processTree(root) {
+  const parents = new Map();
+  for (const name of fs.readdirSync("/proc").filter((entry) => /^\d+$/.test(entry))) {
+    try {
+      const stat = fs.readFileSync(`/proc/${name}/stat`, "utf8");
+      parents.set(Number(name), Number(stat.slice(stat.lastIndexOf(")") + 2).split(" ")[1]));
+    } catch {
+      // gone meanwhile
+    }
+  }
+  const tree = [root];
+  for (let index = 0; index < tree.length; ++index) {
+    for (const [pid, parent] of parents) if (parent === tree[index]) tree.push(pid);
+  }
+  return tree;
+}
+
 // Fails when anything of a run outlives it by more than a few seconds (the browser's helpers
 // end shortly after the browser); what is left is killed first, so that the tests go on.
 export async function expectNothingLeft(sandbox, timeout = 10000) {

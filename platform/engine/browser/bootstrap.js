@@ -80,9 +80,24 @@
     xhr.open("POST", front.bridge, false);
     xhr.setRequestHeader("Content-Type", "application/json");
     xhr.setRequestHeader("X-Tallorin-Secret", front.secret || "");
-    xhr.send(JSON.stringify(Object.assign({page: registry.page}, message)));
-    if (xhr.status !== 200) throw new Error("bridge answered " + xhr.status + " to " + message.op);
-    return JSON.parse(xhr.responseText);
+    let failure = null;
+    try {
+      xhr.send(JSON.stringify(Object.assign({page: registry.page}, message)));
+      if (xhr.status !== 200) failure = "answered " + xhr.status;
+    } catch (error) {
+      failure = "failed: " + String(error && error.message || error);
+    }
+    if (failure === null) return JSON.parse(xhr.responseText);
+    const refusal = new Error("bridge " + failure + " to " + what(message));
+    // The page may swallow the error; the program's log must not miss it. A console line
+    // that fails has nowhere to go.
+    if (message.op !== "console") forward("error", [refusal.message]);
+    throw refusal;
+  }
+
+  function what(message) {
+    if (message.op === "call" || message.op === "get") return message.op + " " + message.object + "." + message.name;
+    return message.op;
   }
 
   // One synchronous exchange: the program may call back into the page's functions before it
@@ -125,32 +140,73 @@
   // ---- keys ---------------------------------------------------------------------------------
 
   // Key presses go to the window's element handlers as the engine sends them; one that the
-  // program handles goes no further. F5 reloads nothing of the browser's: the engine has no such key.
-  // A dialog is a window of its own, to which the program attached no handler; while one is
-  // open, its owner takes no key at all (see "windows" below).
-  const kF5 = 116;
+  // program handles goes no further. A dialog is a window of its own, to which the program
+  // attached no handler; while one is open, its owner takes no key at all (see "windows").
+  //
+  // The engine's window knows typing and editing in its fields, moving between its controls
+  // and pressing buttons; every other key is the browser's (reload, history, zoom, find, print,
+  // save, windows and tabs, developer tools, full screen, its menus) and must not reach it.
+  const kEditingWithCtrl = new Set([65, 67, 86, 88, 89, 90,  // A C V X Y Z
+                                    8, 35, 36, 37, 38, 39, 40, 45, 46]);  // Backspace, End ... Delete
+  // With Shift too only redo and selecting: Ctrl+Shift+C inspects, Ctrl+Shift+Delete clears data.
+  const kEditingWithCtrlShift = new Set([90, 35, 36, 37, 38, 39, 40]);
+  function browsersKey(event) {
+    const code = event.keyCode;
+    if (event.metaKey) return true;
+    if (event.altKey) return !(event.getModifierState("AltGraph") && event.key.length === 1);
+    if (code >= 112 && code <= 135) return true;  // F1 to F24
+    if (/^(Browser|Zoom|Launch)/.test(event.key) || code === 93) return true;  // ... and the menu key
+    if (event.ctrlKey) return !(event.shiftKey ? kEditingWithCtrlShift : kEditingWithCtrl).has(code);
+    return event.shiftKey && event.key === "Escape";  // the browser's task manager
+  }
+
   function sendKey(command, event) {
-    if (!front.bridge) return;
+    if (browsersKey(event) || heldBy.length > 0) event.preventDefault();
     if (heldBy.length > 0) {
-      event.preventDefault();
       event.stopPropagation();
       heldBy[heldBy.length - 1].focus();
       return;
     }
-    let handled = false;
-    if (!isDialog) {
-      try {
-        handled = exchange({op: "key", command, code: event.keyCode, ctrl: event.ctrlKey,
-                            shift: event.shiftKey, alt: event.altKey}) === true;
-      } catch (error) { handled = false; }
+    if (command === "down" && event.key === "Tab" && !event.ctrlKey && !event.altKey && !event.metaKey) {
+      keepFocusInside(event);
     }
-    if (handled || event.keyCode === kF5) {
+    if (!front.bridge || isDialog) return;
+    let handled = false;
+    try {
+      handled = exchange({op: "key", command, code: event.keyCode, ctrl: event.ctrlKey,
+                          shift: event.shiftKey, alt: event.altKey}) === true;
+    } catch (error) { handled = false; }
+    if (handled) {
       event.preventDefault();
       event.stopPropagation();
     }
   }
   window.addEventListener("keydown", (event) => sendKey("down", event), true);
   window.addEventListener("keyup", (event) => sendKey("up", event), true);
+
+  // Tab goes round the window's controls, as in a window of its own: past the last one the
+  // browser would take the focus out of the page, where no key reaches the window.
+  function tabStops() {
+    return Array.from(document.querySelectorAll(
+        "button, input, textarea, select, a[href], [tabindex]")).filter((element) =>
+      element.tabIndex >= 0 && !element.disabled && !element.closest("[inert]") &&
+      element.getClientRects().length > 0);
+  }
+  function keepFocusInside(event) {
+    const stops = tabStops();
+    if (stops.length === 0) return;
+    const at = stops.indexOf(document.activeElement);
+    const edge = event.shiftKey ? 0 : stops.length - 1;
+    if (at !== -1 && at !== edge) return;  // the browser moves it within the page
+    event.preventDefault();
+    stops[event.shiftKey ? stops.length - 1 : 0].focus();
+  }
+
+  // The browser's other ways to the same: its context menu (reload, back, print, inspect) and
+  // zooming with Ctrl and the wheel.
+  window.addEventListener("contextmenu", (event) => event.preventDefault(), true);
+  window.addEventListener("wheel", (event) => { if (event.ctrlKey) event.preventDefault(); },
+                          {capture: true, passive: false});
 
   // ---- console ------------------------------------------------------------------------------
 

@@ -255,6 +255,15 @@ bool Chromium::Navigate(const std::string& target) {
     return navigated && !navigated->contains("errorText");
 }
 
+bool Chromium::PageCrashed(const std::string& target) {
+    bool crashed = false;
+    for (const auto& event : devtools_->TakeEvents()) {
+        const auto& params = event.value("params", nlohmann::json::object());
+        crashed = crashed || (params.is_object() && params.value("targetId", "") == target);
+    }
+    return crashed;
+}
+
 void Chromium::Watch() {
     std::string seen;  // the page's target id once the browser listed it
     bool navigated = false;
@@ -272,6 +281,12 @@ void Chromium::Watch() {
         if (devtools_->Gone()) {
             break;  // the browser ended: its window went with it
         }
+        if (!seen.empty() && PageCrashed(seen)) {
+            // The browser would keep its window open on a crash page nobody can leave.
+            EmitDebug(OT_DOM, OS_ERROR,
+                      u"browser front: the page's process has ended; the window closes");
+            break;
+        }
         if (!page) {
             continue;
         }
@@ -284,6 +299,10 @@ void Chromium::Watch() {
         if (seen.empty()) {
             seen = *page;
             SizePageArea(*page);
+            // The browser tells of a crashed page only to a client that watches its targets.
+            devtools_->KeepEvents("Target.targetCrashed");
+            std::string error;
+            devtools_->Call("Target.setDiscoverTargets", {{"discover", true}}, kAnswerTime, error);
         }
         if (!navigated) {
             navigated = Navigate(seen);

@@ -1,7 +1,8 @@
 // Debian's Chromium as the browser front's window: started with a fresh profile folder, shown
 // as an app window on a display or run headless, its page area sized to the window's size,
-// watched until its window is gone, and ended with its window. The engine drives it through a
-// DevTools pipe of its own; a remote-debugging port is opened only when a test asks for one.
+// watched until its window is gone or its page's process ends, and ended with its window. The
+// engine drives it through a DevTools pipe of its own; a remote-debugging port is opened only when
+// a test asks for one.
 //
 // The window's address carries the run's secret, and every local user can read a process's
 // command line: Chromium starts on a blank page and is sent to the address through the pipe.
@@ -36,8 +37,8 @@ struct ChromiumWindow {
 class Chromium {
 public:
     // Starts the browser and sends it to the window's page; `gone` is called once, from a thread
-    // of its own, when the page's window has been closed (or the browser ended) by other means
-    // than End. Throws std::runtime_error when it cannot start.
+    // of its own, when the page's window has been closed, its page's process ended, or the
+    // browser ended, by other means than End. Throws std::runtime_error when it cannot start.
     Chromium(const ChromiumWindow& window, std::function<void()> gone);
     Chromium(const Chromium&) = delete;
     Chromium& operator=(const Chromium&) = delete;
@@ -55,6 +56,8 @@ private:
     // did not answer.
     std::optional<std::string> PageTarget(const std::string& seen);
     void SizePageArea(const std::string& target);
+    // Whether the browser told, since the last look, that the target's page process ended.
+    bool PageCrashed(const std::string& target);
     bool Navigate(const std::string& target);
     void Announce();
 

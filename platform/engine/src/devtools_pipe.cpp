@@ -5,6 +5,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 namespace engine_stand_in::detail {
 
 DevToolsPipe::DevToolsPipe(int end) : end_(end) {}
@@ -45,7 +47,13 @@ std::optional<nlohmann::json> DevToolsPipe::Call(const std::string& method,
         const bool ours = answer.is_object() && answer.contains("id") &&
                           answer["id"].is_number_integer() && answer["id"].get<long>() == id;
         if (!ours) {
-            continue;  // an event, or the answer to a call that timed out
+            // An event, or the answer to a call that timed out.
+            if (answer.is_object() && answer.contains("method") && answer["method"].is_string() &&
+                std::find(kept_methods_.begin(), kept_methods_.end(), answer["method"]) !=
+                    kept_methods_.end()) {
+                kept_.push_back(answer);
+            }
+            continue;
         }
         if (answer.contains("result")) {
             return answer["result"];

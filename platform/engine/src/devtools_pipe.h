@@ -7,6 +7,8 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace engine_stand_in::detail {
 
@@ -29,6 +31,11 @@ public:
     // The browser closed its end: it has ended.
     bool Gone() const { return gone_; }
 
+    // Events of `method` that arrived while calls waited for their answers are kept, the
+    // others dropped; TakeEvents hands over what was kept.
+    void KeepEvents(const std::string& method) { kept_methods_.push_back(method); }
+    std::vector<nlohmann::json> TakeEvents() { return std::exchange(kept_, {}); }
+
 private:
     // The next whole message, or none when the time is up or the browser has gone.
     std::optional<std::string> Next(std::chrono::steady_clock::time_point deadline);
@@ -37,6 +44,8 @@ private:
     long next_id_ = 1;
     std::string received_;
     bool gone_ = false;
+    std::vector<std::string> kept_methods_;
+    std::vector<nlohmann::json> kept_;
 };
 
 }  // namespace engine_stand_in::detail
