@@ -81,10 +81,10 @@ TEST(UploadWatch, TheReplyClockStartsWhenTheWholeBodyHasGone) {
     // what the first request moved still counts as moved.
     std::vector<Report> redirected{{std::chrono::seconds(0), 0, 0}};
     for (int second = 1; second <= 30; ++second) {
-        redirected.push_back({std::chrono::seconds(second), 40 * 1024, (second - 1) * 2048});
+        redirected.push_back({std::chrono::seconds(second), 40 * 1024, (second - 1) * 1536});
     }
     for (int second = 31; second <= 200; ++second) {
-        redirected.push_back({std::chrono::seconds(second), 40 * 1024, (second - 31) * 2048});
+        redirected.push_back({std::chrono::seconds(second), 40 * 1024, (second - 31) * 1536});
     }
     redirected[31].sent = 0;
     const auto redirect_ending = Watch(40 * 1024, redirected);
