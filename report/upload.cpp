@@ -2,8 +2,8 @@
 
 #include <cpr/cpr.h>
 
-#include <atomic>
 #include <chrono>
+#include <optional>
 #include <string_view>
 #include <utility>
 
@@ -13,24 +13,38 @@
 #include "proxies.h"
 #include "report_json.h"
 #include "upload_testing.h"
+#include "upload_watch.h"
 
 namespace {
 
-// The window waits on this thread for the whole exchange, so a service or proxy that takes the
-// connection and then falls silent must not hold it for good; one that is slow but moving
-// must still get the dump. So only stalls are bounded: 30 s to connect (name lookup, a few
-// lost SYNs, the proxy's tunnel and the TLS handshake), and less than a byte per second for a
-// whole minute ends the transfer; a minute is also the idle limit of the usual reverse proxies
-// and load balancers in front of a web service, so waiting longer would not bring a reply.
+// The window waits on this thread for the whole exchange, so each upload is bounded by what it
+// carries, whatever the service or a proxy does. 30 s to connect covers a name lookup, a few
+// lost SYNs, the proxy's tunnel and the TLS handshake.
 constexpr std::chrono::seconds kConnectTimeout{30};
-constexpr std::int32_t kLowSpeedLimit = 1;  // bytes per second
-constexpr std::int32_t kStallWindow = 60;   // seconds
+
+constexpr UploadBounds kShippedBounds{
+    // Below 1 KiB/s a dump's report would take the better part of an hour (2 MiB: 45 min), longer
+    // than anyone watches a window that does not answer. A minute to judge it rides out a
+    // link's hiccups, and is the idle limit of the usual reverse proxies and load balancers in
+    // front of a web service: a silent service would not answer after it anyway.
+    .floor_bytes_per_second = 1024,
+    .floor_window = std::chrono::seconds(60),
+    // The reply is a small JSON object. A minute from the body's last byte leaves the service
+    // time to store the report, and a slow link time to carry what the sockets' buffers still
+    // held of the body.
+    .reply = std::chrono::seconds(60),
+    // However it moves, the whole upload gets two minutes for connecting and replying plus its
+    // body at 16 KiB/s, a slow but real link: a 2 MiB dump's report gets about five minutes.
+    .deadline_base = std::chrono::minutes(2),
+    .deadline_bytes_per_second = 16 * 1024,
+};
 
 // The service answers with a small JSON object; a reply larger than this after decoding is
 // no reply, and is not held in memory.
 constexpr std::size_t kMaxReplySize = 1024 * 1024;
 
-std::atomic<std::int32_t> g_stall_window{kStallWindow};
+// Replaced by tests only, before an upload starts.
+UploadBounds g_bounds = kShippedBounds;
 
 cpr::Url UrlOf(UploadEndpoint endpoint, bool use_production_server) {
     const std::string base = use_production_server ? kProductionBaseUrl : kStagingBaseUrl;
@@ -76,6 +90,8 @@ UploadReply PostUpload(UploadEndpoint endpoint, bool use_production_server, std:
 
     CappedText reply;
     cpr::Response response;
+    UploadWatch watch(g_bounds, body.size(), UploadWatch::Clock::now());
+    std::optional<std::string> bound_reached;
     {
         cpr::Session session;
         session.SetUrl(url);
@@ -91,15 +107,21 @@ UploadReply PostUpload(UploadEndpoint endpoint, bool use_production_server, std:
         }
         session.SetHeader(header);
         session.SetConnectTimeout(cpr::ConnectTimeout{kConnectTimeout});
-        session.SetLowSpeed(cpr::LowSpeed{kLowSpeedLimit, g_stall_window.load()});
         session.SetWriteCallback(CollectInto(reply));
+        session.SetProgressCallback(
+            cpr::ProgressCallback([&](cpr::cpr_pf_arg_t, cpr::cpr_pf_arg_t received,
+                                      cpr::cpr_pf_arg_t, cpr::cpr_pf_arg_t sent, std::intptr_t) {
+                bound_reached = watch.Check(UploadWatch::Clock::now(), sent, received);
+                return !bound_reached.has_value();
+            }));
         response = session.Post();
     }
 
     if (response.error) {
         const std::string reason =
-            reply.over_cap ? "reply larger than " + std::to_string(kMaxReplySize) + " bytes"
-                           : response.error.message;
+            reply.over_cap  ? "reply larger than " + std::to_string(kMaxReplySize) + " bytes"
+            : bound_reached ? *bound_reached
+                            : response.error.message;
         LOG_AT(kLogTag, spdlog::level::err, "failed to upload. url={}. error={}", url.str(),
                reason);
         return {};
@@ -126,9 +148,10 @@ bool SendAttachment(std::uint32_t bug_id, const BugReportRequest& request,
 
 namespace upload::testing {
 
-ScopedStallWindow::ScopedStallWindow(std::chrono::seconds window)
-    : previous_(g_stall_window.exchange(static_cast<std::int32_t>(window.count()))) {}
+ScopedBounds::ScopedBounds(const UploadBounds& bounds) : previous_(g_bounds) { g_bounds = bounds; }
 
-ScopedStallWindow::~ScopedStallWindow() { g_stall_window.store(previous_); }
+ScopedBounds::~ScopedBounds() { g_bounds = previous_; }
+
+UploadBounds ShippedBounds() { return kShippedBounds; }
 
 }  // namespace upload::testing

@@ -1,23 +1,24 @@
-// For tests only: a shorter stall bound for the uploads, so that a test can hold a transfer
-// still past it, or trickle a reply over longer than it, without waiting the shipped minute.
+// For tests only: other bounds for the uploads, so that a test can take a transfer past one of
+// them in seconds instead of the shipped minutes.
 #pragma once
 
-#include <chrono>
-#include <cstdint>
+#include "upload_watch.h"
 
 namespace upload::testing {
 
-// While it lives, an upload that moves less than a byte per second for `window` ends as
-// stalled. Not for concurrent use.
-class ScopedStallWindow {
+// While it lives, the uploads that start are bounded by `bounds`. Not for concurrent use.
+class ScopedBounds {
 public:
-    explicit ScopedStallWindow(std::chrono::seconds window);
-    ScopedStallWindow(const ScopedStallWindow&) = delete;
-    ScopedStallWindow& operator=(const ScopedStallWindow&) = delete;
-    ~ScopedStallWindow();
+    explicit ScopedBounds(const UploadBounds& bounds);
+    ScopedBounds(const ScopedBounds&) = delete;
+    ScopedBounds& operator=(const ScopedBounds&) = delete;
+    ~ScopedBounds();
 
 private:
-    std::int32_t previous_;
+    UploadBounds previous_;
 };
+
+// The bounds that the program ships with.
+UploadBounds ShippedBounds();
 
 }  // namespace upload::testing

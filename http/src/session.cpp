@@ -1,6 +1,7 @@
 #include <cpr/session.h>
 
 #include <curl/curl.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cctype>
@@ -22,6 +23,26 @@ std::size_t AppendBody(char* data, std::size_t size, std::size_t count, void* us
 std::size_t CallWriteCallback(char* data, std::size_t size, std::size_t count, void* user) {
     const auto& write = *static_cast<const WriteCallback*>(user);
     return write(std::string_view(data, size * count)) ? size * count : 0;
+}
+
+int CallProgressCallback(void* user, curl_off_t download_total, curl_off_t download_now,
+                         curl_off_t upload_total, curl_off_t upload_now) {
+    const auto& progress = *static_cast<const ProgressCallback*>(user);
+    return progress(download_total, download_now, upload_total, upload_now) ? 0 : 1;
+}
+
+// Linux grows a socket's send buffer up to 4 MiB, which takes a dump's whole report at once:
+// libcurl then counts it sent while the peer has read little of it, and a slow but moving
+// reader looks like a stall. Twice this (the kernel doubles it) still fills a link of a few
+// MB/s at the round trips of the Internet.
+constexpr int kSendBufferSize = 64 * 1024;
+
+int KeepSendBufferSmall(void* /*user*/, curl_socket_t socket, curlsocktype purpose) {
+    if (purpose == CURLSOCKTYPE_IPCXN) {
+        // A socket that refuses keeps its own size; nothing else depends on it.
+        ::setsockopt(socket, SOL_SOCKET, SO_SNDBUF, &kSendBufferSize, sizeof kSendBufferSize);
+    }
+    return CURL_SOCKOPT_OK;
 }
 
 std::string_view Trim(std::string_view text) {
@@ -77,6 +98,7 @@ public:
         curl_easy_setopt(curl, CURLOPT_POSTREDIR, static_cast<long>(CURL_REDIR_POST_ALL));
         curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error_text_);
         curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &AppendHeader);
+        curl_easy_setopt(curl, CURLOPT_SOCKOPTFUNCTION, &KeepSendBufferSmall);
     }
 
     void SetUrl(const Url& url) {
@@ -134,6 +156,14 @@ public:
 
     void SetWriteCallback(const WriteCallback& write) { write_ = write; }
 
+    void SetProgressCallback(const ProgressCallback& progress) {
+        progress_ = progress;
+        CURL* curl = handle_.get();
+        curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &CallProgressCallback);
+        curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &progress_);
+        curl_easy_setopt(curl, CURLOPT_NOPROGRESS, progress_.callback ? 0L : 1L);
+    }
+
     Response Post() {
         CURL* curl = handle_.get();
         if (body_.str().empty()) {
@@ -187,6 +217,7 @@ private:
     Body body_;
     Proxies proxies_;
     WriteCallback write_;
+    ProgressCallback progress_;
     char error_text_[CURL_ERROR_SIZE] = {};
 };
 
@@ -207,6 +238,9 @@ void Session::SetConnectTimeout(const ConnectTimeout& timeout) {
 }
 void Session::SetLowSpeed(const LowSpeed& low_speed) { impl_->SetLowSpeed(low_speed); }
 void Session::SetWriteCallback(const WriteCallback& write) { impl_->SetWriteCallback(write); }
+void Session::SetProgressCallback(const ProgressCallback& progress) {
+    impl_->SetProgressCallback(progress);
+}
 Response Session::Post() { return impl_->Post(); }
 
 }  // namespace cpr

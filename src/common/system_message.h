@@ -1,6 +1,6 @@
-// The system's text for a Windows error number or HRESULT, as the standard system error
-// category gives it on Windows: FormatMessageW's text without its line end, "unknown error"
-// when the system has none. Never throws for a number.
+// The system's text for a Windows error number or HRESULT, as Windows' system error category
+// gives it: FormatMessageW's text without its line end, "unknown error" when the system has
+// none. Never throws for a number.
 #pragma once
 
 #include <windows.h>

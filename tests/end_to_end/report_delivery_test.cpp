@@ -223,11 +223,11 @@ TEST_F(ReportDelivery, AStalledServiceEndsTheReportWithinTheShippedBound) {
     EXPECT_EQ(requests[0].path, "/api/bug");
     const std::string log = RunningLog();
     std::size_t at = 0;
+    // The body is small: the reply's minute runs out as the floor's does, and is checked first.
     const std::string failure = "failed to upload. url=" + std::string(kProductionBaseUrl) +
-                                "/bug. error=Operation too slow.";
+                                "/bug. error=no reply within 60 s of the request\n";
     for (const std::string& text :
-         std::vector<std::string>{failure, "transferred the last 60 seconds",
-                                  "report bug result=false", "failed to report bug"}) {
+         std::vector<std::string>{failure, "report bug result=false", "failed to report bug"}) {
         const auto found = log.find(text, at);
         ASSERT_NE(found, std::string::npos) << "missing or out of order: " << text << "\n" << log;
         at = found;

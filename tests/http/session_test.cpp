@@ -6,7 +6,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
+#include <future>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -34,6 +38,7 @@ struct Exchange {
     std::optional<cpr::ConnectTimeout> connect_timeout;
     std::optional<cpr::LowSpeed> low_speed;
     std::optional<cpr::WriteCallback> write;
+    std::optional<cpr::ProgressCallback> progress;
 };
 
 // A request set up the way the report client does it.
@@ -54,7 +59,22 @@ cpr::Response Post(const Exchange& exchange) {
     if (exchange.write) {
         session.SetWriteCallback(*exchange.write);
     }
+    if (exchange.progress) {
+        session.SetProgressCallback(*exchange.progress);
+    }
     return session.Post();
+}
+
+// Posts as Post does, under a deadline of its own: past it the test fails and the double is
+// stopped, which ends the exchange.
+cpr::Response PostWithin(std::chrono::seconds limit, const Exchange& exchange,
+                         std::unique_ptr<test_support::ReportService>& service) {
+    auto posted = std::async(std::launch::async, [&] { return Post(exchange); });
+    if (posted.wait_for(limit) == std::future_status::timeout) {
+        ADD_FAILURE() << "the exchange outlived " << limit.count() << " s";
+        service.reset();
+    }
+    return posted.get();
 }
 
 // Listens on loopback and never accepts: the kernel completes the TCP handshake into the
@@ -254,34 +274,68 @@ TEST_F(Session, TheProxiesGivenAreTheWholeRoute) {
 }
 
 // A service that goes silent ends the exchange once less than the low-speed limit has moved
-// for the whole window; one that keeps trickling over longer than the window does not.
-TEST_F(Session, LowSpeedEndsAStallButNotASlowReply) {
-    ReportService service;
-    const std::string reply = R"({"id": 3})";
-    struct Case {
-        const char* name;
-        test_support::ServiceReply reply;
-        long status;
-        cpr::ErrorCode error;
-    };
+// for the whole window.
+TEST_F(Session, LowSpeedEndsAStall) {
+    auto service = std::make_unique<ReportService>();
     test_support::ServiceReply stalled;
     stalled.stall = true;
-    test_support::ServiceReply trickled{200, reply};
-    trickled.trickle = std::chrono::milliseconds(300);  // about 3 s for the body
-    const Case kCases[] = {
-        {"stalled", stalled, 0, cpr::ErrorCode::OPERATION_TIMEDOUT},
-        {"trickled", trickled, 200, cpr::ErrorCode::OK},
-    };
-    for (const auto& item : kCases) {
-        SCOPED_TRACE(item.name);
-        service.SetReply("bug", item.reply);
-        Exchange exchange{ReportService::BaseUrl(service.production_port()) + "/bug"};
-        exchange.low_speed = cpr::LowSpeed{1, 1};
-        const auto response = Post(exchange);
-        EXPECT_EQ(response.status_code, item.status);
-        EXPECT_EQ(response.error.code, item.error) << response.error.message;
-        EXPECT_EQ(response.text, item.status == 200 ? reply : "");
-    }
+    service->SetReply("bug", stalled);
+    Exchange exchange{ReportService::BaseUrl(service->production_port()) + "/bug"};
+    exchange.low_speed = cpr::LowSpeed{1, 1};
+    const auto response = PostWithin(std::chrono::seconds(20), exchange, service);
+    EXPECT_EQ(response.status_code, 0);
+    EXPECT_EQ(response.error.code, cpr::ErrorCode::OPERATION_TIMEDOUT) << response.error.message;
+    EXPECT_EQ(response.text, "");
+}
+
+// What progress counts as sent is what the peer has read, give or take the sockets' buffers:
+// a service reading 4 MiB at 1 MiB/s has not had most of it after a second.
+TEST_F(Session, ProgressFollowsWhatThePeerHasRead) {
+    auto service = std::make_unique<ReportService>();
+    test_support::ServiceReply slow_reader;
+    slow_reader.read_bytes_per_second = 1024 * 1024;
+    service->SetReply("attachment", slow_reader);
+    constexpr std::int64_t kBody = 4 * 1024 * 1024;
+    Exchange exchange{ReportService::BaseUrl(service->production_port()) + "/attachment",
+                      std::string(kBody, 'x')};
+    const auto start = std::chrono::steady_clock::now();
+    std::int64_t sent_after_a_second = 0;
+    std::int64_t total = 0;
+    exchange.progress = cpr::ProgressCallback([&](cpr::cpr_pf_arg_t, cpr::cpr_pf_arg_t,
+                                                  cpr::cpr_pf_arg_t upload_total,
+                                                  cpr::cpr_pf_arg_t upload_now, std::intptr_t) {
+        if (std::chrono::steady_clock::now() - start <= std::chrono::seconds(1)) {
+            sent_after_a_second = upload_now;
+        }
+        total = std::max(total, upload_total);
+        return true;
+    });
+    const auto response = PostWithin(std::chrono::seconds(30), exchange, service);
+    EXPECT_EQ(response.status_code, 200) << response.error.message;
+    EXPECT_EQ(total, kBody);
+    EXPECT_GT(sent_after_a_second, 0);
+    EXPECT_LT(sent_after_a_second, kBody / 2);
+}
+
+// Returning false from the progress callback ends the exchange at once.
+TEST_F(Session, ProgressCallbackMayEndTheExchange) {
+    auto service = std::make_unique<ReportService>();
+    test_support::ServiceReply stalled;
+    stalled.stall = true;
+    service->SetReply("bug", stalled);
+    Exchange exchange{ReportService::BaseUrl(service->production_port()) + "/bug"};
+    int calls = 0;
+    exchange.progress = cpr::ProgressCallback(
+        [&](cpr::cpr_pf_arg_t, cpr::cpr_pf_arg_t, cpr::cpr_pf_arg_t, cpr::cpr_pf_arg_t,
+            std::intptr_t userdata) {
+            EXPECT_EQ(userdata, 7);
+            return ++calls < 3;
+        },
+        7);
+    const auto response = PostWithin(std::chrono::seconds(20), exchange, service);
+    EXPECT_EQ(response.status_code, 0);
+    EXPECT_EQ(response.error.code, cpr::ErrorCode::REQUEST_CANCELLED) << response.error.message;
+    EXPECT_EQ(calls, 3);
 }
 
 TEST_F(Session, ConnectTimeoutEndsAHandshakeThatNeverComes) {

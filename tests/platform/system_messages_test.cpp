@@ -1,9 +1,11 @@
+#include <win_error.h>
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <string>
+#include <system_error>
 
 namespace {
 
@@ -53,6 +55,30 @@ TEST(FormatMessageW, FailsAsWindowsDoes) {
                              buffer.data(), 256, nullptr),
               0u);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
+// The category the program formats Windows error numbers with: Windows' texts where the C
+// library's category would give errno's ("Input/output error" for 5, "Too many users" for 87).
+TEST(WinErrorCategory, GivesWindowsTextsWithoutTheLineEnd) {
+    const auto& category = win_error::system_category();
+    EXPECT_STREQ(category.name(), "system");
+    struct Case {
+        DWORD number;
+        const char* text;
+    };
+    const Case cases[] = {
+        {ERROR_ACCESS_DENIED, "Access is denied."},
+        {ERROR_INVALID_PARAMETER, "The parameter is incorrect."},
+        {1312, "A specified logon session does not exist. It may already have been terminated."},
+        {static_cast<DWORD>(E_FAIL), "Unspecified error"},
+        {0xDEAD, "unknown error"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.number);
+        EXPECT_EQ(category.message(static_cast<int>(c.number)), c.text);
+        const std::system_error error(static_cast<int>(c.number), category, "failed");
+        EXPECT_EQ(std::string(error.what()), std::string("failed: ") + c.text);
+    }
 }
 
 }  // namespace

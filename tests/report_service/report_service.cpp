@@ -116,9 +116,11 @@ std::string ReportService::BaseUrl(int port) {
 }
 
 void ReportService::SetReply(std::string_view endpoint, const ServiceReply& reply) {
-    const nlohmann::json text = {{"status", reply.status}, {"body", reply.body},
-                                 {"gzip", reply.gzip},     {"location", reply.location},
-                                 {"stall", reply.stall},   {"trickle_ms", reply.trickle.count()}};
+    const nlohmann::json text = {
+        {"status", reply.status},   {"body", reply.body},
+        {"gzip", reply.gzip},       {"location", reply.location},
+        {"stall", reply.stall},     {"trickle_ms", reply.trickle.count()},
+        {"endless", reply.endless}, {"read_bps", reply.read_bytes_per_second}};
     const auto file = state_ / "replies" / (std::string(endpoint) + ".json");
     WriteFile(fs::path(file.string() + ".tmp"), text.dump());
     fs::rename(file.string() + ".tmp", file);

@@ -35,6 +35,10 @@ struct ServiceReply {
     bool stall = false;
     // Not 0: the headers go out at once, the body a byte at a time with this pause after each.
     std::chrono::milliseconds trickle{0};
+    // With a trickle: a chunked body that never ends, the body's bytes over and over.
+    bool endless = false;
+    // Not 0: the request's body is read at this rate, as a slow link would carry it.
+    int read_bytes_per_second = 0;
 };
 
 struct RecordedRequest {

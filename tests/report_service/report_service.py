@@ -4,9 +4,11 @@
 Serves HTTPS on loopback on a production and a staging port with the certificate it is given,
 answers POST /api/bug and POST /api/attachment with the reply the test has put into
 <state>/replies/<name>.json ({"status": 200, "body": "...", "gzip": false, "location": "",
-"stall": false, "trickle_ms": 0}; default 200 "{}"; a non-empty location is sent as the Location
-header; "stall" reads the request and then never answers; "trickle_ms" sends the body a byte at
-a time with that pause after each),
+"stall": false, "trickle_ms": 0, "endless": false, "read_bps": 0}; default 200 "{}"; a non-empty
+location is sent as the Location header; "stall" reads the request and then never answers;
+"trickle_ms" sends the body a byte at a time with that pause after each; "endless" with it sends
+a chunked body that never ends, the body's bytes over and over; "read_bps" reads the request's
+body at that many bytes per second),
 and records every request as <state>/requests/<n>.json (path, port, method, headers) beside
 <n>.body (the body's bytes). Writes <state>/ready with the two ports once both listen.
 Standard library only.
@@ -106,12 +108,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def do_POST(self):
         length = int(self.headers.get("Content-Length", "0"))
-        body = self.rfile.read(length) if length > 0 else b""
+        name = ENDPOINTS.get(self.path)
+        reply = self.server.recorder.reply_for(name) if name is not None else {}
+        body = self.read_body(length, int(reply.get("read_bps", 0)))
         port = self.server.server_address[1]
         headers = [[name, value] for name, value in self.headers.items()]
         self.server.recorder.record(self.path, port, "POST", headers, body)
 
-        name = ENDPOINTS.get(self.path)
         if name is None:
             self.answer(404, b"not found", False)
             return
@@ -123,8 +126,48 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
             return
         text = reply.get("body", "{}").encode("utf-8")
+        pause = reply.get("trickle_ms", 0) / 1000.0
+        if reply.get("endless", False) and pause > 0:
+            self.answer_endlessly(int(reply.get("status", 200)), text or b" ", pause)
+            return
         self.answer(int(reply.get("status", 200)), text, bool(reply.get("gzip", False)),
-                    reply.get("location", ""), reply.get("trickle_ms", 0) / 1000.0)
+                    reply.get("location", ""), pause)
+
+    def read_body(self, length, rate):
+        """The request's body, taken at `rate` bytes per second when it is not 0: twenty
+        reads a second, each followed by its share of the second."""
+        if length <= 0:
+            return b""
+        if rate <= 0:
+            return self.rfile.read(length)
+        step = max(1, rate // 20)
+        parts = []
+        received = 0
+        started = time.monotonic()
+        while received < length and not STOPPING.is_set():
+            part = self.rfile.read(min(step, length - received))
+            if not part:
+                break
+            parts.append(part)
+            received += len(part)
+            # Paced by the total, so that the time the reads take does not slow the rate.
+            delay = started + received / rate - time.monotonic()
+            if delay > 0:
+                time.sleep(delay)
+        return b"".join(parts)
+
+    def answer_endlessly(self, status, pattern, pause):
+        self.send_response(status)
+        self.send_header("Content-Type", "application/json")
+        self.send_header("Transfer-Encoding", "chunked")
+        self.end_headers()
+        self.close_connection = True
+        index = 0
+        while not STOPPING.is_set():
+            self.wfile.write(b"1\r\n" + pattern[index:index + 1] + b"\r\n")
+            self.wfile.flush()
+            index = (index + 1) % len(pattern)
+            time.sleep(pause)
 
     def answer(self, status, body, compressed, location="", pause=0.0):
         if compressed:

@@ -19,6 +19,14 @@ sockaddr_in LoopbackAddress(int port) {
     return address;
 }
 
+sockaddr_in6 Ipv6LoopbackAddress(int port) {
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_port = htons(static_cast<std::uint16_t>(port));
+    address.sin6_addr = in6addr_loopback;
+    return address;
+}
+
 }  // namespace
 
 int UnusedLoopbackPort() {
@@ -40,6 +48,17 @@ int UnusedLoopbackPort() {
 bool AcceptsConnections(int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const auto address = LoopbackAddress(port);
+    const bool connected =
+        fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    return connected;
+}
+
+bool AcceptsIpv6Connections(int port) {
+    const int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const auto address = Ipv6LoopbackAddress(port);
     const bool connected =
         fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
     if (fd >= 0) {

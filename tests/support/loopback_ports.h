@@ -8,5 +8,7 @@ int UnusedLoopbackPort();
 
 // Whether something accepts connections on 127.0.0.1:port.
 bool AcceptsConnections(int port);
+// Whether something accepts connections on [::1]:port.
+bool AcceptsIpv6Connections(int port);
 
 }  // namespace test_support

@@ -7,13 +7,15 @@
 #include "loopback_ports.h"
 
 namespace test_support {
-LoopbackProxy::LoopbackProxy() : port_(UnusedLoopbackPort()) {
+LoopbackProxy::LoopbackProxy(Family family)
+    : port_(UnusedLoopbackPort()), ipv6_(family == Family::kIpv6) {
+    const std::string host = ipv6_ ? "::1" : "127.0.0.1";
     const auto config = folder_ / "tinyproxy.conf";
     // No ConnectPort line: CONNECT is allowed to every port, the double's included.
     WriteFile(config, "Port " + std::to_string(port_) +
                           "\n"
-                          "Listen 127.0.0.1\n"
-                          "Allow 127.0.0.1\n"
+                          "Listen " +
+                          host + "\n" + "Allow " + host + "\n" +
                           "Timeout 60\n"
                           "MaxClients 8\n"
                           "LogLevel Connect\n"
@@ -23,7 +25,7 @@ LoopbackProxy::LoopbackProxy() : port_(UnusedLoopbackPort()) {
         TALLORIN_TINYPROXY, std::vector<std::string>{"-d", "-c", config.string()},
         folder_ / "output.txt");
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!AcceptsConnections(port_)) {
+    while (!(ipv6_ ? AcceptsIpv6Connections(port_) : AcceptsConnections(port_))) {
         if (!process_->Running() || std::chrono::steady_clock::now() > deadline) {
             std::string output;
             try {
@@ -38,7 +40,9 @@ LoopbackProxy::LoopbackProxy() : port_(UnusedLoopbackPort()) {
 
 LoopbackProxy::~LoopbackProxy() = default;
 
-std::string LoopbackProxy::Address() const { return "127.0.0.1:" + std::to_string(port_); }
+std::string LoopbackProxy::Address() const {
+    return (ipv6_ ? "[::1]:" : "127.0.0.1:") + std::to_string(port_);
+}
 
 std::string LoopbackProxy::Log() const {
     try {

@@ -1,12 +1,16 @@
 // cpr's small types of a request: the URL and the header table.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <string_view>
 #include <utility>
 
 namespace cpr {
+
+// Byte counts of a transfer in progress.
+using cpr_pf_arg_t = std::int64_t;
 
 // A piece of text with cpr's accessors; Url and Body derive from it.
 template <typename T>

@@ -4,7 +4,9 @@
 // a proxy is given for the URL's scheme. A proxy given for the scheme is the whole route: it
 // serves every host (no bypass list of the environment applies), and an empty one means a
 // direct connection (no proxy variable of the environment applies). A session is used by one
-// thread at a time.
+// thread at a time. The socket's send buffer is kept small, so that what the progress callback
+// and the low-speed limit count as sent is what the peer has taken, give or take that buffer:
+// a large one would take a whole body at once and then show a slow reader as a stall.
 #pragma once
 
 #include <memory>
@@ -39,6 +41,7 @@ public:
     void SetConnectTimeout(const ConnectTimeout& timeout);
     void SetLowSpeed(const LowSpeed& low_speed);
     void SetWriteCallback(const WriteCallback& write);
+    void SetProgressCallback(const ProgressCallback& progress);
 
     // Sends the request and waits for the whole reply. Never throws for a failed exchange:
     // that is a status of 0 with libcurl's text in error.message.

@@ -81,8 +81,14 @@ void ParseProxyEntry(std::vector<ProxyEntry>& entries, const std::wstring& proxy
     if (const auto separator = rest.find(L"://"); separator != std::wstring::npos) {
         rest.erase(0, separator + 3);
     }
+    // An IPv6 literal is written in brackets ("[::1]:8080", "[2001:db8::1]"): the host is the
+    // bracketed literal, whose colons are its own, and the port follows the closing bracket.
+    const auto closing = rest.starts_with(L'[') ? rest.find(L']') : std::wstring::npos;
+    const auto colon = rest.find(L':', closing == std::wstring::npos ? 0 : closing + 1);
     ProxyEntry entry;
-    if (const auto colon = rest.find(L':'); colon != std::wstring::npos) {
+    if (closing != std::wstring::npos && colon != closing + 1) {
+        entry.host = rest.substr(0, closing + 1);  // anything after it is no port
+    } else if (colon != std::wstring::npos) {
         entry.host = rest.substr(0, colon);
         try {
             entry.port = boost::lexical_cast<int>(rest.substr(colon + 1));

@@ -1,5 +1,6 @@
 #include "impersonate.h"
 
+#include <win_error.h>
 #include <wtsapi32.h>
 
 #include <system_error>
@@ -15,7 +16,7 @@ constexpr DWORD kUnknownSession = 0xFFFFFFFF;
 constexpr DWORD kTokenAccess = TOKEN_ASSIGN_PRIMARY | TOKEN_DUPLICATE | TOKEN_QUERY | READ_CONTROL;
 
 [[noreturn]] void ThrowImpersonationError(DWORD error) {
-    throw std::system_error(static_cast<int>(error), std::system_category(),
+    throw std::system_error(static_cast<int>(error), win_error::system_category(),
                             "failed to impersonate user");
 }
 
