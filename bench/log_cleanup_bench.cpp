@@ -1,7 +1,7 @@
 // The clean-up after an attachment was delivered: RemoveFiles over what the walk collected and
-// the archive took, then RemoveEmptyFolders of the log folder, beside std::filesystem::remove_all of the same folder
-// (what `rm -rf` does). The folder is laid anew before each round, outside the timing.
-// Counter files: the number of log files.
+// the archive took, then RemoveEmptyFolders of the log folder, beside std::filesystem::remove_all
+// of the same folder (what `rm -rf` does). The folder is laid anew before each round, outside the
+// timing. Counter files: the number of log files.
 #include <benchmark/benchmark.h>
 
 #include <filesystem>

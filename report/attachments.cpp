@@ -131,12 +131,12 @@ void SendAttachments(const BugReportRequest& request, std::uint32_t bug_id, bool
     const std::wstring uuid = Utf8ToUtf16(request.crash_uuid);
     const bool anything = !files.empty() || request.attach_screenshot;
     // The crash-files folder is made for the archive when it is missing.
-    const auto crash_files =
-        anything ? NoFollowFolder::Open(request.crash_info_dir_path, NoFollowFolder::Missing::kCreate)
-                 : std::nullopt;
+    const auto crash_files = anything ? NoFollowFolder::Open(request.crash_info_dir_path,
+                                                             NoFollowFolder::Missing::kCreate)
+                                      : std::nullopt;
     if (request.attach_screenshot) {
-        files.push_back({crash_files ? &*crash_files : nullptr, {uuid + L".jpg"}, std::nullopt,
-                         std::nullopt});
+        files.push_back(
+            {crash_files ? &*crash_files : nullptr, {uuid + L".jpg"}, std::nullopt, std::nullopt});
     }
     if (files.empty()) {
         return;
@@ -148,8 +148,8 @@ void SendAttachments(const BugReportRequest& request, std::uint32_t bug_id, bool
     bool delivered = false;
     try {
         if (archive && ZipFilesToArchive(archive.get(), files)) {
-            delivered = SendAttachment(bug_id, request, request.use_production_server,
-                                       archive_name, archive.get(), verify_peer, user_agent);
+            delivered = SendAttachment(bug_id, request, request.use_production_server, archive_name,
+                                       archive.get(), verify_peer, user_agent);
         }
     } catch (...) {
         Delete(archive.get());  // ours, whatever happened
@@ -187,7 +187,8 @@ bool ZipFilesToArchive(HANDLE archive, std::vector<AttachedFile>& files) {
     for (std::size_t index = 0; index < files.size(); ++index) {
         sources.push_back({files[index].names.back(), [&files, &opened_sizes, index] {
                                ScopedHandle source = OpenToZip(files[index]);
-                               if (const auto facts = source ? FactsOf(source.get()) : std::nullopt) {
+                               if (const auto facts =
+                                       source ? FactsOf(source.get()) : std::nullopt) {
                                    opened_sizes[index] = facts->size;
                                }
                                return source;

@@ -6,8 +6,8 @@
 #include <exception>
 #include <optional>
 
-#include "common/path_conversion.h"
 #include "common/no_follow_folder.h"
+#include "common/path_conversion.h"
 
 namespace {
 

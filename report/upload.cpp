@@ -132,10 +132,9 @@ UploadReply PostUpload(UploadEndpoint endpoint, bool use_production_server, std:
 bool SendAttachment(std::uint32_t bug_id, const BugReportRequest& request,
                     bool use_production_server, const std::wstring& archive_name, HANDLE archive,
                     bool verify_peer, const std::string& user_agent) {
-    const UploadReply reply =
-        PostUpload(UploadEndpoint::kAttachment, use_production_server,
-                   BuildAttachmentJson(bug_id, request, archive_name, archive), verify_peer,
-                   user_agent);
+    const UploadReply reply = PostUpload(
+        UploadEndpoint::kAttachment, use_production_server,
+        BuildAttachmentJson(bug_id, request, archive_name, archive), verify_peer, user_agent);
     if (reply.status_code >= 200 && reply.status_code < 300) {
         return true;
     }

@@ -88,13 +88,12 @@ ScopedHandle OpenLogFile(const std::filesystem::path& folder, const std::wstring
         return file;
     }
     if (status != STATUS_OBJECT_NAME_COLLISION) {
-        FailOpening(path, "cannot be made. status=" +
-                              std::to_string(static_cast<std::uint32_t>(status)));
+        FailOpening(path,
+                    "cannot be made. status=" + std::to_string(static_cast<std::uint32_t>(status)));
     }
     // A run of the same second and process id left it: it is emptied, if it is a plain file.
-    const ScopedHandle there = logs->OpenAsIs(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE |
-                                                           FILE_SHARE_DELETE,
-                                              status);
+    const ScopedHandle there =
+        logs->OpenAsIs(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, status);
     const auto facts = there ? FactsOf(there.get()) : std::nullopt;
     if (!facts) {
         FailOpening(path, "what is there cannot be looked at");

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -343,8 +344,15 @@ DWORD RemoveUnlessHeld(FileIdentity identity, const PathOfFile& path,
                 ::close(opened);
             }
         }
-        if (answer == KernelAnswer::kFree ||
-            (answer == KernelAnswer::kHeld && !LayerHoldsData(registry, identity, own))) {
+        // The deleting handle's own data open counts for the kernel as any other: then only
+        // the scan tells whether anything else holds the file.
+        const bool own_data =
+            std::any_of(registry.opens.begin(), registry.opens.end(), [&](const auto& open) {
+                return open.identity == identity && open.descriptor == own &&
+                       (open.mode.access & (GENERIC_READ | GENERIC_WRITE)) != 0;
+            });
+        if (answer == KernelAnswer::kFree || (answer == KernelAnswer::kHeld && !own_data &&
+                                              !LayerHoldsData(registry, identity, own))) {
             held = answer == KernelAnswer::kHeld;
         } else {
             ForeignOpens(registry, identity, path, [&](const OpenMode&) {

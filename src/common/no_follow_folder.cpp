@@ -1,6 +1,7 @@
 #include "common/no_follow_folder.h"
 
 #include <shlobj.h>
+#include <win_error.h>
 
 #include <array>
 #include <cstddef>
@@ -35,10 +36,9 @@ ScopedHandle OpenInside(HANDLE folder, std::wstring_view name, ACCESS_MASK acces
     InitializeObjectAttributes(&attributes, &object_name, OBJ_CASE_INSENSITIVE, folder, nullptr);
     IO_STATUS_BLOCK io{};
     HANDLE handle = INVALID_HANDLE_VALUE;
-    status = NtCreateFile(&handle, access | SYNCHRONIZE, &attributes, &io, nullptr,
-                          FILE_ATTRIBUTE_NORMAL, share, disposition,
-                          options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr,
-                          0);
+    status = NtCreateFile(
+        &handle, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, share,
+        disposition, options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
     return NT_SUCCESS(status) ? ScopedHandle(handle) : ScopedHandle();
 }
 
@@ -182,7 +182,7 @@ std::vector<NoFollowFolder::Entry> NoFollowFolder::List() const {
             if (error == ERROR_NO_MORE_FILES) {
                 return entries;
             }
-            throw std::system_error(static_cast<int>(error), std::system_category(),
+            throw std::system_error(static_cast<int>(error), win_error::system_category(),
                                     "failed to list a folder");
         }
         for (std::size_t offset = 0;;) {

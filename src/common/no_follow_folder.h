@@ -102,8 +102,7 @@ public:
 
 private:
     NoFollowFolder(std::shared_ptr<const ScopedHandle> handle,
-                   std::shared_ptr<const ScopedHandle> parent, std::wstring name,
-                   std::int64_t id)
+                   std::shared_ptr<const ScopedHandle> parent, std::wstring name, std::int64_t id)
         : handle_(std::move(handle)), parent_(std::move(parent)), name_(std::move(name)), id_(id) {}
 
     std::shared_ptr<const ScopedHandle> handle_;

@@ -252,8 +252,7 @@ TEST_F(LinkedLog, ALinkOnTheWayToTheLogFolderIsRefused) {
             const std::string message = error.what();
             EXPECT_TRUE(message.starts_with("Failed opening file " + folder_.string() + "/"))
                 << message;
-            EXPECT_NE(message.find("a folder on the way is a link"), std::string::npos)
-                << message;
+            EXPECT_NE(message.find("a folder on the way is a link"), std::string::npos) << message;
         }
         EXPECT_EQ(Outside(), (std::vector<fs::path>{"nested", "victim.txt"}));
         EXPECT_TRUE(fs::is_empty(outside_ / "nested"));
@@ -273,7 +272,8 @@ TEST_F(LinkedLog, WhatIsNoPlainFileAtTheFilesNameIsRefusedByName) {
         {"link to nothing yet",
          [&](const fs::path& at) { fs::create_symlink(outside_ / "made.txt", at); },
          "a link (reparse point) is there"},
-        {"link to a folder", [&](const fs::path& at) { fs::create_directory_symlink(outside_, at); },
+        {"link to a folder",
+         [&](const fs::path& at) { fs::create_directory_symlink(outside_, at); },
          "a link (reparse point) is there"},
         {"hard link", [&](const fs::path& at) { fs::create_hard_link(victim_, at); },
          "a hard link is there (2 names)"},

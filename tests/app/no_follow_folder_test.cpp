@@ -52,7 +52,7 @@ TEST_F(NoFollowFolderTest, ALinkAnywhereOnTheWayIsNoFolder) {
         bool opens;
     } cases[] = {
         {data_ / "maker" / "product" / "logs", true},
-        {data_, true},  // the trusted root itself
+        {data_, true},                                       // the trusted root itself
         {data_ / "maker-link" / "product" / "logs", false},  // a link at the top
         {data_ / "maker" / "product-link" / "logs", false},  // one folder higher
         {data_ / "maker" / "logs-link", false},              // the last name
@@ -91,7 +91,7 @@ TEST_F(NoFollowFolderTest, OnlyAPlainFileWithOneNameOpens) {
         const wchar_t* name;
         bool opens;
     } cases[] = {
-        {L"plain.log", true}, {L"link.log", false},   {L"hard.log", false},
+        {L"plain.log", true},   {L"link.log", false},    {L"hard.log", false},
         {L"folder.log", false}, {L"missing.log", false},
     };
     for (const auto& each : cases) {
@@ -185,7 +185,8 @@ TEST_F(NoFollowFolderTest, MoveHereReplacesTheNameAndNotWhatItLeadsTo) {
     ASSERT_TRUE(folder);
     fs::create_symlink(outside_ / "secret.log", data_ / "language");
     NTSTATUS status = STATUS_SUCCESS;
-    const ScopedHandle file = folder->CreateNewFile(L"language.new", GENERIC_WRITE | DELETE, 0, status);
+    const ScopedHandle file =
+        folder->CreateNewFile(L"language.new", GENERIC_WRITE | DELETE, 0, status);
     ASSERT_TRUE(file);
     DWORD written = 0;
     ASSERT_TRUE(WriteFile(file.get(), "new", 3, &written, nullptr));

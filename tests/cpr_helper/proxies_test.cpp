@@ -58,7 +58,7 @@ protected:
         testing_api::SetSessionToken(1, testing_api::TokenSpec{L"user"});
     }
     ~Proxies() override {
-        EXPECT_EQ(testing_api::OpenHandleCount(), 0u);
+        EXPECT_EQ(test_support::LogFile::HandlesBesideLogFiles(), 0u);
         EXPECT_EQ(testing_api::OpenInternetHandleCount(), 0u);
         EXPECT_EQ(testing_api::OutstandingGlobalBlockCount(), 0u);
         EXPECT_EQ(testing_api::OutstandingSessionListCount(), 0u);

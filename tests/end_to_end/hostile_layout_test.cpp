@@ -193,26 +193,22 @@ const std::vector<HostileCase>& Cases() {
          {fs::path("logs") / kBackslashName}},
         // A link above the product's folders leads every name below it elsewhere: nothing is
         // followed, so the program cannot make its log and does not start.
-        {"the maker's folder is a link to the sentinel",
-         nullptr,
+        {"the maker's folder is a link to the sentinel", nullptr,
          [](const Layout& l) {
              fs::create_directories(l.sentinel / "Velmora Antivirus" / "logs");
              fs::copy(l.crash_info, l.sentinel / "Velmora Antivirus" / "crash_info");
              fs::rename(l.data.parent_path(), l.root / "maker-away");
              Link(l.sentinel, l.data.parent_path());
          },
-         nullptr,
-         Delivery::kNotStarted},
-        {"the product's data folder is a link to the sentinel",
-         nullptr,
+         nullptr, Delivery::kNotStarted},
+        {"the product's data folder is a link to the sentinel", nullptr,
          [](const Layout& l) {
              fs::create_directories(l.sentinel / "logs");
              fs::copy(l.crash_info, l.sentinel / "crash_info");
              fs::rename(l.data, l.root / "data-away");
              Link(l.sentinel, l.data);
          },
-         nullptr,
-         Delivery::kNotStarted},
+         nullptr, Delivery::kNotStarted},
         // Hard links: never read, sent, overwritten or deleted.
         {"a hard link in the log folder to a sentinel file",
          nullptr,
@@ -260,38 +256,30 @@ const std::vector<HostileCase>& Cases() {
          {},
          true},
         // The user's settings folder: the language file is read through no link.
-        {"the settings folder of the language file is a link to the sentinel",
-         nullptr,
+        {"the settings folder of the language file is a link to the sentinel", nullptr,
          [](const Layout& l) {
-             WriteFile(l.sentinel / "language",
-                       std::string("{\"language\": \"") + kMarker + "\"}");
-             Link(l.sentinel, l.root / "AppData" / "Roaming" / "Quorbelin" / "Velmora Antivirus" /
-                                  "settings");
+             WriteFile(l.sentinel / "language", std::string("{\"language\": \"") + kMarker + "\"}");
+             Link(l.sentinel,
+                  l.root / "AppData" / "Roaming" / "Quorbelin" / "Velmora Antivirus" / "settings");
          },
-         nullptr,
-         Delivery::kReportAndLogs},
-        {"a hard link at the language file to a sentinel file",
-         nullptr,
+         nullptr, Delivery::kReportAndLogs},
+        {"a hard link at the language file to a sentinel file", nullptr,
          [](const Layout& l) {
-             WriteFile(l.sentinel / "language",
-                       std::string("{\"language\": \"") + kMarker + "\"}");
+             WriteFile(l.sentinel / "language", std::string("{\"language\": \"") + kMarker + "\"}");
              const fs::path settings =
                  l.root / "AppData" / "Roaming" / "Quorbelin" / "Velmora Antivirus" / "settings";
              fs::create_directories(settings);
              fs::create_hard_link(l.sentinel / "language", settings / "language");
          },
-         nullptr,
-         Delivery::kReportAndLogs},
-        {"a fifo at the language file",
-         nullptr,
+         nullptr, Delivery::kReportAndLogs},
+        {"a fifo at the language file", nullptr,
          [](const Layout& l) {
              const fs::path settings =
                  l.root / "AppData" / "Roaming" / "Quorbelin" / "Velmora Antivirus" / "settings";
              fs::create_directories(settings);
              ASSERT_EQ(::mkfifo((settings / "language").c_str(), 0600), 0);
          },
-         nullptr,
-         Delivery::kReportAndLogs},
+         nullptr, Delivery::kReportAndLogs},
         // Swaps at the worst moment: just before the call that would use what was checked.
         {"the log folder swapped for a link just before the sink opens it",
          nullptr,
@@ -565,8 +553,7 @@ protected:
         test_support::ChildResult result;
         if (c.during_upload) {
             service.HoldReplies("attachment");
-            auto run =
-                std::async(std::launch::async, [&] { return Run(l, crash_uuid, c.swaps); });
+            auto run = std::async(std::launch::async, [&] { return Run(l, crash_uuid, c.swaps); });
             // Until the upload is held, or the run ended without one.
             bool held = false;
             while (!held &&

@@ -45,11 +45,11 @@ TEST_F(Impersonation, OwnSessionHoldsTheProcessTokenAndImpersonatesNobody) {
         const ImpersonationScope scope(0);
         EXPECT_FALSE(testing_api::ImpersonatedToken());
         EXPECT_EQ(testing_api::ActingUser(), L"SYSTEM");
-        EXPECT_EQ(testing_api::OpenHandleCount(), 1u);
+        EXPECT_EQ(test_support::LogFile::HandlesBesideLogFiles(), 1u);
         EXPECT_EQ(testing_api::RecordedCalls("OpenProcessToken").at(0).arguments,
                   L"access=" + std::to_wstring(0x2000B));
     }
-    EXPECT_EQ(testing_api::OpenHandleCount(), 0u);
+    EXPECT_EQ(test_support::LogFile::HandlesBesideLogFiles(), 0u);
     EXPECT_TRUE(testing_api::RecordedCalls("ImpersonateLoggedOnUser").empty());
     EXPECT_TRUE(testing_api::RecordedCalls("GetTokenInformation").empty());
     EXPECT_EQ(log_.Briefs(),
@@ -66,10 +66,10 @@ TEST_F(Impersonation, ActsAsTheSessionUserForTheScopeOnly) {
         {
             const ImpersonationScope scope(session);
             EXPECT_EQ(testing_api::ActingUser(), user);
-            EXPECT_EQ(testing_api::OpenHandleCount(), 1u);
+            EXPECT_EQ(test_support::LogFile::HandlesBesideLogFiles(), 1u);
         }
         EXPECT_EQ(testing_api::ActingUser(), L"SYSTEM");
-        EXPECT_EQ(testing_api::OpenHandleCount(), 0u);
+        EXPECT_EQ(test_support::LogFile::HandlesBesideLogFiles(), 0u);
     }
     EXPECT_EQ(log_.Briefs(),
               (std::vector<std::string>{Trace("impersonating user of session=00000001..."),
@@ -92,9 +92,9 @@ TEST_F(Impersonation, LimitedTokenIsSwappedForItsLinkedToken) {
         ASSERT_TRUE(token);
         EXPECT_EQ(token->user, L"alice");
         EXPECT_EQ(token->elevation, TokenElevationTypeFull);
-        EXPECT_EQ(testing_api::OpenHandleCount(), 1u);  // the limited one is closed
+        EXPECT_EQ(test_support::LogFile::HandlesBesideLogFiles(), 1u);  // the limited one is closed
     }
-    EXPECT_EQ(testing_api::OpenHandleCount(), 0u);
+    EXPECT_EQ(test_support::LogFile::HandlesBesideLogFiles(), 0u);
     EXPECT_EQ(log_.Briefs(),
               (std::vector<std::string>{Trace("impersonating user of session=00000001..."),
                                         Trace("token is not elevated, getting the right one"),
@@ -157,7 +157,7 @@ TEST_F(Impersonation, EveryFailureIsLoggedThrownAndLeaksNoToken) {
                       std::string("failed to impersonate user: ") + c.system_text);
         }
         EXPECT_EQ(log.Briefs().back(), Error(c.line));
-        EXPECT_EQ(testing_api::OpenHandleCount(), 0u);
+        EXPECT_EQ(test_support::LogFile::HandlesBesideLogFiles(), 0u);
         EXPECT_FALSE(testing_api::ImpersonatedToken());
     }
 }
@@ -177,7 +177,7 @@ TEST_F(Impersonation, FailedRevertStillClosesTheToken) {
         const ImpersonationScope scope(1);
         testing_api::FailCall("RevertToSelf", ERROR_ACCESS_DENIED, 1);
     }
-    EXPECT_EQ(testing_api::OpenHandleCount(), 0u);
+    EXPECT_EQ(test_support::LogFile::HandlesBesideLogFiles(), 0u);
 }
 
 TEST_F(Impersonation, ImpersonationBelongsToTheCallingThread) {
@@ -201,7 +201,7 @@ TEST_F(Impersonation, GetUserTokenFromSessionTellsWhetherTheSessionIsOwn) {
         EXPECT_TRUE(token.valid());
         EXPECT_TRUE(GetUserTokenFromSession(1).valid());
     }
-    EXPECT_EQ(testing_api::OpenHandleCount(), 0u);
+    EXPECT_EQ(test_support::LogFile::HandlesBesideLogFiles(), 0u);
     // The own session is read afresh on every call.
     testing_api::SetProcessSessionId(1);
     const TokenHandle token = GetUserTokenFromSession(1, &own);
@@ -219,20 +219,20 @@ TEST(TokenHandle, ClosesWhatItHoldsOnceAndMovesOwnership) {
         TokenHandle first(open());
         TokenHandle second(std::move(first));
         EXPECT_FALSE(first.valid());
-        EXPECT_EQ(testing_api::OpenHandleCount(), 1u);
+        EXPECT_EQ(test_support::LogFile::HandlesBesideLogFiles(), 1u);
 
         TokenHandle third(open());
         third = std::move(second);  // third's own token is closed
-        EXPECT_EQ(testing_api::OpenHandleCount(), 1u);
+        EXPECT_EQ(test_support::LogFile::HandlesBesideLogFiles(), 1u);
         third = std::move(third);
         EXPECT_TRUE(third.valid());
 
         third.reset(open());
-        EXPECT_EQ(testing_api::OpenHandleCount(), 1u);
+        EXPECT_EQ(test_support::LogFile::HandlesBesideLogFiles(), 1u);
         third.reset(third.get());  // the same handle is kept, not closed
-        EXPECT_EQ(testing_api::OpenHandleCount(), 1u);
+        EXPECT_EQ(test_support::LogFile::HandlesBesideLogFiles(), 1u);
     }
-    EXPECT_EQ(testing_api::OpenHandleCount(), 0u);
+    EXPECT_EQ(test_support::LogFile::HandlesBesideLogFiles(), 0u);
     const TokenHandle none;
     EXPECT_EQ(none.get(), INVALID_HANDLE_VALUE);
 }

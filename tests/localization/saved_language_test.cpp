@@ -7,8 +7,8 @@
 
 #include <filesystem>
 #include <functional>
-#include <vector>
 #include <string>
+#include <vector>
 
 #include "localization_fixture.h"
 

@@ -13,13 +13,14 @@
 #include <platform/testing.h>
 
 #include <fstream>
-#include <memory>
 #include <functional>
+#include <memory>
 
 #include "log_records.h"
 #include "non_ascii_names.h"
 #include "send_bug_report.h"
 #include "upload_fixture.h"
+#include "upload_testing.h"
 #include "zip_entries.h"
 
 namespace {
@@ -180,6 +181,12 @@ TEST_F(Attachments, AnArchiveThatCannotBeMadeKeepsTheLogs) {
     }
 }
 
+test_support::ServiceReply StalledReply() {
+    test_support::ServiceReply reply;
+    reply.stall = true;
+    return reply;
+}
+
 TEST_F(Attachments, AnAttachmentNotDeliveredKeepsTheLogsAndSaysWhy) {
     const struct {
         const char* name;
@@ -188,8 +195,12 @@ TEST_F(Attachments, AnAttachmentNotDeliveredKeepsTheLogsAndSaysWhy) {
     } cases[] = {
         {"refused", {500, "no"}, "failed to send attachment. status=500"},
         {"not found", {404, "{}"}, "failed to send attachment. status=404"},
-        {"a reply that cannot be decoded", {200, "not gzip", true}, "failed to upload. url="},
+        {"no reply in time", StalledReply(), "failed to upload. url="},
     };
+    // A stalled reply ends at a short reply deadline here.
+    auto bounds = upload::testing::ShippedBounds();
+    bounds.reply = std::chrono::seconds(2);
+    const upload::testing::ScopedBounds short_wait(bounds);
     for (const auto& each : cases) {
         SCOPED_TRACE(each.name);
         const test_support::LogFile log;
@@ -197,6 +208,7 @@ TEST_F(Attachments, AnAttachmentNotDeliveredKeepsTheLogsAndSaysWhy) {
         WriteLog("app.log", "top\n");
         test_support::WriteFile(Dump(), dump_);
         EXPECT_EQ(SendAndCollect().size(), 1u);
+        ASSERT_TRUE(fs::exists(logs_ / "app.log"));
         EXPECT_EQ(test_support::ReadFile(logs_ / "app.log"), "top\n");
         EXPECT_FALSE(fs::exists(Archive()));
         EXPECT_FALSE(fs::exists(Dump()));
@@ -309,11 +321,14 @@ class RacedAttachments : public Attachments {
 protected:
     void Before(const char* call, const fs::path& path, int nth, std::function<void()> step) {
         auto calls = std::make_shared<int>(0);
-        platform::testing::BeforeCall(call, path.string(), [calls, nth, step] {
-            if (++*calls == nth) {
-                step();
-            }
-        }, -1);
+        platform::testing::BeforeCall(
+            call, path.string(),
+            [calls, nth, step] {
+                if (++*calls == nth) {
+                    step();
+                }
+            },
+            -1);
     }
 
     void TearDown() override {

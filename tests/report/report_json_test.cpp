@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "base64.h"
+#include "child_process.h"
 #include "common/path_conversion.h"
 #include "common/scoped_handle.h"
 #include "common/text_conversion.h"
-#include "child_process.h"
 #include "temp_dir.h"
 
 namespace {
@@ -157,7 +157,8 @@ TEST_F(ReportJson, AttachmentListsTheArchiveFirst) {
     EXPECT_EQ(BuildAttachmentJson(4294967295u, request_, name, file.get()), text);
 
     // An archive that cannot be read gives empty data; the rest stays.
-    const auto missing = json::parse(BuildAttachmentJson(0, request_, L"gone.zip", INVALID_HANDLE_VALUE));
+    const auto missing =
+        json::parse(BuildAttachmentJson(0, request_, L"gone.zip", INVALID_HANDLE_VALUE));
     EXPECT_EQ(missing["files"][0]["attach-data"], "");
     EXPECT_EQ(missing["files"][0]["file-name"], "gone.zip");
     EXPECT_EQ(missing["id"], 0);

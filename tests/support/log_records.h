@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include <platform/testing.h>
+
 #include "logging.h"
 #include "temp_dir.h"
 
@@ -37,10 +39,20 @@ public:
         settings.level = level;
         settings.max_file_size = 20 * 1024 * 1024;
         SetupDefaultLogger(settings);
+        current_ = this;
     }
     LogFile(const LogFile&) = delete;
     LogFile& operator=(const LogFile&) = delete;
-    ~LogFile() { spdlog::set_default_logger(std::make_shared<spdlog::logger>("closed")); }
+    ~LogFile() {
+        spdlog::set_default_logger(std::make_shared<spdlog::logger>("closed"));
+        current_ = nullptr;  // the default logger writes nowhere now, whichever was current
+    }
+
+    // The layer's open handles but the log file's own, for leak checks: the sink of the
+    // LogFile made last holds its file by one handle while its logger is the default.
+    static std::size_t HandlesBesideLogFiles() {
+        return platform::testing::OpenHandleCount() - (current_ != nullptr ? 1 : 0);
+    }
 
     std::vector<LogRecord> Records() const {
         static const std::regex kRecord(
@@ -75,6 +87,7 @@ public:
     }
 
 private:
+    static inline const LogFile* current_ = nullptr;
     TempDir folder_;
 };
 

@@ -38,9 +38,7 @@ std::string WithCrLf(const std::string& text) {
 // The file holds one short name; anything larger is no file of ours.
 constexpr DWORD kMaxFileSize = 64 * 1024;
 
-std::wstring FileNameOf(const std::filesystem::path& path) {
-    return PathToWide(path.filename());
-}
+std::wstring FileNameOf(const std::filesystem::path& path) { return PathToWide(path.filename()); }
 
 // The file's text; none when nothing is at its name (or its folder is not there). Throws
 // std::runtime_error when something is there that cannot be read as the file.
@@ -51,8 +49,8 @@ std::optional<std::string> ReadLanguageFile(const std::filesystem::path& path) {
     }
     const std::wstring name = FileNameOf(path);
     NTSTATUS status = STATUS_SUCCESS;
-    const ScopedHandle there = folder->OpenAsIs(
-        name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, status);
+    const ScopedHandle there =
+        folder->OpenAsIs(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, status);
     if (!there) {
         if (status == STATUS_OBJECT_NAME_NOT_FOUND) {
             return std::nullopt;
