@@ -16,6 +16,8 @@
 #include <functional>
 #include <memory>
 
+#include "common/path_conversion.h"
+#include "common/scoped_handle.h"
 #include "log_records.h"
 #include "non_ascii_names.h"
 #include "send_bug_report.h"
@@ -221,6 +223,23 @@ TEST_F(Attachments, AnAttachmentNotDeliveredKeepsTheLogsAndSaysWhy) {
         ASSERT_EQ(errors.size(), 1u);
         EXPECT_TRUE(errors[0].starts_with(each.record)) << errors[0];
     }
+}
+
+// A file the archive could not take stays, even one that could be deleted: another handle
+// writes it, sharing deletion, so the writer (which shares reading only) leaves it out.
+TEST_F(Attachments, AFileLeftOutOfTheArchiveStays) {
+    WriteLog("app.log", "top\n");
+    WriteLog("busy.log", "being written\n");
+    const ScopedHandle writer(CreateFileW(PathToWide(logs_ / "busy.log").c_str(), GENERIC_WRITE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(writer);
+    const auto attachments = SendAndCollect();
+    ASSERT_EQ(attachments.size(), 1u);
+    const std::vector<std::pair<std::string, std::string>> expected = {{"app.log", "top\n"}};
+    EXPECT_EQ(ArchiveOf(attachments[0]), expected);
+    EXPECT_FALSE(fs::exists(logs_ / "app.log"));
+    EXPECT_EQ(test_support::ReadFile(logs_ / "busy.log"), "being written\n");
 }
 
 // Only a plain file with one name is read, sent or deleted: a hard link to a file elsewhere
