@@ -1,5 +1,7 @@
 #include "attachments.h"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <stdexcept>
 #include <system_error>
@@ -60,15 +62,6 @@ unsigned PackingThreads() {
     return cores > 1 ? cores - 1 : 0;
 }
 
-std::string StatusText(NTSTATUS status) {
-    constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string text = "0x";
-    for (int shift = 28; shift >= 0; shift -= 4) {
-        text += kDigits[(static_cast<std::uint32_t>(status) >> shift) & 0xF];
-    }
-    return text;
-}
-
 void Collect(const NoFollowFolder& folder, std::vector<std::wstring>& names,
              const NoFollowFolder& root, std::vector<AttachedFile>& files) {
     for (const auto& entry : folder.List()) {
@@ -86,8 +79,9 @@ void Collect(const NoFollowFolder& folder, std::vector<std::wstring>& names,
             } else if (status != STATUS_ACCESS_DENIED && status != STATUS_NOT_A_DIRECTORY) {
                 // A folder we may not read counts as empty, and one swapped for a link is
                 // passed over; any other failure (it vanished, no handles left) ends the walk.
-                throw std::runtime_error("failed to open a log subfolder. status=" +
-                                         StatusText(status));
+                throw std::runtime_error(
+                    fmt::format("failed to open a log subfolder. status=0x{:08X}",
+                                static_cast<std::uint32_t>(status)));
             }
         }
         names.pop_back();
@@ -105,12 +99,6 @@ ScopedHandle CreateArchive(const NoFollowFolder& crash_files, const std::wstring
     NTSTATUS status = STATUS_SUCCESS;
     return crash_files.CreateNewFile(name, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ,
                                      status);
-}
-
-bool Delete(HANDLE object) {
-    FILE_DISPOSITION_INFO disposition{TRUE};
-    return SetFileInformationByHandle(object, FileDispositionInfo, &disposition,
-                                      sizeof disposition) != FALSE;
 }
 
 }  // namespace
@@ -152,10 +140,10 @@ void SendAttachments(const BugReportRequest& request, std::uint32_t bug_id, bool
                                        archive.get(), verify_peer, user_agent);
         }
     } catch (...) {
-        Delete(archive.get());  // ours, whatever happened
+        DeleteThrough(archive.get());  // ours, whatever happened
         throw;
     }
-    Delete(archive.get());
+    DeleteThrough(archive.get());
 
     // Only what the service holds is deleted: everything else stays for the next report.
     if (delivered) {

@@ -54,29 +54,6 @@ std::optional<std::size_t> ReadUpTo(HANDLE source, char* buffer, std::size_t wan
     return total;
 }
 
-}  // namespace
-
-std::string ReadFileBinary(const std::filesystem::path& file) {
-    try {
-        const OpenedFile opened = OpenForReading(file);
-        if (!opened.handle) {
-            return {};
-        }
-        std::string bytes(static_cast<std::size_t>(opened.size), '\0');
-        const auto total = ReadUpTo(opened.handle.get(), bytes.data(), bytes.size());
-        if (!total) {
-            return {};
-        }
-        // A file that shrank meanwhile gives what it held, not a tail of zeros.
-        bytes.resize(*total);
-        return bytes;
-    } catch (const std::exception&) {
-        return {};
-    }
-}
-
-namespace {
-
 // Hands the file's bytes over a block at a time from its current position; the size at the
 // opening bounds what is read.
 bool ReadBlocks(HANDLE source, std::uint64_t size, std::size_t block_size,
@@ -102,6 +79,25 @@ bool ReadBlocks(HANDLE source, std::uint64_t size, std::size_t block_size,
 }
 
 }  // namespace
+
+std::string ReadFileBinary(const std::filesystem::path& file) {
+    try {
+        const OpenedFile opened = OpenForReading(file);
+        if (!opened.handle) {
+            return {};
+        }
+        std::string bytes(static_cast<std::size_t>(opened.size), '\0');
+        const auto total = ReadUpTo(opened.handle.get(), bytes.data(), bytes.size());
+        if (!total) {
+            return {};
+        }
+        // A file that shrank meanwhile gives what it held, not a tail of zeros.
+        bytes.resize(*total);
+        return bytes;
+    } catch (const std::exception&) {
+        return {};
+    }
+}
 
 bool ReadFileBlocks(const std::filesystem::path& file, std::size_t block_size,
                     const std::function<void(std::uint64_t size)>& start,

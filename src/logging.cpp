@@ -7,12 +7,10 @@
 #include <boost/uuid/random_generator.hpp>
 #include <boost/uuid/uuid_io.hpp>
 
-#include <algorithm>
 #include <array>
 #include <ctime>
 #include <iomanip>
 #include <memory>
-#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <vector>

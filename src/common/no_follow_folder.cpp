@@ -42,19 +42,6 @@ ScopedHandle OpenInside(HANDLE folder, std::wstring_view name, ACCESS_MASK acces
     return NT_SUCCESS(status) ? ScopedHandle(handle) : ScopedHandle();
 }
 
-bool Delete(HANDLE object) {
-    FILE_DISPOSITION_INFO disposition{TRUE};
-    return SetFileInformationByHandle(object, FileDispositionInfo, &disposition,
-                                      sizeof disposition) != FALSE;
-}
-
-// One name of a path below its root: the layer looks up nothing else, and "." or ".." would
-// leave the walk's own folders.
-bool IsWalkableName(const std::wstring& name) {
-    return !name.empty() && name != L"." && name != L".." &&
-           name.find_first_of(L"\\/") == std::wstring::npos;
-}
-
 // The special folders that the product's folders lie under: their paths are the system's and
 // are followed as the system gives them.
 std::vector<fs::path> TrustedRoots() {
@@ -113,10 +100,11 @@ std::optional<WalkPlan> PlanWalk(const fs::path& path) {
         plan = WalkPlan{path.root_path(), {}};
         names = *NamesBelow(path.root_path(), path);
     }
+    // "." and ".." are no names inside a folder: opening one fails, so the walk ends there.
     for (const auto& name : names) {
         std::wstring wide = PathToWide(name);
-        if (!IsWalkableName(wide) || WideToPath(wide) != name) {
-            return std::nullopt;  // no wide name leads back to it, or it leaves the walk
+        if (WideToPath(wide) != name) {
+            return std::nullopt;  // no wide name leads back to it
         }
         plan->names.push_back(std::move(wide));
     }
@@ -137,6 +125,12 @@ std::optional<ObjectFacts> FactsOf(HANDLE object) {
         information.dwFileAttributes,
         static_cast<std::int64_t>(join(information.nFileIndexHigh, information.nFileIndexLow)),
         join(information.nFileSizeHigh, information.nFileSizeLow), information.nNumberOfLinks};
+}
+
+bool DeleteThrough(HANDLE object) {
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    return SetFileInformationByHandle(object, FileDispositionInfo, &disposition,
+                                      sizeof disposition) != FALSE;
 }
 
 bool IsPlainFile(const ObjectFacts& facts) {
@@ -274,7 +268,7 @@ bool NoFollowFolder::Remove(std::wstring_view name, std::optional<std::int64_t> 
     if (!folder && (!IsPlainFile(*facts) || (size && facts->size != *size))) {
         return false;
     }
-    return Delete(object.get());
+    return DeleteThrough(object.get());
 }
 
 bool NoFollowFolder::Clear(std::wstring_view name) const {
@@ -286,7 +280,7 @@ bool NoFollowFolder::Clear(std::wstring_view name) const {
     }
     const auto facts = FactsOf(object.get());
     const bool removable = facts && (IsReparsePoint(facts->attributes) || IsPlainFile(*facts));
-    return removable && Delete(object.get());
+    return removable && DeleteThrough(object.get());
 }
 
 bool NoFollowFolder::MoveHere(HANDLE object, std::wstring_view name) const {
@@ -317,5 +311,5 @@ bool NoFollowFolder::RemoveSelf() const {
     if (!facts || !IsRealFolder(*facts) || facts->id != id_) {
         return false;  // the name leads elsewhere now
     }
-    return Delete(self.get());
+    return DeleteThrough(self.get());
 }

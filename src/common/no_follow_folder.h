@@ -31,6 +31,9 @@ struct ObjectFacts {
 };
 // None when they cannot be read.
 std::optional<ObjectFacts> FactsOf(HANDLE object);
+// Deletes the file, link or empty folder that `object` (opened with DELETE access) holds.
+bool DeleteThrough(HANDLE object);
+
 // A file that is not a folder, not a reparse point and has no other name (a hard link).
 bool IsPlainFile(const ObjectFacts& facts);
 

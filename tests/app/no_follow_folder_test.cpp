@@ -47,6 +47,7 @@ TEST_F(NoFollowFolderTest, ALinkAnywhereOnTheWayIsNoFolder) {
     fs::create_directory_symlink(outside_ / "product" / "logs", data_ / "maker" / "logs-link");
     fs::create_directory_symlink(data_ / "nowhere", data_ / "dangling");
     test_support::WriteFile(data_ / "file", "x");
+    fs::create_directories(data_ / "\xef\xbf\xbd");  // U+FFFD, which a name not in UTF-8 turns into
     const struct {
         fs::path path;
         bool opens;
@@ -60,6 +61,7 @@ TEST_F(NoFollowFolderTest, ALinkAnywhereOnTheWayIsNoFolder) {
         {data_ / "file", false},
         {data_ / "missing", false},
         {data_ / "maker" / ".." / "maker", false},
+        {data_ / "\xff", false},  // no wide name leads back to it
         {fs::path("relative") / "path", false},
         {outside_ / "product" / "logs", true},  // outside the special folders: from "/" down
     };
@@ -178,6 +180,14 @@ TEST_F(NoFollowFolderTest, ANewFileIsNeverMadeOverWhatIsThere) {
     }
     EXPECT_FALSE(fs::exists(outside_ / "created-through-link"));
     EXPECT_EQ(Read(outside_ / "secret.log"), "outside");
+
+    // A name given to the new file elsewhere before it is looked at: it is not used.
+    platform::testing::BeforeCall("GetFileInformationByHandle", (data_ / "new.zip").string(), [&] {
+        fs::create_hard_link(data_ / "new.zip", outside_ / "grab");
+    });
+    NTSTATUS status = STATUS_SUCCESS;
+    EXPECT_FALSE(folder->CreateNewFile(L"new.zip", GENERIC_WRITE, 0, status));
+    platform::testing::ClearBeforeCalls();
 }
 
 TEST_F(NoFollowFolderTest, MoveHereReplacesTheNameAndNotWhatItLeadsTo) {

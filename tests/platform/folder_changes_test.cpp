@@ -30,13 +30,7 @@ class FolderChanges : public ::testing::Test {
 protected:
     void SetUp() override {
         platform::testing::Reset();
-        fs::create_directories(dir_ / "folder" / "sub");
-        fs::create_directories(dir_ / "outside");
-        WriteFile(dir_ / "folder" / "file.log", "inside");
-        WriteFile(dir_ / "outside" / "secret", "outside");
-        fs::create_symlink(dir_ / "outside" / "secret", dir_ / "folder" / "file-link");
-        fs::create_directory_symlink(dir_ / "outside", dir_ / "folder" / "folder-link");
-        fs::create_symlink(dir_ / "nowhere", dir_ / "folder" / "dangling");
+        LayOutFolderWithLinks(dir_.path());
         folder_ = std::make_unique<Handle>(OpenFolder(dir_ / "folder"));
         ASSERT_TRUE(folder_->valid());
     }

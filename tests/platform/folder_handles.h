@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <string>
 
+#include "temp_dir.h"
+
 inline constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // A folder (or a link, as itself) by its path.
@@ -46,4 +48,16 @@ inline bool DeleteThrough(HANDLE handle) {
     FILE_DISPOSITION_INFO disposition{TRUE};
     return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
                                       sizeof disposition) != FALSE;
+}
+
+// What the folder tests work on, under `dir`: "folder" with a file, a subfolder and links to
+// "outside" (a file, the folder itself, nothing), and "outside" with its "secret".
+inline void LayOutFolderWithLinks(const std::filesystem::path& dir) {
+    std::filesystem::create_directories(dir / "folder" / "sub");
+    std::filesystem::create_directories(dir / "outside");
+    test_support::WriteFile(dir / "folder" / "file.log", "inside");
+    test_support::WriteFile(dir / "outside" / "secret", "outside");
+    std::filesystem::create_symlink(dir / "outside" / "secret", dir / "folder" / "file-link");
+    std::filesystem::create_directory_symlink(dir / "outside", dir / "folder" / "folder-link");
+    std::filesystem::create_symlink(dir / "nowhere", dir / "folder" / "dangling");
 }

@@ -87,11 +87,6 @@ bool WriteAll(HANDLE file, const std::string& text) {
            written == text.size();
 }
 
-void Delete(HANDLE file) {
-    FILE_DISPOSITION_INFO disposition{TRUE};
-    SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
-}
-
 // Writes `text` as a new file beside the old one and puts it in the old one's place in one
 // step, so that a run ended at any moment leaves the old file or the new one. Failures are
 // neither raised nor logged: the file then stays as it was.
@@ -111,7 +106,7 @@ void WriteLanguageFile(const std::filesystem::path& path, const std::string& tex
         return;
     }
     if (!WriteAll(file.get(), text) || !folder->MoveHere(file.get(), name)) {
-        Delete(file.get());
+        DeleteThrough(file.get());
     }
 }
 
