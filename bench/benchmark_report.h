@@ -3,8 +3,8 @@
 
 #include <filesystem>
 
-#include "bug_report.h"
-#include "report_request.h"
+#include "report/bug_report.h"
+#include "tests/support/report_request.h"
 
 namespace bench {
 

@@ -1,4 +1,4 @@
-#include "heap_peak.h"
+#include "bench/heap_peak.h"
 
 #include <malloc.h>
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "attachments.h"
-#include "temp_dir.h"
+#include "report/attachments.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

@@ -10,10 +10,10 @@
 #include <fstream>
 #include <string>
 
-#include "benchmark_report.h"
-#include "dump_bytes.h"
-#include "heap_peak.h"
-#include "report_json.h"
+#include "bench/benchmark_report.h"
+#include "bench/dump_bytes.h"
+#include "bench/heap_peak.h"
+#include "report/report_json.h"
 
 namespace {
 

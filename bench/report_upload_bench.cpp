@@ -13,15 +13,15 @@
 #include <string>
 #include <utility>
 
-#include "benchmark_report.h"
-#include "child_process.h"
-#include "dump_bytes.h"
-#include "endpoints.h"
-#include "report_json.h"
-#include "report_service.h"
-#include "send_bug_report.h"
-#include "temp_dir.h"
-#include "upload.h"
+#include "bench/benchmark_report.h"
+#include "bench/dump_bytes.h"
+#include "report/endpoints.h"
+#include "report/report_json.h"
+#include "report/send_bug_report.h"
+#include "report/upload.h"
+#include "tests/report_service/report_service.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

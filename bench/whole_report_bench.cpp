@@ -12,15 +12,15 @@
 #include <string>
 #include <utility>
 
-#include "benchmark_report.h"
-#include "child_process.h"
-#include "dump_bytes.h"
-#include "endpoints.h"
-#include "log_corpus.h"
-#include "prefix_collision_log.h"
-#include "report_service.h"
-#include "send_bug_report.h"
-#include "temp_dir.h"
+#include "bench/benchmark_report.h"
+#include "bench/dump_bytes.h"
+#include "bench/log_corpus.h"
+#include "report/endpoints.h"
+#include "report/send_bug_report.h"
+#include "tests/report_service/report_service.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
+#include "tests/zip/prefix_collision_log.h"
 
 namespace {
 

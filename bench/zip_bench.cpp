@@ -14,10 +14,10 @@
 #include <random>
 #include <string>
 
-#include "deflate.h"
-#include "log_corpus.h"
-#include "prefix_collision_log.h"
-#include "zip_writer.h"
+#include "bench/log_corpus.h"
+#include "tests/zip/prefix_collision_log.h"
+#include "zip/deflate.h"
+#include "zip/zip_writer.h"
 
 namespace {
 

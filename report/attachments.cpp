@@ -1,4 +1,4 @@
-#include "attachments.h"
+#include "report/attachments.h"
 
 #include <fmt/format.h>
 
@@ -9,9 +9,9 @@
 #include <utility>
 
 #include "common/text_conversion.h"
-#include "file_names.h"
-#include "upload.h"
-#include "zip_writer.h"
+#include "report/file_names.h"
+#include "report/upload.h"
+#include "zip/zip_writer.h"
 
 namespace {
 

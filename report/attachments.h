@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "bug_report.h"
 #include "common/no_follow_folder.h"
+#include "report/bug_report.h"
 
 // A file to attach: its path of bare names under `root`, and the number the walk saw it by,
 // so that a name that leads elsewhere later is neither read nor deleted.

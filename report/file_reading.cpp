@@ -1,4 +1,4 @@
-#include "file_reading.h"
+#include "report/file_reading.h"
 
 #include <windows.h>
 

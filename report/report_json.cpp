@@ -1,4 +1,4 @@
-#include "report_json.h"
+#include "report/report_json.h"
 
 #include <nlohmann/json.hpp>
 
@@ -7,12 +7,12 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "base64.h"
 #include "common/path_conversion.h"
 #include "common/text_conversion.h"
-#include "file_reading.h"
-#include "os_language.h"
-#include "system_info_helper.h"
+#include "report/base64.h"
+#include "report/file_reading.h"
+#include "report/os_language.h"
+#include "report/system_info_helper.h"
 
 namespace {
 

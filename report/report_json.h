@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "bug_report.h"
+#include "report/bug_report.h"
 
 // The report of a new bug: machine facts, the request's texts (the description XML-escaped)
 // and the crash dump in Base64 ("attach-data" empty when the dump cannot be read). Throws

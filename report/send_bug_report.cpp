@@ -1,4 +1,4 @@
-#include "send_bug_report.h"
+#include "report/send_bug_report.h"
 
 #include <nlohmann/json.hpp>
 
@@ -8,10 +8,10 @@
 #include <optional>
 #include <string>
 
-#include "attachments.h"
-#include "file_names.h"
-#include "report_json.h"
-#include "upload.h"
+#include "report/attachments.h"
+#include "report/file_names.h"
+#include "report/report_json.h"
+#include "report/upload.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // returns when the exchanges (the report's and its attachment's) have ended.
 #pragma once
 
-#include "bug_report.h"
+#include "report/bug_report.h"
 
 // Posts the report to the production or staging service and reads the reply. True when the
 // service answered 200 with a usable reply (a JSON object whose "id", if present, is a whole

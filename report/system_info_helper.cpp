@@ -1,4 +1,4 @@
-#include "system_info_helper.h"
+#include "report/system_info_helper.h"
 
 #include <intrin.h>
 #include <windows.h>

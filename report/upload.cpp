@@ -1,4 +1,4 @@
-#include "upload.h"
+#include "report/upload.h"
 
 #include <cpr/cpr.h>
 
@@ -9,11 +9,11 @@
 
 #include "common/log_call.h"
 #include "common/log_tag.h"
-#include "endpoints.h"
-#include "proxies.h"
-#include "report_json.h"
-#include "upload_testing.h"
-#include "upload_watch.h"
+#include "internal_libraries/cpr-helper/src/proxies.h"
+#include "report/endpoints.h"
+#include "report/report_json.h"
+#include "report/upload_testing.h"
+#include "report/upload_watch.h"
 
 namespace {
 

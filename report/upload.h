@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <string>
 
-#include "bug_report.h"
+#include "report/bug_report.h"
 
 enum class UploadEndpoint {
     kBug,         // the report: "/bug"

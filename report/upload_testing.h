@@ -2,7 +2,7 @@
 // them in seconds instead of the shipped minutes.
 #pragma once
 
-#include "upload_watch.h"
+#include "report/upload_watch.h"
 
 namespace upload::testing {
 

@@ -1,4 +1,4 @@
-#include "upload_watch.h"
+#include "report/upload_watch.h"
 
 #include <algorithm>
 

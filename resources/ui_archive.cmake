@@ -24,5 +24,4 @@ add_custom_command(
     VERBATIM)
 add_library(interface_archive STATIC ${interface_archive_source})
 add_library(tallorin::interface_archive ALIAS interface_archive)
-target_include_directories(interface_archive PUBLIC ${CMAKE_CURRENT_LIST_DIR}/include)
 target_link_libraries(interface_archive PRIVATE tallorin::options)

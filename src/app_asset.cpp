@@ -1,19 +1,19 @@
-#include "app_asset.h"
+#include "src/app_asset.h"
 
 #include <boost/program_options/variables_map.hpp>
 
 #include <string>
 
-#include "base_asset.h"
-#include "bug_report.h"
-#include "command_line.h"
 #include "common/log_call.h"
 #include "common/path_conversion.h"
 #include "common/text_conversion.h"
-#include "file_names.h"
-#include "globals.h"
-#include "product_paths.h"
-#include "send_bug_report.h"
+#include "report/bug_report.h"
+#include "report/file_names.h"
+#include "report/send_bug_report.h"
+#include "src/base_asset.h"
+#include "src/command_line.h"
+#include "src/globals.h"
+#include "src/product_paths.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "base_asset.h"
+#include "src/base_asset.h"
 
 #include <boost/uuid/random_generator.hpp>
 #include <boost/uuid/uuid_io.hpp>

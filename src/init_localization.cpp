@@ -1,12 +1,12 @@
-#include "init_localization.h"
+#include "src/init_localization.h"
 
 #include "common/log_call.h"
 #include "common/log_tag.h"
 #include "common/path_conversion.h"
 #include "common/text_conversion.h"
-#include "localizer.h"
-#include "product_info.h"
-#include "product_paths.h"
+#include "internal_libraries/localization/src/localizer.h"
+#include "src/product_info.h"
+#include "src/product_paths.h"
 
 void InitLocalization() {
     LOG_AT(kLogTag, spdlog::level::debug, "init localization");

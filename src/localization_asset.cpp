@@ -1,17 +1,17 @@
-#include "localization_asset.h"
+#include "src/localization_asset.h"
 
 #include <array>
 #include <string>
 #include <vector>
 
-#include "base_asset.h"
 #include "common/log_call.h"
 #include "common/text_conversion.h"
-#include "globals.h"
-#include "localizer.h"
+#include "internal_libraries/localization/src/localizer.h"
 #include "sciter/om_passport.h"
 #include "sciter/sapi.h"
 #include "sciter/value.h"
+#include "src/base_asset.h"
+#include "src/globals.h"
 
 namespace {
 

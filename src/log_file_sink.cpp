@@ -1,4 +1,4 @@
-#include "log_file_sink.h"
+#include "src/log_file_sink.h"
 
 #include <windows.h>
 

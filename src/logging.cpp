@@ -1,4 +1,4 @@
-#include "logging.h"
+#include "src/logging.h"
 
 #include <windows.h>
 
@@ -18,8 +18,8 @@
 #include "common/module_path.h"
 #include "common/path_conversion.h"
 #include "common/text_conversion.h"
-#include "log_file_sink.h"
-#include "product_paths.h"
+#include "src/log_file_sink.h"
+#include "src/product_paths.h"
 
 namespace {
 

@@ -5,17 +5,17 @@
 
 #include <functional>
 
-#include "app_asset.h"
 #include "common/log_call.h"
 #include "common/log_tag.h"
-#include "init_localization.h"
-#include "localization_asset.h"
-#include "logging.h"
-#include "main_window.h"
-#include "message_pump.h"
-#include "product_info.h"
 #include "sciter/sapi.h"
-#include "sciter_logger.h"
+#include "src/app_asset.h"
+#include "src/init_localization.h"
+#include "src/localization_asset.h"
+#include "src/logging.h"
+#include "src/main_window.h"
+#include "src/message_pump.h"
+#include "src/product_info.h"
+#include "src/sciter_logger.h"
 
 namespace {
 constexpr UINT kScriptRuntimeFeatures = 15;  // file and socket I/O, eval, system information

@@ -1,15 +1,15 @@
-#include "main_window.h"
+#include "src/main_window.h"
 
 #include <windows.h>
 
-#include <interface_archive.h>
+#include "resources/interface_archive.h"
 
 #include <utility>
 
 #include "common/log_call.h"
 #include "common/log_tag.h"
-#include "globals.h"
 #include "sciter/sapi.h"
+#include "src/globals.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "product_paths.h"
+#include "src/product_paths.h"
 
 #include <shlobj.h>
 
@@ -9,7 +9,7 @@
 #include "common/path_conversion.h"
 #include "common/system_message.h"
 #include "common/text_conversion.h"
-#include "product_info.h"
+#include "src/product_info.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "sciter_logger.h"
+#include "src/sciter_logger.h"
 
 #include <algorithm>
 #include <array>

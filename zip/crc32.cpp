@@ -1,4 +1,4 @@
-#include "crc32.h"
+#include "zip/crc32.h"
 
 #include <array>
 

@@ -54,8 +54,8 @@
 // 4,096-item early block end (they decide block boundaries), kTooFar, the order of the
 // code-length codes, the bit layout of block headers, and the texts of the failed checks
 // ("ct_init: length != 256", " 3_6?", "bad d_code", ...), the system's own texts.
-#include "deflate_state.h"
-#include "prefix_hash.h"
+#include "zip/deflate_state.h"
+#include "zip/prefix_hash.h"
 
 #include <algorithm>
 #include <cstring>

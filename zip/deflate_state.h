@@ -8,7 +8,7 @@
 #include <array>
 #include <cstdint>
 
-#include "deflate.h"
+#include "zip/deflate.h"
 
 namespace zip_deflate {
 

@@ -1,6 +1,6 @@
-#include "entry_data.h"
+#include "zip/entry_data.h"
 
-#include "crc32.h"
+#include "zip/crc32.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <limits>
 #include <vector>
 
-#include "deflate.h"
-#include "zip_limits.h"
+#include "zip/deflate.h"
+#include "zip/zip_limits.h"
 
 struct EntryStream {
     HANDLE source = nullptr;

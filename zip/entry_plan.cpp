@@ -1,12 +1,12 @@
-#include "entry_plan.h"
+#include "zip/entry_plan.h"
 
 #include <algorithm>
 #include <array>
 #include <cwctype>
 #include <iterator>
 
-#include "source_facts.h"
-#include "zip_writer.h"
+#include "zip/source_facts.h"
+#include "zip/zip_writer.h"
 
 namespace {
 

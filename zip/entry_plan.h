@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "zip_records.h"
+#include "zip/zip_records.h"
 
 inline constexpr std::uint16_t kFlagSizesFollow = 8;
 

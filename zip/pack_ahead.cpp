@@ -1,9 +1,9 @@
-#include "pack_ahead.h"
+#include "zip/pack_ahead.h"
 
 #include <algorithm>
 #include <system_error>
 
-#include "entry_data.h"
+#include "zip/entry_data.h"
 
 namespace {
 

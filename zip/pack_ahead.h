@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "entry_plan.h"
-#include "zip_writer.h"
+#include "zip/entry_plan.h"
+#include "zip/zip_writer.h"
 
 // Sources larger than this are read in their turn, straight into the archive.
 inline constexpr std::uint64_t kZipPackAheadBytes = std::uint64_t{1} << 20;

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "deflate_state.h"
+#include "zip/deflate_state.h"
 
 namespace zip_deflate {
 

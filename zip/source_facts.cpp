@@ -1,4 +1,4 @@
-#include "source_facts.h"
+#include "zip/source_facts.h"
 
 #include <array>
 #include <chrono>

@@ -1,13 +1,13 @@
-#include "zip_writer.h"
+#include "zip/zip_writer.h"
 
 #include <algorithm>
 #include <optional>
 #include <string>
 
-#include "deflate.h"
-#include "entry_data.h"
-#include "entry_plan.h"
-#include "pack_ahead.h"
+#include "zip/deflate.h"
+#include "zip/entry_data.h"
+#include "zip/entry_plan.h"
+#include "zip/pack_ahead.h"
 
 namespace {
 

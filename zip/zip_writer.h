@@ -17,10 +17,10 @@
 #include <string_view>
 #include <vector>
 
-#include "deflate.h"
-#include "scoped_handle.h"
-#include "zip_limits.h"
-#include "zip_records.h"
+#include "common/scoped_handle.h"
+#include "zip/deflate.h"
+#include "zip/zip_limits.h"
+#include "zip/zip_records.h"
 
 inline constexpr std::uint32_t kZipOk = 0x00000000;
 inline constexpr std::uint32_t kZipNoFile = 0x00000200;       // cannot create, open or read facts

@@ -1,4 +1,4 @@
-#include "curl_handle.h"
+#include "http/src/curl_handle.h"
 
 #include <stdexcept>
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <utility>
 
-#include "curl_handle.h"
+#include "http/src/curl_handle.h"
 
 namespace cpr {
 namespace {

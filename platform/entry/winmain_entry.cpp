@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "../src/command_line.h"
+#include "platform/src/command_line.h"
 
 int main() {
     const std::wstring command_line = GetCommandLineW();

@@ -1,4 +1,4 @@
-#include "before_calls.h"
+#include "platform/src/before_calls.h"
 
 #include <platform/testing.h>
 
@@ -17,7 +17,7 @@
 #include <optional>
 #include <vector>
 
-#include "fault_injection.h"
+#include "platform/src/fault_injection.h"
 
 extern char** environ;
 

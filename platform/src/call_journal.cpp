@@ -1,12 +1,12 @@
-#include "call_journal.h"
+#include "platform/src/call_journal.h"
 
 #include <platform/testing.h>
 
 #include <mutex>
 #include <vector>
 
-#include "fault_injection.h"
-#include "tokens.h"
+#include "platform/src/fault_injection.h"
+#include "platform/src/tokens.h"
 
 namespace platform::detail {
 namespace {

@@ -1,9 +1,9 @@
-#include "command_line.h"
+#include "platform/src/command_line.h"
 
 #include <boost_split_winmain.h>
 #include <platform/testing.h>
 
-#include "utf.h"
+#include "platform/src/utf.h"
 
 namespace platform::detail {
 namespace {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "fault_injection.h"
-#include "utf.h"
+#include "platform/src/fault_injection.h"
+#include "platform/src/utf.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "fault_injection.h"
+#include "platform/src/fault_injection.h"
 
 #include <platform/testing.h>
 

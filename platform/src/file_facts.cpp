@@ -1,11 +1,11 @@
-#include "file_facts.h"
+#include "platform/src/file_facts.h"
 
 #include <fcntl.h>
 
 #include <cerrno>
 #include <filesystem>
 
-#include "utf.h"
+#include "platform/src/utf.h"
 
 namespace platform::detail {
 

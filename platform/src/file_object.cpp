@@ -1,4 +1,4 @@
-#include "file_object.h"
+#include "platform/src/file_object.h"
 
 #include <unistd.h>
 
@@ -7,8 +7,8 @@
 #include <system_error>
 #include <utility>
 
-#include "before_calls.h"
-#include "file_facts.h"
+#include "platform/src/before_calls.h"
+#include "platform/src/file_facts.h"
 
 namespace platform::detail {
 namespace {

@@ -14,8 +14,8 @@
 #include <string>
 #include <string_view>
 
-#include "file_sharing.h"
-#include "handle_table.h"
+#include "platform/src/file_sharing.h"
+#include "platform/src/handle_table.h"
 
 namespace platform::detail {
 

@@ -1,4 +1,4 @@
-#include "file_sharing.h"
+#include "platform/src/file_sharing.h"
 
 #include <dirent.h>
 #include <fcntl.h>

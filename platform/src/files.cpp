@@ -11,12 +11,12 @@
 #include <mutex>
 #include <optional>
 
-#include "before_calls.h"
-#include "fault_injection.h"
-#include "file_facts.h"
-#include "file_object.h"
-#include "file_sharing.h"
-#include "handle_table.h"
+#include "platform/src/before_calls.h"
+#include "platform/src/fault_injection.h"
+#include "platform/src/file_facts.h"
+#include "platform/src/file_object.h"
+#include "platform/src/file_sharing.h"
+#include "platform/src/handle_table.h"
 
 namespace platform::detail {
 namespace {

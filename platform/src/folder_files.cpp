@@ -15,12 +15,12 @@
 #include <string>
 #include <string_view>
 
-#include "before_calls.h"
-#include "fault_injection.h"
-#include "file_facts.h"
-#include "file_object.h"
-#include "file_sharing.h"
-#include "utf.h"
+#include "platform/src/before_calls.h"
+#include "platform/src/fault_injection.h"
+#include "platform/src/file_facts.h"
+#include "platform/src/file_object.h"
+#include "platform/src/file_sharing.h"
+#include "platform/src/utf.h"
 
 namespace platform::detail {
 namespace {

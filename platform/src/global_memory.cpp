@@ -1,4 +1,4 @@
-#include "global_memory.h"
+#include "platform/src/global_memory.h"
 
 #include <platform/testing.h>
 
@@ -6,7 +6,7 @@
 #include <memory>
 #include <mutex>
 
-#include "fault_injection.h"
+#include "platform/src/fault_injection.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "handle_table.h"
+#include "platform/src/handle_table.h"
 
 #include <platform/testing.h>
 
 #include <map>
 #include <mutex>
 
-#include "fault_injection.h"
+#include "platform/src/fault_injection.h"
 
 namespace platform::detail {
 namespace {

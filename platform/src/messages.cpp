@@ -5,8 +5,8 @@
 #include <chrono>
 #include <utility>
 
-#include "fault_injection.h"
-#include "window_state.h"
+#include "platform/src/fault_injection.h"
+#include "platform/src/window_state.h"
 
 namespace platform::detail {
 

@@ -1,4 +1,4 @@
-#include "modules.h"
+#include "platform/src/modules.h"
 
 #include <dlfcn.h>
 #include <unistd.h>
@@ -10,8 +10,8 @@
 #include <mutex>
 #include <string>
 
-#include "fault_injection.h"
-#include "utf.h"
+#include "platform/src/fault_injection.h"
+#include "platform/src/utf.h"
 
 namespace platform::detail {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <mutex>
 
-#include "fault_injection.h"
+#include "platform/src/fault_injection.h"
 
 namespace {
 

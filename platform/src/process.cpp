@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "command_line.h"
-#include "fault_injection.h"
-#include "modules.h"
-#include "utf.h"
+#include "platform/src/command_line.h"
+#include "platform/src/fault_injection.h"
+#include "platform/src/modules.h"
+#include "platform/src/utf.h"
 
 extern char** environ;
 

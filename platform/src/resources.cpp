@@ -5,8 +5,8 @@
 #include <mutex>
 #include <vector>
 
-#include "fault_injection.h"
-#include "modules.h"
+#include "platform/src/fault_injection.h"
+#include "platform/src/modules.h"
 
 namespace platform::detail {
 namespace {

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "call_journal.h"
-#include "fault_injection.h"
-#include "tokens.h"
+#include "platform/src/call_journal.h"
+#include "platform/src/fault_injection.h"
+#include "platform/src/tokens.h"
 
 namespace {
 

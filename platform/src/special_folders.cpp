@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "fault_injection.h"
-#include "utf.h"
+#include "platform/src/fault_injection.h"
+#include "platform/src/utf.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "sysinfo.h"
+#include "platform/src/sysinfo.h"
 
 #include <intrin.h>
 #include <windows.h>
@@ -31,8 +31,8 @@
 #include <string_view>
 #include <utility>
 
-#include "fault_injection.h"
-#include "utf.h"
+#include "platform/src/fault_injection.h"
+#include "platform/src/utf.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 #include <cwctype>
 #include <string>
 
-#include "modules.h"
-#include "sysinfo.h"
+#include "platform/src/modules.h"
+#include "platform/src/sysinfo.h"
 
 namespace platform::detail {
 namespace {

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <cwchar>
 
-#include "fault_injection.h"
-#include "utf.h"
+#include "platform/src/fault_injection.h"
+#include "platform/src/utf.h"
 
 namespace {
 

@@ -9,10 +9,10 @@
 #include <optional>
 #include <string>
 
-#include "call_journal.h"
-#include "fault_injection.h"
-#include "tokens.h"
-#include "utf.h"
+#include "platform/src/call_journal.h"
+#include "platform/src/fault_injection.h"
+#include "platform/src/tokens.h"
+#include "platform/src/utf.h"
 
 namespace {
 

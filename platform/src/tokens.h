@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "handle_table.h"
+#include "platform/src/handle_table.h"
 
 namespace platform::detail {
 

@@ -1,4 +1,4 @@
-#include "utf.h"
+#include "platform/src/utf.h"
 
 namespace platform::detail {
 namespace {

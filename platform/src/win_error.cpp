@@ -5,7 +5,7 @@
 #include <array>
 #include <string_view>
 
-#include "utf.h"
+#include "platform/src/utf.h"
 
 namespace win_error {
 namespace {

@@ -8,8 +8,8 @@
 #include <optional>
 #include <vector>
 
-#include "file_facts.h"
-#include "utf.h"
+#include "platform/src/file_facts.h"
+#include "platform/src/utf.h"
 
 namespace win_fs {
 namespace {

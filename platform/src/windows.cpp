@@ -9,8 +9,8 @@
 #include <mutex>
 #include <utility>
 
-#include "fault_injection.h"
-#include "window_state.h"
+#include "platform/src/fault_injection.h"
+#include "platform/src/window_state.h"
 
 namespace platform::detail {
 namespace {

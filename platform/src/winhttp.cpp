@@ -10,11 +10,11 @@
 #include <optional>
 #include <string>
 
-#include "call_journal.h"
-#include "fault_injection.h"
-#include "global_memory.h"
-#include "tokens.h"
-#include "utf.h"
+#include "platform/src/call_journal.h"
+#include "platform/src/fault_injection.h"
+#include "platform/src/global_memory.h"
+#include "platform/src/tokens.h"
+#include "platform/src/utf.h"
 
 namespace {
 

@@ -1,15 +1,15 @@
 // The "Application" object as the interface's script reaches it.
-#include "app_asset.h"
+#include "src/app_asset.h"
 
 #include <gtest/gtest.h>
 #include <platform/testing.h>
 
 #include <utility>
 
-#include "engine_fixture.h"
 #include "engine_stand_in/global_object.h"
-#include "globals.h"
-#include "passport_reading.h"
+#include "src/globals.h"
+#include "tests/app/engine_fixture.h"
+#include "tests/support/passport_reading.h"
 
 namespace {
 

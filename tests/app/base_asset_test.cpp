@@ -1,4 +1,4 @@
-#include "base_asset.h"
+#include "src/base_asset.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "engine_stand_in/global_object.h"
-#include "logging.h"
 #include "sciter/sapi.h"
-#include "temp_dir.h"
+#include "src/logging.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

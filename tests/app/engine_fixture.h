@@ -9,9 +9,9 @@
 #include <filesystem>
 #include <string>
 
-#include "logging.h"
 #include "sciter/sapi.h"
-#include "temp_dir.h"
+#include "src/logging.h"
+#include "tests/support/temp_dir.h"
 
 class EngineFixture : public ::testing::Test {
 protected:

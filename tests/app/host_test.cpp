@@ -2,14 +2,14 @@
 #include "sciter/host.h"
 
 #include <gtest/gtest.h>
-#include <interface_archive.h>
+#include "resources/interface_archive.h"
 
 #include <string>
 
-#include "engine_fixture.h"
 #include "engine_stand_in/windows.h"
 #include "sciter/sapi.h"
-#include "temp_dir.h"
+#include "tests/app/engine_fixture.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

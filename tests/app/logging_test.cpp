@@ -1,4 +1,4 @@
-#include "logging.h"
+#include "src/logging.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -13,8 +13,8 @@
 
 #include "common/log_call.h"
 #include "common/log_tag.h"
-#include "scoped_env.h"
-#include "temp_dir.h"
+#include "tests/support/scoped_env.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The main window in-process, on the stand-in engine.
-#include "main_window.h"
+#include "src/main_window.h"
 
 #include <gtest/gtest.h>
 
@@ -12,12 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "app_asset.h"
-#include "engine_fixture.h"
 #include "engine_stand_in/global_object.h"
 #include "engine_stand_in/windows.h"
-#include "globals.h"
-#include "localization_asset.h"
+#include "src/app_asset.h"
+#include "src/globals.h"
+#include "src/localization_asset.h"
+#include "tests/app/engine_fixture.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "message_pump.h"
+#include "src/message_pump.h"
 
 #include <gtest/gtest.h>
 #include <platform/testing.h>

@@ -1,4 +1,4 @@
-#include "product_paths.h"
+#include "src/product_paths.h"
 
 #include <gtest/gtest.h>
 #include <platform/testing.h>
@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "scoped_env.h"
-#include "temp_dir.h"
+#include "tests/support/scoped_env.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

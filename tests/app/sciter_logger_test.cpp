@@ -1,12 +1,12 @@
 // The engine's debug messages in the log, sent as the stand-in engine sends them.
-#include "sciter_logger.h"
+#include "src/sciter_logger.h"
 
 #include <gtest/gtest.h>
 
 #include <regex>
 
-#include "engine_fixture.h"
 #include "engine_stand_in/windows.h"
+#include "tests/app/engine_fixture.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The browser front's HTTP server against clients that do not play fair, on loopback.
-#include "http_server.h"
+#include "platform/engine/src/http_server.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -1,4 +1,4 @@
-#include "proxies.h"
+#include "internal_libraries/cpr-helper/src/proxies.h"
 
 #include <gtest/gtest.h>
 #include <platform/testing.h>
@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "log_records.h"
-#include "proxies_testing.h"
-#include "scoped_env.h"
+#include "internal_libraries/cpr-helper/src/proxies_testing.h"
+#include "tests/support/log_records.h"
+#include "tests/support/scoped_env.h"
 
 namespace {
 

@@ -18,12 +18,12 @@
 #include <string>
 #include <vector>
 
-#include "child_process.h"
-#include "endpoints.h"
 #include "engine_stand_in/windows.h"
-#include "report_service.h"
-#include "temp_dir.h"
-#include "zip_entries.h"
+#include "report/endpoints.h"
+#include "tests/report_service/report_service.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/zip_entries.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "engine_stand_in/windows.h"
 #include "sciter/sapi.h"
-#include "temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <optional>
 #include <string>
 
-#include "child_process.h"
-#include "temp_dir.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

@@ -16,9 +16,9 @@
 #include <string>
 #include <utility>
 
-#include "loopback_proxy.h"
-#include "report_service.h"
-#include "scoped_env.h"
+#include "tests/report_service/report_service.h"
+#include "tests/support/loopback_proxy.h"
+#include "tests/support/scoped_env.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "impersonate.h"
+#include "internal_libraries/impersonation_helper/src/impersonate.h"
 
 #include <gtest/gtest.h>
 #include <platform/testing.h>
@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "log_records.h"
+#include "tests/support/log_records.h"
 
 namespace {
 
@@ -193,48 +193,19 @@ TEST_F(Impersonation, GetUserTokenFromSessionTellsWhetherTheSessionIsOwn) {
     {
         const TokenHandle token = GetUserTokenFromSession(0, &own);
         EXPECT_TRUE(own);
-        EXPECT_TRUE(token.valid());
+        EXPECT_TRUE(token);
     }
     {
         const TokenHandle token = GetUserTokenFromSession(1, &own);
         EXPECT_FALSE(own);
-        EXPECT_TRUE(token.valid());
-        EXPECT_TRUE(GetUserTokenFromSession(1).valid());
+        EXPECT_TRUE(token);
+        EXPECT_TRUE(GetUserTokenFromSession(1));
     }
     EXPECT_EQ(test_support::LogFile::HandlesBesideLogFiles(), 0u);
     // The own session is read afresh on every call.
     testing_api::SetProcessSessionId(1);
     const TokenHandle token = GetUserTokenFromSession(1, &own);
     EXPECT_TRUE(own);
-}
-
-TEST(TokenHandle, ClosesWhatItHoldsOnceAndMovesOwnership) {
-    testing_api::Reset();
-    const auto open = [] {
-        HANDLE token = INVALID_HANDLE_VALUE;
-        EXPECT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
-        return token;
-    };
-    {
-        TokenHandle first(open());
-        TokenHandle second(std::move(first));
-        EXPECT_FALSE(first.valid());
-        EXPECT_EQ(test_support::LogFile::HandlesBesideLogFiles(), 1u);
-
-        TokenHandle third(open());
-        third = std::move(second);  // third's own token is closed
-        EXPECT_EQ(test_support::LogFile::HandlesBesideLogFiles(), 1u);
-        third = std::move(third);
-        EXPECT_TRUE(third.valid());
-
-        third.reset(open());
-        EXPECT_EQ(test_support::LogFile::HandlesBesideLogFiles(), 1u);
-        third.reset(third.get());  // the same handle is kept, not closed
-        EXPECT_EQ(test_support::LogFile::HandlesBesideLogFiles(), 1u);
-    }
-    EXPECT_EQ(test_support::LogFile::HandlesBesideLogFiles(), 0u);
-    const TokenHandle none;
-    EXPECT_EQ(none.get(), INVALID_HANDLE_VALUE);
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "common/text_conversion.h"
-#include "localization_fixture.h"
+#include "tests/localization/localization_fixture.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "localization_fixture.h"
+#include "tests/localization/localization_fixture.h"
 
 #include <spdlog/spdlog.h>
 
-#include "logging.h"
+#include "src/logging.h"
 
 namespace localization_test {
 

@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "localizer.h"
-#include "temp_dir.h"
+#include "internal_libraries/localization/src/localizer.h"
+#include "tests/support/temp_dir.h"
 
 namespace localization_test {
 

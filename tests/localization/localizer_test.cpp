@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "localization_fixture.h"
+#include "tests/localization/localization_fixture.h"
 
 namespace {
 

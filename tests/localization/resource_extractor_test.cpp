@@ -1,4 +1,4 @@
-#include "resource_extractor.h"
+#include "internal_libraries/localization/src/resource_extractor.h"
 
 #include <platform/testing.h>
 #include <zlib.h>

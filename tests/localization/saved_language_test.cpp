@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "localization_fixture.h"
+#include "tests/localization/localization_fixture.h"
 
 namespace {
 

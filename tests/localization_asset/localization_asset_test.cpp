@@ -1,4 +1,4 @@
-#include "localization_asset.h"
+#include "src/localization_asset.h"
 
 #include <gtest/gtest.h>
 #include <spdlog/spdlog.h>
@@ -12,13 +12,13 @@
 
 #include "engine_stand_in/global_object.h"
 #include "engine_stand_in/value.h"
-#include "globals.h"
-#include "init_localization.h"
-#include "logging.h"
-#include "passport_reading.h"
 #include "sciter/sapi.h"
-#include "scoped_env.h"
-#include "temp_dir.h"
+#include "src/globals.h"
+#include "src/init_localization.h"
+#include "src/logging.h"
+#include "tests/support/passport_reading.h"
+#include "tests/support/scoped_env.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

@@ -17,10 +17,10 @@
 #include <thread>
 #include <vector>
 
-#include "child_process.h"
-#include "folder_handles.h"
-#include "owned_handle.h"
-#include "temp_dir.h"
+#include "common/scoped_handle.h"
+#include "tests/platform/folder_handles.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ namespace fs = std::filesystem;
 using test_support::ReadFile;
 using test_support::WriteFile;
 
-using Handle = OwnedHandle;
+using Handle = ScopedHandle;
 
 class BeforeCalls : public ::testing::Test {
 protected:
@@ -72,7 +72,7 @@ TEST_F(BeforeCalls, ASwapLandsBeforeTheOpenLooks) {
         fs::create_symlink(dir_ / "outside" / "secret", file_);
     });
     const Handle link = OpenFile(0);
-    ASSERT_TRUE(link.valid());
+    ASSERT_TRUE(link);
     EXPECT_NE(InformationOf(link.get()).dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
 }
 
@@ -145,8 +145,7 @@ TEST_F(BeforeCalls, PathsAreFullPaths) {
     std::wstring backslashed = relative.wstring();
     std::replace(backslashed.begin(), backslashed.end(), L'/', L'\\');
     EXPECT_TRUE(Handle(CreateFileW(backslashed.c_str(), GENERIC_READ, kShareAll, nullptr,
-                                   OPEN_EXISTING, 0, nullptr))
-                    .valid());
+                                   OPEN_EXISTING, 0, nullptr)));
     EXPECT_EQ(ran, 1);
 
     platform::testing::BeforeCall("GetFileInformationByHandle", (dir_ / "folder" / "").string(),

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "scoped_env.h"
+#include "tests/support/scoped_env.h"
 
 namespace {
 

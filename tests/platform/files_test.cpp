@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "non_ascii_names.h"
-#include "owned_handle.h"
-#include "temp_dir.h"
+#include "common/scoped_handle.h"
+#include "tests/support/non_ascii_names.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -26,7 +26,7 @@ namespace fs = std::filesystem;
 using test_support::ReadFile;
 using test_support::WriteFile;
 
-using File = OwnedHandle;
+using File = ScopedHandle;
 
 File Open(const fs::path& path, DWORD access, DWORD share, DWORD disposition = OPEN_EXISTING,
           DWORD flags = FILE_ATTRIBUTE_NORMAL) {
@@ -76,7 +76,7 @@ TEST_F(Files, CreationDispositionsFollowWindows) {
         }
         {
             const File file = Open(path, kReadWrite, 0, c.disposition);
-            EXPECT_EQ(file.valid(), c.opens);
+            EXPECT_EQ(static_cast<bool>(file), c.opens);
             EXPECT_EQ(GetLastError(), c.last_error);
         }
         EXPECT_EQ(fs::exists(path), c.content_after != nullptr);
@@ -85,14 +85,14 @@ TEST_F(Files, CreationDispositionsFollowWindows) {
         }
     }
     SetLastError(0);
-    EXPECT_FALSE(Open(dir_ / "no" / "such", GENERIC_READ, 0).valid());
+    EXPECT_FALSE(Open(dir_ / "no" / "such", GENERIC_READ, 0));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
 }
 
 TEST_F(Files, ReadsWritesAndMovesThePointer) {
     const fs::path path = dir_ / "data.bin";
     const File file = Open(path, kReadWrite, 0, CREATE_ALWAYS);
-    ASSERT_TRUE(file.valid());
+    ASSERT_TRUE(file);
     DWORD count = 0;
     ASSERT_TRUE(::WriteFile(file.get(), "0123456789", 10, &count, nullptr));
     EXPECT_EQ(count, 10u);
@@ -115,7 +115,7 @@ TEST_F(Files, ReadsWritesAndMovesThePointer) {
     EXPECT_EQ(ReadFile(path), "01ab456789");
 
     const File reader = Open(path, GENERIC_READ, kShareAll);
-    ASSERT_FALSE(reader.valid());  // the first handle shares nothing
+    ASSERT_FALSE(reader);  // the first handle shares nothing
     const File no_handle(reinterpret_cast<HANDLE>(0x4444));
     EXPECT_FALSE(::WriteFile(no_handle.get(), "x", 1, &count, nullptr));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
@@ -173,7 +173,7 @@ TEST_F(Files, InformationMapsLinuxFactsToWindowsOnes) {
         ASSERT_EQ(::chmod(path.c_str(), c.mode), 0);
 
         const File file = Open(path, 0, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
-        ASSERT_TRUE(file.valid());
+        ASSERT_TRUE(file);
         BY_HANDLE_FILE_INFORMATION info{};
         ASSERT_TRUE(GetFileInformationByHandle(file.get(), &info));
         EXPECT_EQ(info.dwFileAttributes, c.attributes);
@@ -190,9 +190,9 @@ TEST_F(Files, InformationMapsLinuxFactsToWindowsOnes) {
         EXPECT_EQ(info.nNumberOfLinks, c.folder ? 2u : 1u);
     }
     // Windows refuses a folder without backup semantics and writing a read-only file.
-    EXPECT_FALSE(Open(dir_ / "folder", GENERIC_READ, kShareAll).valid());
+    EXPECT_FALSE(Open(dir_ / "folder", GENERIC_READ, kShareAll));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-    EXPECT_FALSE(Open(dir_ / "locked.txt", GENERIC_WRITE, kShareAll).valid());
+    EXPECT_FALSE(Open(dir_ / "locked.txt", GENERIC_WRITE, kShareAll));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }
 
@@ -221,9 +221,9 @@ TEST_F(Files, ShareModesBetweenLayerHandles) {
         const fs::path path = dir_ / ("shared" + std::to_string(i));
         WriteFile(path, "x");
         const File first = Open(path, c.first_access, c.first_share);
-        ASSERT_TRUE(first.valid());
+        ASSERT_TRUE(first);
         const File second = Open(path, c.second_access, c.second_share);
-        EXPECT_EQ(second.valid(), c.second_opens);
+        EXPECT_EQ(static_cast<bool>(second), c.second_opens);
         if (!c.second_opens) {
             EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
         }
@@ -257,7 +257,7 @@ TEST_F(Files, DeletionNeedsDeleteSharingFromEveryHandle) {
     {
         const File folder = Open(dir_ / "folder" / "inner", GENERIC_READ, FILE_SHARE_READ,
                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
-        ASSERT_TRUE(folder.valid());
+        ASSERT_TRUE(folder);
         EXPECT_FALSE(RemoveDirectoryW((dir_ / "folder" / "inner").wstring().c_str()));
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
     }
@@ -284,13 +284,13 @@ TEST_F(Files, RemovalOfNamesOutsideAscii) {
             return File(CreateFileW(wide.c_str(), GENERIC_READ, kShareAll, nullptr, disposition,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
         };
-        EXPECT_TRUE(open_wide(OPEN_ALWAYS).valid());
+        EXPECT_TRUE(open_wide(OPEN_ALWAYS));
 
         std::error_code error;
         EXPECT_EQ(win_fs::remove(file, error), name.utf8);
         EXPECT_EQ(error == std::errc::illegal_byte_sequence, !name.utf8) << error.message();
         EXPECT_EQ(fs::exists(file), !name.utf8);
-        EXPECT_EQ(open_wide(OPEN_EXISTING).valid(), !name.utf8);
+        EXPECT_EQ(static_cast<bool>(open_wide(OPEN_EXISTING)), !name.utf8);
 
         EXPECT_EQ(win_fs::remove_all(folder, error) == static_cast<std::uintmax_t>(-1), !name.utf8);
         EXPECT_EQ(fs::exists(file), !name.utf8);
@@ -313,9 +313,9 @@ TEST_F(Files, ALogFileThatSpdlogWritesIsHeldForWriting) {
     logger.info("written");
     logger.flush();
 
-    EXPECT_FALSE(Open(log_file, GENERIC_READ, FILE_SHARE_READ).valid());
+    EXPECT_FALSE(Open(log_file, GENERIC_READ, FILE_SHARE_READ));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-    EXPECT_TRUE(Open(log_file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE).valid());
+    EXPECT_TRUE(Open(log_file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE));
     EXPECT_FALSE(DeleteFileW(log_file.wstring().c_str()));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
 
@@ -378,14 +378,14 @@ TEST_F(Files, AFileThatAnotherProcessWritesIsHeld) {
     const fs::path path = dir_ / "shared.log";
     WriteFile(path, "x");
     Holder holder(path);
-    EXPECT_FALSE(Open(path, GENERIC_READ, FILE_SHARE_READ).valid());
+    EXPECT_FALSE(Open(path, GENERIC_READ, FILE_SHARE_READ));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-    EXPECT_TRUE(Open(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE).valid());
+    EXPECT_TRUE(Open(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE));
     EXPECT_FALSE(DeleteFileW(path.wstring().c_str()));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
 
     holder.Stop();
-    EXPECT_TRUE(Open(path, GENERIC_READ, FILE_SHARE_READ).valid());
+    EXPECT_TRUE(Open(path, GENERIC_READ, FILE_SHARE_READ));
     std::error_code error;
     EXPECT_TRUE(win_fs::remove(path, error));
 }
@@ -395,9 +395,8 @@ TEST_F(Files, AFileThatAnotherProcessReadsCanBeReadButNotDeleted) {
     const fs::path path = dir_ / "read.log";
     WriteFile(path, "x");
     Holder holder(path, true);
-    EXPECT_TRUE(Open(path, GENERIC_READ, FILE_SHARE_READ).valid());
-    EXPECT_FALSE(
-        Open(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE).valid());
+    EXPECT_TRUE(Open(path, GENERIC_READ, FILE_SHARE_READ));
+    EXPECT_FALSE(Open(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
     EXPECT_FALSE(DeleteFileW(path.wstring().c_str()));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
@@ -426,12 +425,12 @@ TEST_F(Files, AWriterMeetsAnotherProcessByItsShareMode) {
         {
             const Holder holder(path, cases[i].other_reads);
             const File writer = Open(path, GENERIC_WRITE, cases[i].share);
-            EXPECT_EQ(writer.valid(), cases[i].opens);
+            EXPECT_EQ(static_cast<bool>(writer), cases[i].opens);
             if (!cases[i].opens) {
                 EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
             }
         }
-        EXPECT_TRUE(Open(path, GENERIC_WRITE, 0).valid());  // alone again
+        EXPECT_TRUE(Open(path, GENERIC_WRITE, 0));  // alone again
     }
 }
 
@@ -446,7 +445,7 @@ TEST_F(Files, DeletionThroughAHandleChecksSharingAgain) {
                                           sizeof disposition) != FALSE;
     };
     const File deleter = Open(path, DELETE, kShareAll);
-    ASSERT_TRUE(deleter.valid());
+    ASSERT_TRUE(deleter);
     {
         const Holder holder(path, true);
         EXPECT_FALSE(delete_through(deleter));
@@ -455,8 +454,8 @@ TEST_F(Files, DeletionThroughAHandleChecksSharingAgain) {
     }
     const File reader = Open(path, GENERIC_READ, kShareAll);
     const File other_deleter = Open(path, DELETE, kShareAll);
-    ASSERT_TRUE(reader.valid());
-    ASSERT_TRUE(other_deleter.valid());
+    ASSERT_TRUE(reader);
+    ASSERT_TRUE(other_deleter);
     EXPECT_TRUE(delete_through(deleter));
     EXPECT_FALSE(fs::exists(path));
 }
@@ -465,10 +464,10 @@ TEST_F(Files, InjectedFailuresReachEveryCall) {
     const fs::path path = dir_ / "file";
     WriteFile(path, "x");
     platform::testing::FailCall("CreateFileW", ERROR_ACCESS_DENIED, 1);
-    EXPECT_FALSE(Open(path, GENERIC_READ, FILE_SHARE_READ).valid());
+    EXPECT_FALSE(Open(path, GENERIC_READ, FILE_SHARE_READ));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     const File file = Open(path, GENERIC_READ, FILE_SHARE_READ);
-    ASSERT_TRUE(file.valid());
+    ASSERT_TRUE(file);
     platform::testing::FailCall("GetFileInformationByHandle", ERROR_INVALID_FUNCTION, 1);
     BY_HANDLE_FILE_INFORMATION info{};
     EXPECT_FALSE(GetFileInformationByHandle(file.get(), &info));

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "folder_handles.h"
-#include "owned_handle.h"
-#include "temp_dir.h"
+#include "common/scoped_handle.h"
+#include "tests/platform/folder_handles.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -24,7 +24,7 @@ namespace fs = std::filesystem;
 using test_support::ReadFile;
 using test_support::WriteFile;
 
-using Handle = OwnedHandle;
+using Handle = ScopedHandle;
 
 class FolderChanges : public ::testing::Test {
 protected:
@@ -32,7 +32,7 @@ protected:
         platform::testing::Reset();
         LayOutFolderWithLinks(dir_.path());
         folder_ = std::make_unique<Handle>(OpenFolder(dir_ / "folder"));
-        ASSERT_TRUE(folder_->valid());
+        ASSERT_TRUE(*folder_);
     }
     void TearDown() override {
         folder_.reset();
@@ -179,7 +179,7 @@ TEST_F(Renames, ReplaceOnlyAPlainFileAndOnlyWhenAsked) {
         const Handle holder(CreateFileW((dir_ / "folder" / "held.log").wstring().c_str(),
                                         GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
                                         nullptr));
-        ASSERT_TRUE(holder.valid());
+        ASSERT_TRUE(holder);
         {
             const Handle source = OpenForRename(c.source);
             const std::string before = fs::path(c.source).string();
@@ -257,8 +257,7 @@ TEST_F(FolderChanges, DuplicateHandleSharesTheObject) {
     ASSERT_TRUE(::ReadFile(second, bytes, 3, &got, nullptr));
     EXPECT_EQ(std::string(bytes, got), "sid");
     EXPECT_FALSE(Handle(CreateFileW(path.wstring().c_str(), GENERIC_READ, kShareAll, nullptr,
-                                    OPEN_EXISTING, 0, nullptr))
-                     .valid());  // still held without sharing
+                                    OPEN_EXISTING, 0, nullptr)));  // still held without sharing
 
     HANDLE third = INVALID_HANDLE_VALUE;
     EXPECT_FALSE(DuplicateHandle(GetCurrentProcess(), first, GetCurrentProcess(), &third, 0, FALSE,

@@ -16,9 +16,9 @@
 #include <string>
 #include <utility>
 
-#include "folder_handles.h"
-#include "owned_handle.h"
-#include "temp_dir.h"
+#include "common/scoped_handle.h"
+#include "tests/platform/folder_handles.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -26,7 +26,7 @@ namespace fs = std::filesystem;
 using test_support::ReadFile;
 using test_support::WriteFile;
 
-using Handle = OwnedHandle;
+using Handle = ScopedHandle;
 
 DWORD AttributesOf(HANDLE handle) {
     BY_HANDLE_FILE_INFORMATION information{};
@@ -51,7 +51,7 @@ protected:
 
 TEST_F(FolderFiles, OpensOnlySingleNamesInsideTheFolder) {
     const Handle folder(OpenFolder(dir_ / "folder"));
-    ASSERT_TRUE(folder.valid());
+    ASSERT_TRUE(folder);
     const struct {
         const wchar_t* name;
         NTSTATUS status;
@@ -70,7 +70,7 @@ TEST_F(FolderFiles, OpensOnlySingleNamesInsideTheFolder) {
                                        FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT);
         const Handle handle(opened.handle);
         EXPECT_EQ(opened.status, each.status);
-        EXPECT_EQ(handle.valid(), each.status == STATUS_SUCCESS);
+        EXPECT_EQ(static_cast<bool>(handle), each.status == STATUS_SUCCESS);
     }
     // A handle that is not a folder's is no root.
     const auto file = OpenInside(folder.get(), L"file.log", GENERIC_READ, FILE_NON_DIRECTORY_FILE);
@@ -110,18 +110,18 @@ TEST_F(FolderFiles, CreateFileWithTheFlagNeverWritesThroughALink) {
         SCOPED_TRACE(disposition);
         const Handle handle(CreateFileW(link.wstring().c_str(), GENERIC_WRITE, 0, nullptr,
                                         disposition, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-        EXPECT_FALSE(handle.valid());
+        EXPECT_FALSE(handle);
     }
     const Handle dangling(CreateFileW((dir_ / "folder" / "dangling").wstring().c_str(),
                                       GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                       FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    EXPECT_FALSE(dangling.valid());
+    EXPECT_FALSE(dangling);
     EXPECT_FALSE(fs::exists(dir_ / "nowhere"));
     EXPECT_EQ(ReadFile(dir_ / "outside" / "secret"), "outside");
 
     const Handle facts(CreateFileW(link.wstring().c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
                                    FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    ASSERT_TRUE(facts.valid());
+    ASSERT_TRUE(facts);
     EXPECT_NE(AttributesOf(facts.get()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
 }
 
@@ -131,7 +131,7 @@ TEST_F(FolderFiles, CreateFileWithTheFlagNeverWritesThroughALink) {
 TEST_F(FolderFiles, ALinkToAFolderIsAFolderThatIsAReparsePoint) {
     constexpr DWORD kJunction = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
     const Handle by_path(OpenFolder(dir_ / "folder" / "folder-link"));
-    ASSERT_TRUE(by_path.valid());
+    ASSERT_TRUE(by_path);
     EXPECT_EQ(AttributesOf(by_path.get()), kJunction);
     const Handle folder(OpenFolder(dir_ / "folder"));
     for (const ACCESS_MASK access : {FILE_LIST_DIRECTORY, DELETE}) {
@@ -155,8 +155,7 @@ TEST_F(FolderFiles, ALinkToAFolderIsAFolderThatIsAReparsePoint) {
     EXPECT_EQ(as_file.status, STATUS_FILE_IS_A_DIRECTORY);
     EXPECT_FALSE(
         Handle(CreateFileW((dir_ / "folder" / "folder-link").wstring().c_str(), 0, kShareAll,
-                           nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr))
-            .valid());
+                           nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr)));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     // Followed, it is its target, a plain folder.
     const auto followed =
@@ -265,7 +264,7 @@ TEST_F(FolderFiles, AFileHeldWithoutDeleteSharingCannotBeOpenedForDeletion) {
     const Handle writer(CreateFileW((dir_ / "folder" / "file.log").wstring().c_str(), GENERIC_WRITE,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(writer.valid());
+    ASSERT_TRUE(writer);
     const Handle folder(OpenFolder(dir_ / "folder"));
     const auto opened = OpenInside(folder.get(), L"file.log", DELETE, FILE_OPEN_REPARSE_POINT);
     const Handle handle(opened.handle);
@@ -285,7 +284,7 @@ TEST_F(FolderFiles, AFifoIsRefusedWithoutWaiting) {
     EXPECT_EQ(opened.status, STATUS_ACCESS_DENIED);
     const Handle by_path(CreateFileW((dir_ / "folder" / "pipe").wstring().c_str(), GENERIC_READ,
                                      FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    EXPECT_FALSE(by_path.valid());
+    EXPECT_FALSE(by_path);
 }
 
 TEST_F(FolderFiles, SetEndOfFileCutsAtThePosition) {

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 inline constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 

@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "child_process.h"
-#include "temp_dir.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <array>
 #include <filesystem>
 
-#include "non_ascii_names.h"
-#include "scoped_env.h"
-#include "temp_dir.h"
+#include "tests/support/non_ascii_names.h"
+#include "tests/support/scoped_env.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <fstream>
 #include <string>
 
-#include "scoped_env.h"
+#include "tests/support/scoped_env.h"
 
 namespace {
 

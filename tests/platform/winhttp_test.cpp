@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "scoped_env.h"
+#include "tests/support/scoped_env.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "attachments.h"
+#include "report/attachments.h"
 
 #include <gtest/gtest.h>
 #include <spdlog/sinks/rotating_file_sink.h>
@@ -18,12 +18,12 @@
 
 #include "common/path_conversion.h"
 #include "common/scoped_handle.h"
-#include "log_records.h"
-#include "non_ascii_names.h"
-#include "send_bug_report.h"
-#include "upload_fixture.h"
-#include "upload_testing.h"
-#include "zip_entries.h"
+#include "report/send_bug_report.h"
+#include "report/upload_testing.h"
+#include "tests/report/upload_fixture.h"
+#include "tests/support/log_records.h"
+#include "tests/support/non_ascii_names.h"
+#include "tests/support/zip_entries.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "base64.h"
+#include "report/base64.h"
 
 #include <cryptopp/base64.h>
 #include <cryptopp/filters.h>

@@ -1,4 +1,4 @@
-#include "endpoints.h"
+#include "report/endpoints.h"
 
 #include <cpr/cpr.h>
 
@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "report_service.h"
+#include "tests/report_service/report_service.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "os_language.h"
+#include "report/os_language.h"
 
 #include <platform/testing.h>
 

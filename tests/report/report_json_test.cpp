@@ -1,4 +1,4 @@
-#include "report_json.h"
+#include "report/report_json.h"
 
 #include <platform/testing.h>
 
@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "base64.h"
-#include "child_process.h"
 #include "common/path_conversion.h"
 #include "common/scoped_handle.h"
 #include "common/text_conversion.h"
-#include "temp_dir.h"
+#include "report/base64.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

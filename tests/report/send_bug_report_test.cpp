@@ -1,4 +1,4 @@
-#include "send_bug_report.h"
+#include "report/send_bug_report.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -8,11 +8,11 @@
 
 #include <platform/testing.h>
 
-#include "base64.h"
 #include "common/text_conversion.h"
-#include "loopback_proxy.h"
-#include "scoped_env.h"
-#include "upload_fixture.h"
+#include "report/base64.h"
+#include "tests/report/upload_fixture.h"
+#include "tests/support/loopback_proxy.h"
+#include "tests/support/scoped_env.h"
 
 namespace {
 

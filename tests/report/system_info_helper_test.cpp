@@ -1,4 +1,4 @@
-#include "system_info_helper.h"
+#include "report/system_info_helper.h"
 
 #include <platform/testing.h>
 
@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "child_process.h"
-#include "file_reading.h"
-#include "temp_dir.h"
+#include "report/file_reading.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
-#include "upload_fixture.h"
+#include "tests/report/upload_fixture.h"
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <utility>
 
-#include "endpoints.h"
-#include "zip_entries.h"
+#include "report/endpoints.h"
+#include "tests/support/zip_entries.h"
 
 namespace upload_test {
 

@@ -9,10 +9,10 @@
 
 #include <gtest/gtest.h>
 
-#include "bug_report.h"
-#include "report_request.h"
-#include "report_service.h"
-#include "temp_dir.h"
+#include "report/bug_report.h"
+#include "tests/report_service/report_service.h"
+#include "tests/support/report_request.h"
+#include "tests/support/temp_dir.h"
 
 namespace upload_test {
 

@@ -1,7 +1,7 @@
 // The uploads' session through the real report path: the bounds of each upload, the reply cap
 // and the route that the proxy table alone decides, against the double and a real proxy on
 // loopback.
-#include "upload.h"
+#include "report/upload.h"
 
 #include <gtest/gtest.h>
 #include <platform/testing.h>
@@ -15,14 +15,14 @@
 #include <string>
 #include <vector>
 
-#include "endpoints.h"
-#include "log_records.h"
-#include "loopback_proxy.h"
-#include "scoped_env.h"
-#include "send_bug_report.h"
-#include "upload_fixture.h"
-#include "upload_testing.h"
-#include "upload_watch.h"
+#include "report/endpoints.h"
+#include "report/send_bug_report.h"
+#include "report/upload_testing.h"
+#include "report/upload_watch.h"
+#include "tests/report/upload_fixture.h"
+#include "tests/support/log_records.h"
+#include "tests/support/loopback_proxy.h"
+#include "tests/support/scoped_env.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The watch over one upload, fed progress reports at chosen times with the shipped bounds.
-#include "upload_watch.h"
+#include "report/upload_watch.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "upload_testing.h"
+#include "report/upload_testing.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "report_service.h"
+#include "tests/report_service/report_service.h"
 
 #include <cryptopp/base64.h>
 #include <fcntl.h>
@@ -16,7 +16,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "child_process.h"
+#include "tests/support/child_process.h"
 
 namespace test_support {
 namespace {

@@ -11,10 +11,10 @@
 #include <utility>
 #include <vector>
 
-#include "background_process.h"
-#include "loopback_ports.h"
-#include "scoped_env.h"
-#include "temp_dir.h"
+#include "tests/support/background_process.h"
+#include "tests/support/loopback_ports.h"
+#include "tests/support/scoped_env.h"
+#include "tests/support/temp_dir.h"
 
 namespace test_support {
 

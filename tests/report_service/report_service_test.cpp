@@ -1,6 +1,6 @@
 // The double itself: which builds it can stand in for, a fixed port shared between
 // processes, and replies held while a test acts.
-#include "report_service.h"
+#include "tests/report_service/report_service.h"
 
 #include <cpr/cpr.h>
 #include <gtest/gtest.h>

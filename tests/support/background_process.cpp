@@ -1,4 +1,4 @@
-#include "background_process.h"
+#include "tests/support/background_process.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -13,8 +13,8 @@
 
 #include <platform/testing.h>
 
-#include "logging.h"
-#include "temp_dir.h"
+#include "src/logging.h"
+#include "tests/support/temp_dir.h"
 
 namespace test_support {
 

@@ -1,4 +1,4 @@
-#include "loopback_ports.h"
+#include "tests/support/loopback_ports.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

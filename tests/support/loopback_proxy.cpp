@@ -1,10 +1,10 @@
-#include "loopback_proxy.h"
+#include "tests/support/loopback_proxy.h"
 
 #include <chrono>
 #include <stdexcept>
 #include <thread>
 
-#include "loopback_ports.h"
+#include "tests/support/loopback_ports.h"
 
 namespace test_support {
 LoopbackProxy::LoopbackProxy(Family family)

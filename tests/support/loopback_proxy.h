@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
-#include "background_process.h"
-#include "temp_dir.h"
+#include "tests/support/background_process.h"
+#include "tests/support/temp_dir.h"
 
 namespace test_support {
 

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "bug_report.h"
+#include "report/bug_report.h"
 
 namespace test_support {
 

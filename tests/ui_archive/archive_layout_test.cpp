@@ -1,7 +1,7 @@
 // The archive's bytes read back by hand, without the reader, so that a fault shared by the
 // packer and the reader cannot hide.
-#include <ui_archive/reader.h>
-#include <ui_archive/writer.h>
+#include "tools/ui_archive/reader.h"
+#include "tools/ui_archive/writer.h"
 
 #include <gtest/gtest.h>
 

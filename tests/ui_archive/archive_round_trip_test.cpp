@@ -1,5 +1,5 @@
-#include <ui_archive/reader.h>
-#include <ui_archive/writer.h>
+#include "tools/ui_archive/reader.h"
+#include "tools/ui_archive/writer.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The archive linked into the program against the interface folder it was packed from.
-#include <interface_archive.h>
-#include <ui_archive/reader.h>
-#include <ui_archive/writer.h>
+#include "resources/interface_archive.h"
+#include "tools/ui_archive/reader.h"
+#include "tools/ui_archive/writer.h"
 
 #include <gtest/gtest.h>
 

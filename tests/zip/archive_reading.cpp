@@ -1,4 +1,4 @@
-#include "archive_reading.h"
+#include "tests/zip/archive_reading.h"
 
 #include <gtest/gtest.h>
 #include <zip.h>
@@ -7,7 +7,7 @@
 #include <fstream>
 #include <memory>
 
-#include "child_process.h"
+#include "tests/support/child_process.h"
 
 namespace zip_test {
 namespace {

@@ -1,4 +1,4 @@
-#include "deflate_harness.h"
+#include "tests/zip/deflate_harness.h"
 
 #include <algorithm>
 #include <cstring>

@@ -7,7 +7,7 @@
 #include <random>
 #include <string>
 
-#include "deflate.h"
+#include "zip/deflate.h"
 
 namespace test_support {
 

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "child_process.h"
-#include "deflate_harness.h"
-#include "deflate_inspector.h"
-#include "prefix_collision_log.h"
-#include "temp_dir.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
+#include "tests/zip/deflate_harness.h"
+#include "tests/zip/deflate_inspector.h"
+#include "tests/zip/prefix_collision_log.h"
 
 namespace {
 

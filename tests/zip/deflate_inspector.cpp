@@ -1,4 +1,4 @@
-#include "deflate_inspector.h"
+#include "tests/zip/deflate_inspector.h"
 
 #include <array>
 #include <stdexcept>

@@ -7,9 +7,9 @@
 #include <random>
 #include <string>
 
-#include "deflate_harness.h"
-#include "deflate_inspector.h"
-#include "deflate_state.h"
+#include "tests/zip/deflate_harness.h"
+#include "tests/zip/deflate_inspector.h"
+#include "zip/deflate_state.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "prefix_collision_log.h"
+#include "tests/zip/prefix_collision_log.h"
 
 #include <array>
 #include <random>
 #include <set>
 #include <vector>
 
-#include "prefix_hash.h"
+#include "zip/prefix_hash.h"
 
 namespace test_support {
 

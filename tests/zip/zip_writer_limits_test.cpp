@@ -17,9 +17,9 @@
 
 #include <platform/testing.h>
 
-#include "archive_reading.h"
-#include "temp_dir.h"
-#include "zip_writer.h"
+#include "tests/support/temp_dir.h"
+#include "tests/zip/archive_reading.h"
+#include "zip/zip_writer.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "zip_writer.h"
+#include "zip/zip_writer.h"
 
 #include <platform/testing.h>
 
@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
-#include "child_process.h"
-#include "temp_dir.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

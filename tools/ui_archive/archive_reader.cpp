@@ -1,4 +1,4 @@
-#include <ui_archive/reader.h>
+#include "tools/ui_archive/reader.h"
 
 #include <lzf.h>
 

@@ -1,5 +1,5 @@
-#include <ui_archive/format.h>
-#include <ui_archive/writer.h>
+#include "tools/ui_archive/format.h"
+#include "tools/ui_archive/writer.h"
 
 #include <lzf.h>
 

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <utility>
 
-#include "cprtypes.h"
+#include "cpr/cprtypes.h"
 
 namespace cpr {
 

@@ -1,13 +1,13 @@
 // The part of cpr that the program uses.
 #pragma once
 
-#include "body.h"
-#include "callback.h"
-#include "cprtypes.h"
-#include "error.h"
-#include "low_speed.h"
-#include "proxies.h"
-#include "response.h"
-#include "session.h"
-#include "ssl_options.h"
-#include "timeout.h"
+#include "cpr/body.h"
+#include "cpr/callback.h"
+#include "cpr/cprtypes.h"
+#include "cpr/error.h"
+#include "cpr/low_speed.h"
+#include "cpr/proxies.h"
+#include "cpr/response.h"
+#include "cpr/session.h"
+#include "cpr/ssl_options.h"
+#include "cpr/timeout.h"

@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "cprtypes.h"
-#include "error.h"
+#include "cpr/cprtypes.h"
+#include "cpr/error.h"
 
 namespace cpr {
 

@@ -11,14 +11,14 @@
 
 #include <memory>
 
-#include "body.h"
-#include "callback.h"
-#include "cprtypes.h"
-#include "low_speed.h"
-#include "proxies.h"
-#include "response.h"
-#include "ssl_options.h"
-#include "timeout.h"
+#include "cpr/body.h"
+#include "cpr/callback.h"
+#include "cpr/cprtypes.h"
+#include "cpr/low_speed.h"
+#include "cpr/proxies.h"
+#include "cpr/response.h"
+#include "cpr/ssl_options.h"
+#include "cpr/timeout.h"
 
 namespace cpr {
 

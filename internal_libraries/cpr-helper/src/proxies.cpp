@@ -1,4 +1,4 @@
-#include "proxies.h"
+#include "internal_libraries/cpr-helper/src/proxies.h"
 
 #include <windows.h>
 #include <winhttp.h>
@@ -16,9 +16,10 @@
 #include <vector>
 
 #include "common/log_call.h"
+#include "common/scoped_handle.h"
 #include "common/text_conversion.h"
-#include "impersonate.h"
-#include "proxies_testing.h"
+#include "internal_libraries/cpr-helper/src/proxies_testing.h"
+#include "internal_libraries/impersonation_helper/src/impersonate.h"
 
 namespace CprHelper {
 namespace {
@@ -120,13 +121,17 @@ void ParseProxyList(std::vector<ProxyEntry>& entries, const std::wstring& scheme
     }
 }
 
+// WinHTTP's handles close by a call of their own; a failed open answers null.
+struct WinHttpHandleTraits {
+    using Handle = HINTERNET;
+    static HINTERNET NullHandle() noexcept { return nullptr; }
+    static bool IsValid(HINTERNET handle) noexcept { return handle != nullptr; }
+    static void Close(HINTERNET handle) noexcept { WinHttpCloseHandle(handle); }
+};
+using WinHttpSession = ScopedGenericHandle<WinHttpHandleTraits>;
+
 class ProxyResolver {
 public:
-    ProxyResolver() = default;
-    ProxyResolver(const ProxyResolver&) = delete;
-    ProxyResolver& operator=(const ProxyResolver&) = delete;
-    ~ProxyResolver() { CloseSession(); }
-
     std::vector<ProxyEntry> GetSystemProxies(const std::wstring& url) {
         std::vector<ProxyEntry> entries;
         WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config{};
@@ -159,13 +164,13 @@ public:
 
     void GetProxyForUrl(const wchar_t* url, bool auto_detect, const wchar_t* script_url,
                         std::vector<ProxyEntry>& entries) {
-        if (session_ == nullptr) {
-            session_ = WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                                   WINHTTP_NO_PROXY_BYPASS, 0);
-            if (session_ == nullptr) {
+        if (!session_) {
+            session_.Reset(WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                                       WINHTTP_NO_PROXY_BYPASS, 0));
+            if (!session_) {
                 throw std::runtime_error("failed to open http session");
             }
-            WinHttpSetTimeouts(session_, 10000, 10000, 5000, 5000);
+            WinHttpSetTimeouts(session_.get(), 10000, 10000, 5000, 5000);
         }
 
         WINHTTP_AUTOPROXY_OPTIONS options{};
@@ -181,15 +186,15 @@ public:
         options.fAutoLogonIfChallenged = FALSE;
         WINHTTP_PROXY_INFO info{};
 
-        BOOL resolved = WinHttpGetProxyForUrl(session_, url, &options, &info);
+        BOOL resolved = WinHttpGetProxyForUrl(session_.get(), url, &options, &info);
         if (!resolved && GetLastError() == ERROR_WINHTTP_LOGIN_FAILURE) {
             options.fAutoLogonIfChallenged = TRUE;
-            resolved = WinHttpGetProxyForUrl(session_, url, &options, &info);
+            resolved = WinHttpGetProxyForUrl(session_.get(), url, &options, &info);
         }
         if (!resolved) {
             const DWORD error = GetLastError();
             if (error == ERROR_WINHTTP_TIMEOUT || error == ERROR_WINHTTP_AUTODETECTION_FAILED) {
-                CloseSession();  // not reused after a timeout or failed detection
+                session_.Reset();  // not reused after a timeout or failed detection
             }
             throw std::runtime_error("failed to WinHttpGetProxyForUrl. error=" +
                                      std::to_string(error));
@@ -202,15 +207,8 @@ public:
         }
     }
 
-    void CloseSession() {
-        if (session_ != nullptr) {
-            WinHttpCloseHandle(session_);
-            session_ = nullptr;
-        }
-    }
-
 private:
-    HINTERNET session_ = nullptr;
+    WinHttpSession session_;
 };
 
 cpr::Proxies ConvertProxies(const std::string& url, const std::vector<ProxyEntry>& entries) {

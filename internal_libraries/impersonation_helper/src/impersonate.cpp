@@ -1,4 +1,4 @@
-#include "impersonate.h"
+#include "internal_libraries/impersonation_helper/src/impersonate.h"
 
 #include <win_error.h>
 #include <wtsapi32.h>
@@ -28,37 +28,18 @@ constexpr DWORD kTokenAccess = TOKEN_ASSIGN_PRIMARY | TOKEN_DUPLICATE | TOKEN_QU
 
 }  // namespace
 
-TokenHandle::TokenHandle(TokenHandle&& other) noexcept
-    : handle_(std::exchange(other.handle_, INVALID_HANDLE_VALUE)) {}
-
-TokenHandle& TokenHandle::operator=(TokenHandle&& other) noexcept {
-    if (this != &other) {
-        reset(std::exchange(other.handle_, INVALID_HANDLE_VALUE));
-    }
-    return *this;
-}
-
-TokenHandle::~TokenHandle() { reset(); }
-
-void TokenHandle::reset(HANDLE handle) noexcept {
-    const HANDLE previous = std::exchange(handle_, handle);
-    if (previous != INVALID_HANDLE_VALUE && previous != handle) {
-        CloseHandle(previous);
-    }
-}
-
 TokenHandle GetUserTokenFromSession(DWORD session_id, bool* is_own_session) {
     DWORD own_session = kUnknownSession;
     ProcessIdToSessionId(GetCurrentProcessId(), &own_session);
     const bool own = session_id == own_session;
 
-    HANDLE token = INVALID_HANDLE_VALUE;
+    HANDLE token = nullptr;
     if (own) {
         LOG_AT(kLogTag, spdlog::level::trace, "no impersonation needed, already the same user.");
         if (!OpenProcessToken(GetCurrentProcess(), kTokenAccess, &token)) {
             LOG_AT(kLogTag, spdlog::level::err, "failed to get current user user token. error={}",
                    GetLastError());
-            token = INVALID_HANDLE_VALUE;
+            token = nullptr;
         }
     } else if (!WTSQueryUserToken(session_id, &token)) {
         const DWORD error = GetLastError();
@@ -98,7 +79,7 @@ ImpersonationScope::ImpersonationScope(DWORD session_id) {
         if (!GetTokenInformation(token.get(), TokenLinkedToken, &linked, sizeof(linked), &length)) {
             ThrowTokenInformationError(session_id, GetLastError());
         }
-        token.reset(linked.LinkedToken);
+        token.Reset(linked.LinkedToken);
     }
 
     if (!ImpersonateLoggedOnUser(token.get())) {
@@ -111,12 +92,12 @@ ImpersonationScope::ImpersonationScope(DWORD session_id) {
 }
 
 ImpersonationScope::~ImpersonationScope() {
-    if (!token_.valid()) {
+    if (!token_) {
         return;
     }
     LOG_AT(kLogTag, spdlog::level::trace, "impersonating back to self.");
     RevertToSelf();
-    token_.reset();
+    token_.Reset();
 }
 
 }  // namespace ImpersonationHelper

@@ -1,29 +1,14 @@
 // Acting as the user of a terminal-services session on the calling thread.
 #pragma once
 
+#include "common/scoped_handle.h"
+
 #include <windows.h>
 
 namespace ImpersonationHelper {
 
-// Owns one token handle; INVALID_HANDLE_VALUE means none (a null handle is a handle).
-// Destroying it, or giving it another handle, closes the one it holds.
-class TokenHandle {
-public:
-    TokenHandle() = default;
-    explicit TokenHandle(HANDLE handle) noexcept : handle_(handle) {}
-    TokenHandle(TokenHandle&& other) noexcept;
-    TokenHandle& operator=(TokenHandle&& other) noexcept;
-    TokenHandle(const TokenHandle&) = delete;
-    TokenHandle& operator=(const TokenHandle&) = delete;
-    ~TokenHandle();
-
-    HANDLE get() const noexcept { return handle_; }
-    bool valid() const noexcept { return handle_ != INVALID_HANDLE_VALUE; }
-    void reset(HANDLE handle = INVALID_HANDLE_VALUE) noexcept;
-
-private:
-    HANDLE handle_ = INVALID_HANDLE_VALUE;
-};
+// A token is a kernel object: its calls answer null on failure.
+using TokenHandle = ScopedKernelHandle;
 
 // A token of the session's user, or the process's own token when the session is the
 // process's own (then *is_own_session is set, when given). Throws std::system_error

@@ -9,9 +9,9 @@
 #include <stdexcept>
 
 #include "common/log_call.h"
-#include "localizer.h"
-#include "log_tag.h"
-#include "resource_extractor.h"
+#include "internal_libraries/localization/src/localizer.h"
+#include "internal_libraries/localization/src/log_tag.h"
+#include "internal_libraries/localization/src/resource_extractor.h"
 
 namespace Localization {
 namespace {

@@ -1,4 +1,4 @@
-#include "libzippp.h"
+#include "internal_libraries/localization/src/libzippp.h"
 
 #include <zip.h>
 

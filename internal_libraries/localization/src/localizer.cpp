@@ -1,5 +1,5 @@
 // The instance, its initialisation and the current language.
-#include "localizer.h"
+#include "internal_libraries/localization/src/localizer.h"
 
 #include <algorithm>
 #include <stdexcept>
@@ -7,7 +7,7 @@
 #include "common/log_call.h"
 #include "common/path_conversion.h"
 #include "common/text_conversion.h"
-#include "log_tag.h"
+#include "internal_libraries/localization/src/log_tag.h"
 
 namespace Localization {
 

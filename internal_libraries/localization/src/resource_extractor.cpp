@@ -1,9 +1,9 @@
-#include "resource_extractor.h"
+#include "internal_libraries/localization/src/resource_extractor.h"
 
 #include <algorithm>
 #include <stdexcept>
 
-#include "libzippp.h"
+#include "internal_libraries/localization/src/libzippp.h"
 
 namespace ResourceHelper::Extractor {
 

@@ -16,8 +16,8 @@
 #include "common/log_call.h"
 #include "common/no_follow_folder.h"
 #include "common/path_conversion.h"
-#include "localizer.h"
-#include "log_tag.h"
+#include "internal_libraries/localization/src/localizer.h"
+#include "internal_libraries/localization/src/log_tag.h"
 
 namespace Localization {
 namespace {

@@ -1,9 +1,9 @@
 // The library's one export: the function table.
-#include "atoms.h"
-#include "global_assets.h"
-#include "options.h"
-#include "value_functions.h"
-#include "window_members.h"
+#include "platform/engine/src/atoms.h"
+#include "platform/engine/src/global_assets.h"
+#include "platform/engine/src/options.h"
+#include "platform/engine/src/value_functions.h"
+#include "platform/engine/src/window_members.h"
 
 namespace {
 

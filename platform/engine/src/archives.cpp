@@ -7,9 +7,9 @@
 #include <span>
 #include <vector>
 
-#include <ui_archive/reader.h>
+#include "tools/ui_archive/reader.h"
 
-#include "window_members.h"
+#include "platform/engine/src/window_members.h"
 
 namespace engine_stand_in::detail {
 

@@ -1,4 +1,4 @@
-#include "atoms.h"
+#include "platform/engine/src/atoms.h"
 
 #include <mutex>
 #include <unordered_map>

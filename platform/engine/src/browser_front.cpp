@@ -1,4 +1,4 @@
-#include "browser_front.h"
+#include "platform/engine/src/browser_front.h"
 
 #include <bit>
 #include <chrono>
@@ -14,12 +14,12 @@
 
 #include "engine_stand_in/global_object.h"
 #include "engine_stand_in/windows.h"
-#include "engine_window.h"
-#include "front_scripts.h"
-#include "text.h"
-#include "value_functions.h"
-#include "value_store.h"
-#include "x_screen.h"
+#include "platform/engine/front_scripts.h"
+#include "platform/engine/src/engine_window.h"
+#include "platform/engine/src/text.h"
+#include "platform/engine/src/value_functions.h"
+#include "platform/engine/src/value_store.h"
+#include "platform/engine/src/x_screen.h"
 
 namespace engine_stand_in::detail {
 

@@ -23,9 +23,9 @@
 #include <thread>
 #include <vector>
 
-#include "chromium.h"
 #include "engine_stand_in/value.h"
-#include "http_server.h"
+#include "platform/engine/src/chromium.h"
+#include "platform/engine/src/http_server.h"
 
 namespace engine_stand_in::detail {
 

@@ -1,4 +1,4 @@
-#include "browser_guard.h"
+#include "platform/engine/src/browser_guard.h"
 
 #include <errno.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "chromium.h"
+#include "platform/engine/src/chromium.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -16,11 +16,11 @@
 #include <string_view>
 #include <vector>
 
-#include "browser_guard.h"
-#include "devtools_pipe.h"
 #include "engine_stand_in/windows.h"
-#include "engine_window.h"
-#include "text.h"
+#include "platform/engine/src/browser_guard.h"
+#include "platform/engine/src/devtools_pipe.h"
+#include "platform/engine/src/engine_window.h"
+#include "platform/engine/src/text.h"
 
 extern char** environ;
 

@@ -2,8 +2,8 @@
 // one for every window.
 #include <mutex>
 
-#include "engine_window.h"
-#include "window_members.h"
+#include "platform/engine/src/engine_window.h"
+#include "platform/engine/src/window_members.h"
 
 namespace engine_stand_in::detail {
 

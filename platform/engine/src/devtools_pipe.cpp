@@ -1,4 +1,4 @@
-#include "devtools_pipe.h"
+#include "platform/engine/src/devtools_pipe.h"
 
 #include <errno.h>
 #include <poll.h>

@@ -1,11 +1,11 @@
-#include "global_assets.h"
+#include "platform/engine/src/global_assets.h"
 
 #include <map>
 #include <mutex>
 #include <string>
 #include <utility>
 
-#include "atoms.h"
+#include "platform/engine/src/atoms.h"
 
 namespace engine_stand_in::detail {
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <utility>
 
-#include "atoms.h"
-#include "global_assets.h"
+#include "platform/engine/src/atoms.h"
+#include "platform/engine/src/global_assets.h"
 
 namespace engine_stand_in {
 

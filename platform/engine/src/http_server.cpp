@@ -1,4 +1,4 @@
-#include "http_server.h"
+#include "platform/engine/src/http_server.h"
 
 #include <arpa/inet.h>
 #include <errno.h>

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "value_store.h"
+#include "platform/engine/src/value_store.h"
 
 namespace engine_stand_in::detail {
 

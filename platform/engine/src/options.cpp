@@ -1,5 +1,5 @@
 // Options are only recorded: the stand-in draws nothing that they would change.
-#include "options.h"
+#include "platform/engine/src/options.h"
 
 #include <mutex>
 

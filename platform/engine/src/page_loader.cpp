@@ -13,9 +13,9 @@
 #include <string>
 #include <utility>
 
-#include "browser_front.h"
-#include "engine_window.h"
-#include "text.h"
+#include "platform/engine/src/browser_front.h"
+#include "platform/engine/src/engine_window.h"
+#include "platform/engine/src/text.h"
 
 namespace engine_stand_in::detail {
 

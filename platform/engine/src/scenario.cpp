@@ -20,8 +20,8 @@
 #include "engine_stand_in/global_object.h"
 #include "engine_stand_in/options.h"
 #include "engine_stand_in/value.h"
-#include "engine_window.h"
-#include "text.h"
+#include "platform/engine/src/engine_window.h"
+#include "platform/engine/src/text.h"
 
 namespace engine_stand_in::detail {
 

@@ -2,8 +2,8 @@
 #include <utility>
 
 #include "engine_stand_in/value.h"
-#include "value_functions.h"
-#include "value_store.h"
+#include "platform/engine/src/value_functions.h"
+#include "platform/engine/src/value_store.h"
 
 namespace engine_stand_in {
 

@@ -1,4 +1,4 @@
-#include "text.h"
+#include "platform/engine/src/text.h"
 
 #include <cstdint>
 

@@ -1,11 +1,11 @@
 // The value members of the function table. Values are released and copied by reference
 // count; a string is never changed in place, so sharing one is safe.
-#include "value_functions.h"
+#include "platform/engine/src/value_functions.h"
 
 #include <exception>
 #include <vector>
 
-#include "value_store.h"
+#include "platform/engine/src/value_store.h"
 
 namespace engine_stand_in::detail {
 

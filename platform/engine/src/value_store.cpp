@@ -1,4 +1,4 @@
-#include "value_store.h"
+#include "platform/engine/src/value_store.h"
 
 #include <algorithm>
 #include <bit>

@@ -12,9 +12,9 @@
 #include <mutex>
 #include <utility>
 
-#include "browser_front.h"
-#include "engine_window.h"
-#include "window_members.h"
+#include "platform/engine/src/browser_front.h"
+#include "platform/engine/src/engine_window.h"
+#include "platform/engine/src/window_members.h"
 
 namespace engine_stand_in::detail {
 

@@ -1,4 +1,4 @@
-#include "x_screen.h"
+#include "platform/engine/src/x_screen.h"
 
 #include <xcb/xcb.h>
 

@@ -35,8 +35,8 @@ void Reset();
 }  // namespace platform::testing
 
 // Areas of the layer.
-#include "testing/files.h"
-#include "testing/sessions.h"
-#include "testing/sysinfo.h"
-#include "testing/windows.h"
-#include "testing/winhttp.h"
+#include "platform/testing/files.h"
+#include "platform/testing/sessions.h"
+#include "platform/testing/sysinfo.h"
+#include "platform/testing/windows.h"
+#include "platform/testing/winhttp.h"

@@ -1,7 +1,7 @@
 // The process's console.
 #pragma once
 
-#include "types.h"
+#include "win/types.h"
 
 extern "C" {
 

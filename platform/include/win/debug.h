@@ -2,7 +2,7 @@
 // as it is (no line end added) and is recorded for tests (platform/testing/windows.h).
 #pragma once
 
-#include "types.h"
+#include "win/types.h"
 
 extern "C" {
 

@@ -3,7 +3,7 @@
 
 #include <cstdarg>
 
-#include "types.h"
+#include "win/types.h"
 
 #define ERROR_SUCCESS 0L
 #define ERROR_INVALID_FUNCTION 1L

@@ -5,7 +5,7 @@
 // platform's reparse point: FILE_FLAG_OPEN_REPARSE_POINT opens the link itself, never its target.
 #pragma once
 
-#include "types.h"
+#include "win/types.h"
 
 // Errors of this area (identical redefinitions elsewhere are harmless).
 #define ERROR_NOT_SAME_DEVICE 17L

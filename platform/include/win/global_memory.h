@@ -1,7 +1,7 @@
 // Global memory blocks, as some calls (WinHTTP's strings) hand them out.
 #pragma once
 
-#include "types.h"
+#include "win/types.h"
 
 extern "C" {
 

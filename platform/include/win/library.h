@@ -2,7 +2,7 @@
 // first, as Windows' search order does; the system DLL names resolve to this layer's exports.
 #pragma once
 
-#include "types.h"
+#include "win/types.h"
 
 extern "C" {
 

@@ -3,8 +3,8 @@
 // window's procedure.
 #pragma once
 
-#include "types.h"
-#include "window.h"
+#include "win/types.h"
+#include "win/window.h"
 
 struct MSG {
     HWND hwnd;

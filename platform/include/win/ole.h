@@ -2,7 +2,7 @@
 // that start-up and shutdown pair them.
 #pragma once
 
-#include "types.h"
+#include "win/types.h"
 
 extern "C" {
 

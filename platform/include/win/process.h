@@ -1,7 +1,7 @@
 // The process: its command line, environment, executable and id.
 #pragma once
 
-#include "types.h"
+#include "win/types.h"
 
 #define SW_SHOWDEFAULT 10
 

@@ -3,7 +3,7 @@
 // to case; integer names and types are given with MAKEINTRESOURCEW.
 #pragma once
 
-#include "types.h"
+#include "win/types.h"
 
 #define RT_ICON MAKEINTRESOURCEW(3)
 #define RT_RCDATA MAKEINTRESOURCEW(10)

@@ -2,7 +2,7 @@
 // to one user; impersonation belongs to the calling thread only.
 #pragma once
 
-#include "types.h"
+#include "win/types.h"
 
 #define READ_CONTROL 0x00020000L
 

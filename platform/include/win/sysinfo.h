@@ -3,7 +3,7 @@
 // "ntdll.dll" / "kernel32.dll", as a program built for older Windows versions does.
 #pragma once
 
-#include "types.h"
+#include "win/types.h"
 
 using NTSTATUS = LONG;
 using LCID = DWORD;

@@ -2,7 +2,7 @@
 // all mean UTF-8 on this platform; invalid input becomes U+FFFD, as Windows does with flags 0.
 #pragma once
 
-#include "types.h"
+#include "win/types.h"
 
 #define CP_ACP 0
 #define CP_THREAD_ACP 3

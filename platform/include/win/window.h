@@ -2,7 +2,7 @@
 // stand-in engine through platform/window_registry.h; the program only moves and reads them.
 #pragma once
 
-#include "types.h"
+#include "win/types.h"
 
 struct RECT {
     LONG left;

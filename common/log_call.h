@@ -16,7 +16,7 @@
 #include <string_view>
 #include <utility>
 
-#include "source_tag.h"
+#include "common/source_tag.h"
 
 namespace logging {
 

@@ -1,8 +1,8 @@
-#include "path_conversion.h"
+#include "common/path_conversion.h"
 
 #include <type_traits>
 
-#include "text_conversion.h"
+#include "common/text_conversion.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "system_message.h"
+#include "common/system_message.h"
 
 #include <win_error.h>
 

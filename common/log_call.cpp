@@ -1,4 +1,4 @@
-#include "log_call.h"
+#include "common/log_call.h"
 
 namespace logging {
 

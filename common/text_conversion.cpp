@@ -1,4 +1,4 @@
-#include "text_conversion.h"
+#include "common/text_conversion.h"
 
 #include <windows.h>
 

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <string>
 
-#include "non_ascii_names.h"
-#include "temp_dir.h"
+#include "tests/support/non_ascii_names.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

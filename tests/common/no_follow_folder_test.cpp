@@ -12,8 +12,8 @@
 #include <string>
 
 #include "common/path_conversion.h"
-#include "scoped_env.h"
-#include "temp_dir.h"
+#include "tests/support/scoped_env.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "source_tag.h"
+#include "common/source_tag.h"
 
 #include <mutex>
 #include <unordered_map>

@@ -3,7 +3,7 @@
 // never a read outside it. Any thread; a reader is immutable after Open.
 #pragma once
 
-#include <ui_archive/format.h>
+#include "tools/ui_archive/format.h"
 
 #include <cstddef>
 #include <cstdint>
