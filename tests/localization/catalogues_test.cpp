@@ -28,7 +28,11 @@ struct Translation {
 class Catalogues : public LocalizationTest {
 protected:
     void Check(const Translation* begin, const Translation* end) {
-        localizer_.Init(ResourceConfig());
+        Check(ResourceConfig(), begin, end);
+    }
+    void Check(const Localization::LocalizerConfig& config, const Translation* begin,
+               const Translation* end) {
+        localizer_.Init(config);
         for (auto t = begin; t != end; ++t) {
             SCOPED_TRACE(std::string(t->language) + ": " + Utf16ToUtf8(t->text) + " | " +
                          Utf16ToUtf8(t->context));
@@ -121,6 +125,28 @@ TEST_F(Catalogues, LeaveTheEmptyTextAsItIs) {
         cases.push_back({language, L"", L"", L""});
     }
     Check(cases.data(), cases.data() + cases.size());
+}
+
+// A maintainer names a language as people read it: no locale id, and none that ICU takes.
+TEST_F(Catalogues, ServeLanguagesWhoseNamesAreNoLocaleIds) {
+    auto config = ResourceConfig();
+    config.zipped_resource_name = L"names";
+    const Translation cases[] = {
+        {"Chinese Simplified", L"Critical Error", L"", L"\u4e25\u91cd\u9519\u8bef"},
+        {"Chinese Simplified", kSorry, L"description",
+         L"\u5f88\u62b1\u6b49\uff0c\u60a8\u6b63\u5728\u5904\u7406\u7684\u4fe1\u606f\u53ef"
+         L"\u80fd\u5df2\u4e22\u5931\u3002"},
+        {"Norwegian Bokmal", L"Critical Error", L"", L"Kritisk feil"},
+        {"Norwegian Bokmal", kSorry, L"description",
+         L"Beklager, informasjonen du arbeidet med, kan g\u00e5 tapt."},
+        {"Norwegian Bokmal", kSorry, L"", kSorry},
+        {"PortugueseBR", L"cancel", L"", L"cancelar"},
+        {"PortugueseBR", L"Critical Error", L"", L"Erro cr\u00edtico"},
+        {"PortugueseBR", L"send", L"", L"send"},
+        {"Chinese Simplified", L"cancel", L"", L"\u53d6\u6d88"},
+    };
+    Check(config, std::begin(cases), std::end(cases));
+    EXPECT_EQ(Count("create std locale."), 3u);
 }
 
 TEST_F(Catalogues, NeedALanguageFirst) {

@@ -16,7 +16,11 @@
 namespace Localization {
 namespace {
 constexpr char kConfigFileName[] = "config.json";
-}
+// Languages are display names ("Chinese Simplified"), which ICU takes for locale ids and may
+// crash on. The base locale only carries the facets beside the catalogue's, none of which
+// translation uses, so one id that ICU knows serves every language.
+constexpr char kBaseLocaleId[] = "en_US.UTF-8";
+}  // namespace
 
 void Localizer::InitFromResources() {
     LOG_AT(kLogTag, spdlog::level::debug, "init from resources");
@@ -62,7 +66,7 @@ std::locale Localizer::CreateStdLocale(const std::string& language) {
     };
 
     const boost::locale::generator generator;
-    const std::locale base = generator.generate(language);
+    const std::locale base = generator.generate(kBaseLocaleId);
     return std::locale(base, gettext::create_messages_facet<wchar_t>(info));
 }
 

@@ -2,16 +2,26 @@
 
 #include <zip.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <limits>
 #include <new>
 #include <utility>
 
 namespace libzippp {
 namespace {
 
+// Deflate's greatest ratio: an entry cannot hold more than this many times the archive's bytes.
+constexpr std::uint64_t kMaxInflateRatio = 1032;
+
 zip_flags_t FlagsOf(ZipArchive::State state) {
     return state == ZipArchive::Original ? ZIP_FL_UNCHANGED | ZIP_FL_ENC_RAW : 0;
 }
+
+struct FileCloser {
+    void operator()(zip_file_t* file) const { zip_fclose(file); }
+};
+using ScopedFile = std::unique_ptr<zip_file_t, FileCloser>;
 
 }  // namespace
 
@@ -38,6 +48,7 @@ std::unique_ptr<ZipArchive> ZipArchive::fromBuffer(const void* data, std::uint32
         zip_source_free(source);  // an archive that did not open leaves the source to us
         return nullptr;
     }
+    archive->bytes = size;
     return archive;
 }
 
@@ -107,22 +118,32 @@ std::unique_ptr<char[]> ZipArchive::readEntry(const ZipEntry& entry, State state
     if (!isOpen() || entry.archive != this) {
         return nullptr;
     }
-    zip_file_t* const file = zip_fopen_index(handle, entry.index, FlagsOf(state));
-    if (file == nullptr) {
+    // The declared size is only the archive's word: more than its bytes can inflate to is refused
+    // before anything is allocated. On a 32-bit target the bound must also fit a size_t.
+    const std::uint64_t limit = std::min<std::uint64_t>(
+        bytes * kMaxInflateRatio, std::numeric_limits<std::size_t>::max() - 1);
+    if (entry.size > limit) {
+        return nullptr;
+    }
+    const ScopedFile file(zip_fopen_index(handle, entry.index, FlagsOf(state)));
+    if (!file) {
         return nullptr;
     }
     const std::uint64_t count = size == 0 || size > entry.size ? entry.size : size;
     // One byte more, so that an empty entry still has a buffer to hand back.
     std::unique_ptr<char[]> buffer;
     try {
-        buffer = std::make_unique_for_overwrite<char[]>(count + 1);
+        buffer = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(count + 1));
     } catch (const std::bad_alloc&) {
-        zip_fclose(file);
         return nullptr;
     }
-    const zip_int64_t read = zip_fread(file, buffer.get(), count);
-    zip_fclose(file);
+    const zip_int64_t read = zip_fread(file.get(), buffer.get(), count);
     if (read < 0 || static_cast<std::uint64_t>(read) != count) {
+        return nullptr;  // shorter than declared
+    }
+    // A whole entry must end where it says: reading on to the end also makes libzip check the
+    // CRC. Data beyond the declared size is not handed out as if it were all.
+    if (count == entry.size && zip_fread(file.get(), buffer.get() + count, 1) != 0) {
         return nullptr;
     }
     return buffer;

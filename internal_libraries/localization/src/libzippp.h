@@ -46,6 +46,7 @@ private:
     std::unique_ptr<char[]> readEntry(const ZipEntry& entry, State state, std::uint64_t size) const;
 
     std::string path;
+    std::uint64_t bytes = 0;  // the archive's size, which bounds what its entries can hold
     zip* handle = nullptr;
     zip_source* source = nullptr;
     OpenMode mode = NotOpen;
@@ -63,7 +64,8 @@ public:
     std::uint32_t getCRC() const { return crc; }
 
     // The first `size` bytes (all of them for 0 or more than the entry holds); null when the
-    // entry cannot be read.
+    // entry cannot be read, declares more than 1032 times the archive's size (deflate's greatest
+    // ratio), holds less than asked for or, read whole, more than it declares or not its CRC.
     std::unique_ptr<char[]> readAsBinary(ZipArchive::State state = ZipArchive::Current,
                                          std::uint64_t size = 0) const;
 
