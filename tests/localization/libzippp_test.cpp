@@ -1,6 +1,6 @@
 // The zip reader over archives built byte by byte, so that an entry can declare what its data
 // is not.
-#include "libzippp.h"
+#include "internal_libraries/localization/src/libzippp.h"
 
 #include <zlib.h>
 
