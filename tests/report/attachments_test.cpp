@@ -401,6 +401,54 @@ TEST_F(RacedAttachments, ALogThatChangesAfterItWasZippedStays) {
     }
 }
 
+// A subfolder that may not be opened counts as empty: the walk goes on past it, the other
+// logs are sent and deleted, and what it holds stays.
+TEST_F(RacedAttachments, ASubfolderThatMayNotBeOpenedIsPassedOver) {
+    WriteLog("app.log", "top\n");
+    WriteLog("locked/kept.log", "locked\n");
+    WriteLog("open/other.log", "other\n");
+    Before("NtCreateFile", logs_ / "locked", 1,
+           [] { platform::testing::FailCall("NtCreateFile", ERROR_ACCESS_DENIED, 1); });
+    const auto attachments = SendAndCollect();
+    ASSERT_EQ(attachments.size(), 1u);
+    const std::vector<std::pair<std::string, std::string>> expected = {{"app.log", "top\n"},
+                                                                       {"other.log", "other\n"}};
+    EXPECT_EQ(ArchiveOf(attachments[0]), expected);
+    EXPECT_EQ(test_support::ReadFile(logs_ / "locked" / "kept.log"), "locked\n");
+    EXPECT_FALSE(fs::exists(logs_ / "app.log"));
+    EXPECT_FALSE(fs::exists(logs_ / "open"));
+}
+
+// A sent log that another program opens before the clean-up (a scanner, an editor) cannot be
+// deleted: it stays, and the clean-up goes on with the others, whichever comes first.
+TEST_F(RacedAttachments, ASentLogThatCannotBeDeletedStaysAndTheOthersGo) {
+    const std::vector<fs::path> logs = {"a.log", "b.log", "sub/c.log", "sub/d.log", "z/e.log"};
+    std::vector<std::pair<std::string, std::string>> expected;
+    for (const auto& log : logs) {
+        WriteLog(log, log.string() + "\n");
+        expected.emplace_back(log.filename().string(), log.string() + "\n");
+    }
+    std::optional<std::ifstream> reader;
+    fs::path held;
+    for (const auto& log : logs) {
+        platform::testing::BeforeCall("SetFileInformationByHandle", (logs_ / log).string(),
+                                      [&, log] {
+                                          if (!reader) {
+                                              held = log;
+                                              reader.emplace(logs_ / log);
+                                          }
+                                      });
+    }
+    const auto attachments = SendAndCollect();
+    ASSERT_EQ(attachments.size(), 1u);
+    EXPECT_EQ(ArchiveOf(attachments[0]), expected);
+    ASSERT_TRUE(reader) << "no deletion was tried";
+    for (const auto& log : logs) {
+        EXPECT_EQ(fs::exists(logs_ / log), log == held) << log;
+    }
+    EXPECT_EQ(test_support::ReadFile(logs_ / held), held.string() + "\n");
+}
+
 TEST_F(RacedAttachments, TheArchiveIsMadeAndReadBackThroughItsOwnHandle) {
     test_support::WriteFile(outside_, "outside");
     WriteLog("app.log", "top\n");
