@@ -198,6 +198,7 @@ TEST_F(Attachments, AnAttachmentNotDeliveredKeepsTheLogsAndSaysWhy) {
     } cases[] = {
         {"refused", {500, "no"}, "failed to send attachment. status=500"},
         {"not found", {404, "{}"}, "failed to send attachment. status=404"},
+        {"no 2xx", {300, "{}"}, "failed to send attachment. status=300"},
         {"no reply in time", StalledReply(), "failed to upload. url="},
     };
     // A stalled reply ends at a short reply deadline here.
@@ -503,6 +504,27 @@ TEST_F(RacedAttachments, ASentLogThatCannotBeDeletedStaysAndTheOthersGo) {
         EXPECT_EQ(fs::exists(logs_ / log), log == held) << log;
     }
     EXPECT_EQ(test_support::ReadFile(logs_ / held), held.string() + "\n");
+}
+
+// While the archive is read for the upload, nothing else may open it for writing.
+TEST_F(RacedAttachments, NothingWritesTheArchiveWhileItIsUploaded) {
+    WriteLog("app.log", "top\n");
+    std::optional<bool> opened;
+    Before("ReadFile", Archive(), 1, [&] {
+        const ScopedHandle writer(
+            CreateFileW(PathToWide(Archive()).c_str(), GENERIC_WRITE,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                        OPEN_EXISTING, 0, nullptr));
+        opened = static_cast<bool>(writer);
+        DWORD written = 0;
+        WriteFile(writer.get(), "planted", 7, &written, nullptr);
+    });
+    const auto attachments = SendAndCollect();
+    ASSERT_EQ(attachments.size(), 1u);
+    ASSERT_TRUE(opened.has_value());
+    EXPECT_FALSE(*opened);
+    const std::vector<std::pair<std::string, std::string>> expected = {{"app.log", "top\n"}};
+    EXPECT_EQ(ArchiveOf(attachments[0]), expected);
 }
 
 TEST_F(RacedAttachments, TheArchiveIsMadeAndReadBackThroughItsOwnHandle) {
