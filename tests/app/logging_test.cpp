@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <platform/testing.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <regex>
 #include <string>
@@ -183,6 +186,46 @@ TEST_F(LogFile, InitLoggingEmptiesTheFileAtTwentyMebibytesNotBefore) {
     EXPECT_EQ(OnlyFile(), file);  // the same file, no backup beside it
 }
 
+// A file that cannot be emptied at the maximum size is reported through the logger's error
+// handler: its new records are not written over the old ones from its start.
+TEST_F(LogFile, AFileThatCannotBeEmptiedAtTheMaximumIsReported) {
+    constexpr std::size_t kMax = 4096;
+    Setup(2, kMax);
+    std::vector<std::string> errors;
+    spdlog::default_logger()->set_error_handler(
+        [&errors](const std::string& message) { errors.push_back(message); });
+    const fs::path file = OnlyFile();
+    const std::string filler(100, 'x');
+    platform::testing::FailCall("SetEndOfFile", ERROR_ACCESS_DENIED, 1);
+    for (int i = 0; i < 100; ++i) {
+        LOG_AT(kLogTag, spdlog::level::info, "record={} {}", i, filler);
+    }
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_TRUE(errors[0].starts_with("Failed emptying file " + file.string() + ". error=5"))
+        << errors[0];
+    const std::string content = test_support::ReadFile(file);
+    EXPECT_LE(content.size(), kMax);
+    EXPECT_NE(content.find("record=99 "), std::string::npos);
+}
+
+// The file is emptied only when a record would take it past the maximum: records that fill
+// it exactly stay.
+TEST_F(LogFile, RecordsThatFillTheMaximumExactlyStay) {
+    Setup(2);
+    WritePayload(std::string(1000, 'x'));
+    const std::uintmax_t record = fs::file_size(OnlyFile());
+    spdlog::set_default_logger(std::make_shared<spdlog::logger>("closed"));
+    folder_ = root_ / "exact";
+    Setup(2, 3 * record);
+    const fs::path file = OnlyFile();
+    for (int written = 0; written < 3; ++written) {
+        WritePayload(std::string(1000, 'x'));
+    }
+    EXPECT_EQ(fs::file_size(file), 3 * record);
+    WritePayload(std::string(1000, 'x'));
+    EXPECT_EQ(fs::file_size(file), record);
+}
+
 // A link where the log goes would make the program create or empty a file elsewhere.
 class LinkedLog : public LogFile {
 protected:
@@ -287,6 +330,64 @@ TEST_F(LinkedLog, WhatIsNoPlainFileAtTheFilesNameIsRefusedByName) {
         EXPECT_TRUE(message.ends_with(std::string(" for writing: ") + c.what)) << message;
         EXPECT_EQ(Outside(), std::vector<fs::path>{"victim.txt"});
         EXPECT_EQ(test_support::ReadFile(victim_), "not the program's");
+        fs::remove_all(folder_);
+        fs::create_directories(folder_);
+    }
+}
+
+// A file that cannot be made, or a leftover that changes after it was looked at or cannot be
+// emptied, is refused with its reason, and what was swapped in is neither emptied nor written.
+TEST_F(LinkedLog, ALogFileThatCannotBeMadeOrTakenOverIsRefusedWithItsReason) {
+    const fs::path swapped_in = outside_ / "swapped-in.txt";
+    struct Case {
+        const char* name;
+        std::function<void(const fs::path&)> plant;
+        const char* what;
+    };
+    const Case cases[] = {
+        {"cannot be made",
+         [](const fs::path& at) {
+             platform::testing::BeforeCall("NtCreateFile", at.string(), [] {
+                 platform::testing::FailCall("NtCreateFile", ERROR_ACCESS_DENIED, 1);
+             });
+         },
+         "cannot be made. status=3221225506"},
+        {"another file swapped in after the look",
+         [&](const fs::path& at) {
+             test_support::WriteFile(at, "left by an earlier run");
+             test_support::WriteFile(swapped_in, "not the program's");
+             auto calls = std::make_shared<int>(0);
+             // Made, looked at, opened: just before the open.
+             platform::testing::BeforeCall(
+                 "NtCreateFile", at.string(),
+                 [calls, at, swapped_in] {
+                     if (++*calls == 3) {
+                         fs::rename(swapped_in, at);
+                     }
+                 },
+                 -1);
+         },
+         "it changed while it was opened, or is in use"},
+        {"a leftover that cannot be emptied",
+         [](const fs::path& at) {
+             test_support::WriteFile(at, "left by an earlier run");
+             platform::testing::FailCall("SetEndOfFile", ERROR_ACCESS_DENIED, 1);
+         },
+         "it cannot be emptied. error=5"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string message = SetupOverPlanted(c.plant);
+        platform::testing::ClearBeforeCalls();
+        platform::testing::ClearFailures();
+        EXPECT_TRUE(message.starts_with("Failed opening file " + folder_.string() + "/"))
+            << message;
+        EXPECT_TRUE(message.ends_with(std::string(" for writing: ") + c.what)) << message;
+        for (const auto& entry : fs::directory_iterator(folder_)) {
+            const std::string content = test_support::ReadFile(entry.path());
+            EXPECT_TRUE(content == "left by an earlier run" || content == "not the program's")
+                << content;
+        }
         fs::remove_all(folder_);
         fs::create_directories(folder_);
     }

@@ -8,6 +8,7 @@
 #include <platform/testing.h>
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -69,12 +70,37 @@ TEST_F(NoFollowFolderTest, ALinkAnywhereOnTheWayIsNoFolder) {
         SCOPED_TRACE(each.path);
         EXPECT_EQ(NoFollowFolder::Open(each.path).has_value(), each.opens);
     }
+
+    // A special folder that is no folder by the time it is opened is none, though its path is
+    // followed as the system gives it.
+    const fs::path roaming = root_ / "AppData" / "Roaming";
+    platform::testing::BeforeCall("CreateFileW", roaming.string(), [roaming] {
+        fs::remove(roaming);
+        test_support::WriteFile(roaming, "x");
+    });
+    EXPECT_FALSE(NoFollowFolder::Open(roaming));
+    platform::testing::ClearBeforeCalls();
 }
 
 TEST_F(NoFollowFolderTest, MissingFoldersAreMadeInsideTheFolderAbove) {
     const auto made = NoFollowFolder::Open(data_ / "maker" / "product" / "logs", Missing::kCreate);
     ASSERT_TRUE(made);
     EXPECT_TRUE(fs::is_directory(data_ / "maker" / "product" / "logs"));
+
+    // One that another program makes between the look and the making is opened all the same.
+    auto calls = std::make_shared<int>(0);
+    platform::testing::BeforeCall(
+        "NtCreateFile", (data_ / "raced").string(),
+        [&, calls] {
+            if (++*calls == 2) {  // not there when looked for, there when made
+                fs::create_directories(data_ / "raced");
+            }
+        },
+        -1);
+    const auto raced = NoFollowFolder::Open(data_ / "raced" / "logs", Missing::kCreate);
+    platform::testing::ClearBeforeCalls();
+    EXPECT_TRUE(raced);
+    EXPECT_TRUE(fs::is_directory(data_ / "raced" / "logs"));
 
     // Through a link nothing is made, neither here nor where it leads.
     fs::create_directory_symlink(outside_, data_ / "linked");
@@ -131,6 +157,9 @@ TEST_F(NoFollowFolderTest, RemoveDeletesOnlyThePlainFileItWasToldOf) {
         EXPECT_EQ(folder->Remove(L"sent.log", each.id, each.size), each.removed);
         EXPECT_EQ(fs::exists(data_ / "sent.log"), !each.removed);
     }
+    // Gone already: nothing there counts as removed only when no particular file was meant.
+    EXPECT_FALSE(folder->Remove(L"sent.log", sent->id, sent->size));
+    EXPECT_TRUE(folder->Remove(L"sent.log"));
 
     // Neither a link nor a hard link is deleted, and what they lead to stays whole.
     fs::create_symlink(outside_ / "secret.log", data_ / "link.log");

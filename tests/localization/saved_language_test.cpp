@@ -48,6 +48,8 @@ TEST_F(SavedLanguage, AWrittenFileIsTheNextStartsLanguage) {
         "{\n  \"language\": \"German\"\n}\n",                    // LF only
         R"({"language":"German"})",                              // one line
         R"({"theme": "dark", "language": "German", "n": [1]})",  // other members
+        // The largest file read: 64 KiB to the byte.
+        Written("German") + std::string(64 * 1024 - Written("German").size(), ' '),
     };
     for (const auto& form : forms) {
         SCOPED_TRACE(form);

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <iterator>
 #include <optional>
 #include <string>
 
@@ -197,6 +198,7 @@ TEST_F(Attachments, AnAttachmentNotDeliveredKeepsTheLogsAndSaysWhy) {
     } cases[] = {
         {"refused", {500, "no"}, "failed to send attachment. status=500"},
         {"not found", {404, "{}"}, "failed to send attachment. status=404"},
+        {"no 2xx", {300, "{}"}, "failed to send attachment. status=300"},
         {"no reply in time", StalledReply(), "failed to upload. url="},
     };
     // A stalled reply ends at a short reply deadline here.
@@ -240,6 +242,22 @@ TEST_F(Attachments, AFileLeftOutOfTheArchiveStays) {
     EXPECT_EQ(ArchiveOf(attachments[0]), expected);
     EXPECT_FALSE(fs::exists(logs_ / "app.log"));
     EXPECT_EQ(test_support::ReadFile(logs_ / "busy.log"), "being written\n");
+}
+
+// Called with a crash id that is no bare name, nothing is attached and nothing is deleted,
+// also where the names made of it would still lie inside the folder ("..": "...zip").
+TEST_F(Attachments, ACrashIdThatIsNoBareNameAttachesAndDeletesNothing) {
+    WriteLog("app.log", "top\n");
+    for (const char* id : {"..", "../crash", "a\nb"}) {
+        SCOPED_TRACE(id);
+        auto request = Request();
+        request.crash_uuid = id;
+        SendAttachments(request, 21, request.verify_peer, request.user_agent);
+        EXPECT_TRUE(OfPath(service_->Requests(), "/api/attachment").empty());
+        EXPECT_EQ(test_support::ReadFile(logs_ / "app.log"), "top\n");
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(crash_), fs::directory_iterator()), 1);
+    EXPECT_TRUE(fs::exists(Dump()));
 }
 
 // Only a plain file with one name is read, sent or deleted: a hard link to a file elsewhere
@@ -399,6 +417,114 @@ TEST_F(RacedAttachments, ALogThatChangesAfterItWasZippedStays) {
         EXPECT_EQ(test_support::ReadFile(outside_), "outside");
         fs::remove_all(logs_);
     }
+}
+
+// A subfolder that may not be opened counts as empty: the walk goes on past it, the other
+// logs are sent and deleted, and what it holds stays.
+TEST_F(RacedAttachments, ASubfolderThatMayNotBeOpenedIsPassedOver) {
+    WriteLog("app.log", "top\n");
+    WriteLog("locked/kept.log", "locked\n");
+    WriteLog("open/other.log", "other\n");
+    Before("NtCreateFile", logs_ / "locked", 1,
+           [] { platform::testing::FailCall("NtCreateFile", ERROR_ACCESS_DENIED, 1); });
+    const auto attachments = SendAndCollect();
+    ASSERT_EQ(attachments.size(), 1u);
+    const std::vector<std::pair<std::string, std::string>> expected = {{"app.log", "top\n"},
+                                                                       {"other.log", "other\n"}};
+    EXPECT_EQ(ArchiveOf(attachments[0]), expected);
+    EXPECT_EQ(test_support::ReadFile(logs_ / "locked" / "kept.log"), "locked\n");
+    EXPECT_FALSE(fs::exists(logs_ / "app.log"));
+    EXPECT_FALSE(fs::exists(logs_ / "open"));
+}
+
+// A subfolder swapped for a link to another folder between the listing and its open is passed
+// over: the walk goes on, and nothing where the link leads is read or deleted.
+TEST_F(RacedAttachments, ASubfolderSwappedForALinkIsPassedOver) {
+    WriteLog("app.log", "top\n");
+    WriteLog("sub/own.log", "own\n");
+    fs::create_directories(root_ / "elsewhere");
+    test_support::WriteFile(root_ / "elsewhere" / "secret.log", "outside");
+    Before("NtCreateFile", logs_ / "sub", 1, [&] {
+        fs::rename(logs_ / "sub", root_ / "sub-away");
+        fs::create_directory_symlink(root_ / "elsewhere", logs_ / "sub");
+    });
+    const auto attachments = SendAndCollect();
+    ASSERT_EQ(attachments.size(), 1u);
+    const std::vector<std::pair<std::string, std::string>> expected = {{"app.log", "top\n"}};
+    EXPECT_EQ(ArchiveOf(attachments[0]), expected);
+    EXPECT_EQ(test_support::ReadFile(root_ / "elsewhere" / "secret.log"), "outside");
+    EXPECT_EQ(test_support::ReadFile(root_ / "sub-away" / "own.log"), "own\n");
+    EXPECT_FALSE(fs::exists(logs_ / "app.log"));
+}
+
+// A log that opened but whose entry failed (the disk full while it was written) is not in the
+// archive and stays; the others are sent and deleted.
+TEST_F(RacedAttachments, ALogWhoseEntryFailedStays) {
+    const std::string big = Lines(100000);  // read in its turn, past what is packed ahead
+    WriteLog("big.log", big);
+    WriteLog("small.log", "small\n");
+    // Its first data read follows the look at its first bytes; the cut of the failed entry
+    // frees the disk again.
+    Before("ReadFile", logs_ / "big.log", 2, [] { platform::testing::SetWriteLimit(1000); });
+    Before("SetEndOfFile", Archive(), 1, [] { platform::testing::SetWriteLimit(std::nullopt); });
+    const auto attachments = SendAndCollect();
+    platform::testing::SetWriteLimit(std::nullopt);
+    ASSERT_EQ(attachments.size(), 1u);
+    const std::vector<std::pair<std::string, std::string>> expected = {{"small.log", "small\n"}};
+    EXPECT_EQ(ArchiveOf(attachments[0]), expected);
+    EXPECT_TRUE(test_support::ReadFile(logs_ / "big.log") == big);
+    EXPECT_FALSE(fs::exists(logs_ / "small.log"));
+}
+
+// A sent log that another program opens before the clean-up (a scanner, an editor) cannot be
+// deleted: it stays, and the clean-up goes on with the others, whichever comes first.
+TEST_F(RacedAttachments, ASentLogThatCannotBeDeletedStaysAndTheOthersGo) {
+    const std::vector<fs::path> logs = {"a.log", "b.log", "sub/c.log", "sub/d.log", "z/e.log"};
+    std::vector<std::pair<std::string, std::string>> expected;
+    for (const auto& log : logs) {
+        WriteLog(log, log.string() + "\n");
+        expected.emplace_back(log.filename().string(), log.string() + "\n");
+    }
+    std::optional<std::ifstream> reader;
+    fs::path held;
+    for (const auto& log : logs) {
+        platform::testing::BeforeCall("SetFileInformationByHandle", (logs_ / log).string(),
+                                      [&, log] {
+                                          if (!reader) {
+                                              held = log;
+                                              reader.emplace(logs_ / log);
+                                          }
+                                      });
+    }
+    const auto attachments = SendAndCollect();
+    ASSERT_EQ(attachments.size(), 1u);
+    EXPECT_EQ(ArchiveOf(attachments[0]), expected);
+    ASSERT_TRUE(reader) << "no deletion was tried";
+    for (const auto& log : logs) {
+        EXPECT_EQ(fs::exists(logs_ / log), log == held) << log;
+    }
+    EXPECT_EQ(test_support::ReadFile(logs_ / held), held.string() + "\n");
+}
+
+// While the archive is read for the upload, nothing else may open it for writing.
+TEST_F(RacedAttachments, NothingWritesTheArchiveWhileItIsUploaded) {
+    WriteLog("app.log", "top\n");
+    std::optional<bool> opened;
+    Before("ReadFile", Archive(), 1, [&] {
+        const ScopedHandle writer(
+            CreateFileW(PathToWide(Archive()).c_str(), GENERIC_WRITE,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                        OPEN_EXISTING, 0, nullptr));
+        opened = static_cast<bool>(writer);
+        DWORD written = 0;
+        WriteFile(writer.get(), "planted", 7, &written, nullptr);
+    });
+    const auto attachments = SendAndCollect();
+    ASSERT_EQ(attachments.size(), 1u);
+    ASSERT_TRUE(opened.has_value());
+    EXPECT_FALSE(*opened);
+    const std::vector<std::pair<std::string, std::string>> expected = {{"app.log", "top\n"}};
+    EXPECT_EQ(ArchiveOf(attachments[0]), expected);
 }
 
 TEST_F(RacedAttachments, TheArchiveIsMadeAndReadBackThroughItsOwnHandle) {

@@ -103,6 +103,13 @@ TEST(UploadWatch, TheDeadlineGrowsWithTheBody) {
     const auto ending = Watch(kDumpReport, reports);
     EXPECT_EQ(ending.at, std::chrono::seconds(291));
     EXPECT_EQ(ending.reason, "not done within 290.6 s, the deadline for 2796202 bytes");
+
+    // The deadline itself ends it: 130 s for 10 s of body at 16 KiB/s, the body never through.
+    std::vector<Report> to_the_second;
+    Steady(to_the_second, 0, 140, 0, 1100);
+    const auto at_deadline = Watch(10 * 16 * 1024, to_the_second);
+    EXPECT_EQ(at_deadline.at, std::chrono::seconds(130));
+    EXPECT_EQ(at_deadline.reason, "not done within 130 s, the deadline for 163840 bytes");
 }
 
 }  // namespace

@@ -414,6 +414,10 @@ TEST_F(ZipWriterTest, ResultCodesOfTheCalls) {
     ExpectReadersAgree({{std::string(259, 'n'), "good"}, {"good.log", "good"}});
 
     EXPECT_EQ(ZipWriter::Close(std::make_unique<ZipHandle>()), kZipWrongHandle);
+    EXPECT_EQ(ZipWriter::Close(nullptr), kZipWrongHandle);
+    auto no_writer = std::make_unique<ZipHandle>();
+    no_writer->kind = kZipHandleArchive;
+    EXPECT_EQ(ZipWriter::Close(std::move(no_writer)), kZipWrongHandle);
     // A writer under a handle of another kind is not finished.
     auto other_kind = ZipWriter::Open(archive_.wstring());
     ASSERT_TRUE(other_kind);
@@ -503,6 +507,24 @@ TEST_F(ZipWriterTest, AFailedEntryIsCutOffTheFile) {
         EXPECT_EQ(archive.entries[1].local_offset, before);
         ExpectReadersAgree({{"first.log", log}, {"third.log", "the third"}});
     }
+}
+
+// An entry whose local header cannot be found again for its final fields is cut off too.
+TEST_F(ZipWriterTest, AnEntryWhoseHeaderCannotBeRewrittenIsCutOff) {
+    fs::create_directories(archive_.parent_path());
+    const std::string log = Text(20000);
+    const fs::path first = Source("first.log", log);
+    auto handle = ZipWriter::Open(archive_.wstring());
+    ASSERT_TRUE(handle);
+    EXPECT_EQ(handle->writer->AddFile(L"first.log", first.wstring()), kZipOk);
+    const std::uint64_t before = fs::file_size(archive_);
+    // The source is rewound twice for its facts; the third move goes back to the header.
+    platform::testing::FailCall("SetFilePointer", ERROR_INVALID_FUNCTION, 1, 2);
+    EXPECT_EQ(handle->writer->AddFile(L"second.log", first.wstring()), kZipWriteFailed);
+    EXPECT_EQ(fs::file_size(archive_), before);
+    EXPECT_EQ(handle->writer->AddFile(L"third.log", first.wstring()), kZipOk);
+    EXPECT_EQ(ZipWriter::Close(std::move(handle)), kZipOk);
+    ExpectReadersAgree({{"first.log", log}, {"third.log", log}});
 }
 
 // Entries packed ahead and written whole are cut off the same way.
