@@ -12,3 +12,12 @@ if(TALLORIN_SANITIZE)
         -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
     target_link_options(project_options INTERFACE -fsanitize=address,undefined)
 endif()
+
+if(TALLORIN_SANITIZE_THREAD)
+    if(TALLORIN_SANITIZE)
+        message(FATAL_ERROR "ThreadSanitizer does not combine with AddressSanitizer: "
+                            "set one of TALLORIN_SANITIZE and TALLORIN_SANITIZE_THREAD")
+    endif()
+    target_compile_options(project_options INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
+    target_link_options(project_options INTERFACE -fsanitize=thread)
+endif()

@@ -7,9 +7,10 @@ include(GoogleTest)
 # ten times what the slowest case takes on a loaded machine (about 20 s).
 set(TALLORIN_TEST_TIMEOUT 300)
 # A test on the report-service double's fixed ports first waits for any other run on this
-# machine to release them, up to the double's own deadline of 10 minutes; it gets that on top,
-# so that the double's clearer failure comes first.
-set(TALLORIN_FIXED_PORTS_WAIT 600)
+# machine to release them, up to the double's own deadline of 10 minutes, then up to 90 s for
+# another program to free them (a connection's TIME_WAIT there); it gets both on top, so that
+# the double's clearer failure comes first.
+set(TALLORIN_FIXED_PORTS_WAIT 690)
 
 # The TIMEOUT in `out` and the properties in `properties_out` for a test that asks for
 # `timeout` seconds (or the default) and, with `fixed_ports`, for the double's fixed ports.

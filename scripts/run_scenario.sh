@@ -37,7 +37,8 @@ python3 tests/report_service/report_service.py --state "$service" \
     --production-port "$(port_of "$base_url")" --staging-port "$(port_of "$staging_url")" &
 service_pid=$!
 trap 'kill $service_pid 2>/dev/null || true' EXIT
-# It waits (up to ten minutes) while a test run elsewhere on the machine holds the ports.
+# It waits (up to ten minutes) while a test run elsewhere on the machine holds the ports, then
+# (up to 90 s) while another program still uses them.
 while [ ! -f "$service/ready" ] && kill -0 $service_pid 2>/dev/null; do sleep 0.1; done
 [ -f "$service/ready" ] || { echo "the report-service double did not start"; exit 1; }
 

@@ -16,7 +16,8 @@ test("the run command's report carries the product's name and version and its ti
   const sandbox = fs.mkdtempSync(path.join(os.tmpdir(), "tallorin-run-"));
   try {
     const { code, stdout } = await new Promise((resolve) => {
-      execFile(process.execPath, [path.join(here, "run_window.mjs"), sandbox, program, "fill"], { timeout: 120000 },
+      // Two minutes for the run, on top of the double's wait for its ports (lock and bind).
+      execFile(process.execPath, [path.join(here, "run_window.mjs"), sandbox, program, "fill"], { timeout: (120 + 690) * 1000 },
                (error, out, err) => resolve({ code: error ? error.code ?? error.signal : 0, stdout: `${out}${err}` }));
     });
     assert.equal(code, 0, stdout);

@@ -42,8 +42,8 @@ export function makeSandbox({ language, folder } = {}) {
 // preset's without), and why the double cannot stand on them, or false: the program posts to
 // them, so they must name two ports on loopback.
 export function compiledInService(env = process.env) {
-  const urls = [env.TALLORIN_PRODUCTION_BASE_URL || "https://127.0.0.1:44731/api",
-                env.TALLORIN_STAGING_BASE_URL || "https://127.0.0.1:44732/api"];
+  const urls = [env.TALLORIN_PRODUCTION_BASE_URL || "https://127.0.0.1:24731/api",
+                env.TALLORIN_STAGING_BASE_URL || "https://127.0.0.1:24732/api"];
   const ports = urls.map((url) => Number(/^https:\/\/127\.0\.0\.1:([1-9][0-9]{0,4})(\/|$)/.exec(url)?.[1]));
   const onLoopback = ports.every((port) => port <= 65535) && ports[0] !== ports[1];
   return { ports, notOnLoopback: !onLoopback &&
@@ -120,8 +120,9 @@ export async function startReportService({ script, root, ports }) {
   child.stderr.on("data", (chunk) => { output += chunk; });
   let ended = false;
   child.on("exit", () => { ended = true; });
-  // The double waits up to ten minutes for the machine-wide lock of the fixed ports.
-  await eventually(() => ended || fs.existsSync(path.join(state, "ready")), "report service ready", 11 * 60 * 1000);
+  // The double waits up to ten minutes for the machine-wide lock of the fixed ports, then up to
+  // 90 s for another program to free them.
+  await eventually(() => ended || fs.existsSync(path.join(state, "ready")), "report service ready", (11 * 60 + 90) * 1000);
   if (ended) throw new Error(`the report-service double did not start: ${output}`);
   return {
     state,

@@ -91,11 +91,14 @@ ReportService::ReportService(const ReportServiceOptions& options) {
                                  "--cert", certificate.certificate.string(), "--key",
                                  certificate.key.string(), "--production-port",
                                  std::to_string(options.production_port), "--staging-port",
-                                 std::to_string(options.staging_port)},
+                                 std::to_string(options.staging_port), "--bind-patience",
+                                 std::to_string(options.bind_patience.count())},
         state_ / "output.txt");
-    // The double waits up to ten minutes for another run's hold on a fixed port, then ends.
+    // The double waits up to ten minutes for another run's hold on a fixed port, then for
+    // another program to free it, then ends.
     const bool fixed = options.production_port != 0 || options.staging_port != 0;
-    const auto patience = fixed ? std::chrono::minutes(11) : std::chrono::minutes(1);
+    const auto patience =
+        fixed ? std::chrono::minutes(11) + options.bind_patience : std::chrono::seconds(60);
     if (!WaitForFile(state_ / "ready", *process_, patience)) {
         std::string output;
         try {

@@ -63,11 +63,15 @@ struct ReportServiceOptions {
     int production_port = 0;
     int staging_port = 0;
     CertificateFor certificate = CertificateFor::kLoopback;
+    // How long the double tries again to bind a fixed port that another program holds once it
+    // is locked: longer than a connection's TIME_WAIT there (60 s).
+    std::chrono::seconds bind_patience{90};
 };
 
 class ReportService {
 public:
-    // Starts the double and waits until both ports listen; throws std::runtime_error otherwise.
+    // Starts the double and waits until both ports listen; throws std::runtime_error otherwise,
+    // with what the double said.
     explicit ReportService(const ReportServiceOptions& options = {});
     ReportService(const ReportService&) = delete;
     ReportService& operator=(const ReportService&) = delete;

@@ -21,7 +21,8 @@ the limit has passed, whichever comes first: no test hangs for good. A hold that
 
 A fixed port (not 0) is first locked machine-wide, through the lock file
 /tmp/tallorin-port-<port>.lock, and held until the process ends: test runs of other clones or
-build folders that want the same port wait for it instead of failing to bind.
+build folders that want the same port wait for it instead of failing to bind. A port that
+another program still holds once locked is tried again for up to 90 s (--bind-patience).
 """
 
 import argparse
@@ -238,17 +239,25 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     daemon_threads = True
     allow_reuse_address = True
 
-    def __init__(self, port, context, recorder):
-        # A fixed port is ours once locked, but any program's outgoing connection may hold it
-        # for a moment as its local port: try again for a while before giving up.
-        deadline = time.monotonic() + (1 if port != 0 else 0)
+    def __init__(self, port, context, recorder, patience, started):
+        # A fixed port is ours once locked, but another program may still hold it: a connection
+        # that had it as its local port keeps it in TIME_WAIT for 60 s, which SO_REUSEADDR
+        # does not pass. Try again for longer than that, counted from `started` for both
+        # ports, before giving up.
+        deadline = started + (patience if port != 0 else 0)
+        told = False
         while True:
             try:
                 super().__init__(("127.0.0.1", port), Handler)
                 break
             except OSError as error:
-                if error.errno != errno.EADDRINUSE or time.monotonic() > deadline:
+                if error.errno != errno.EADDRINUSE:
                     raise
+                if time.monotonic() > deadline:
+                    sys.exit("port %d stays in use by another program after %d s" % (port, patience))
+                if not told:
+                    print("waiting for port %d: another program uses it" % port, flush=True)
+                    told = True
                 time.sleep(0.2)
         self.context = context
         self.recorder = recorder
@@ -277,6 +286,8 @@ def main():
     parser.add_argument("--staging-port", type=int, default=0)
     parser.add_argument("--lock-patience", type=int, default=600,
                         help="seconds to wait for another run's hold on a fixed port")
+    parser.add_argument("--bind-patience", type=int, default=90,
+                        help="seconds to wait for another program to free a fixed port")
     arguments = parser.parse_args()
     end_with_parent()
     locks = lock_ports((arguments.production_port, arguments.staging_port),
@@ -285,7 +296,8 @@ def main():
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(arguments.cert, arguments.key)
     recorder = Recorder(arguments.state)
-    servers = [Server(port, context, recorder)
+    started = time.monotonic()
+    servers = [Server(port, context, recorder, arguments.bind_patience, started)
                for port in (arguments.production_port, arguments.staging_port)]
     for server in servers:
         threading.Thread(target=server.serve_forever, args=(0.05,), daemon=True).start()

@@ -1,15 +1,21 @@
 // The double itself: which builds it can stand in for, a fixed port shared between
-// processes, and replies held while a test acts.
+// processes or still held by another program, and replies held while a test acts.
 #include "tests/report_service/report_service.h"
 
+#include <arpa/inet.h>
 #include <cpr/cpr.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <future>
 #include <memory>
+#include <stdexcept>
 #include <string>
+#include <system_error>
 
 namespace {
 
@@ -34,17 +40,17 @@ TEST(ReportServiceDouble, StandsInOnlyForTwoLoopbackPorts) {
         bool can;
     };
     const Case kCases[] = {
-        {"https://127.0.0.1:44731/api", "https://127.0.0.1:44732/api", true},
+        {"https://127.0.0.1:24731/api", "https://127.0.0.1:24732/api", true},
         {"https://127.0.0.1:1/api", "https://127.0.0.1:65535", true},
         {"https://reports.quorbelin.invalid/api", "https://reports-staging.quorbelin.invalid/api",
          false},
-        {"https://127.0.0.1:44731/api", "https://reports-staging.quorbelin.invalid/api", false},
-        {"https://127.0.0.1:44731/api", "https://127.0.0.1:44731/api", false},
-        {"https://127.0.0.1/api", "https://127.0.0.1:44732/api", false},
-        {"https://127.0.0.1:65536/api", "https://127.0.0.1:44732/api", false},
-        {"http://127.0.0.1:44731/api", "https://127.0.0.1:44732/api", false},
-        {"https://localhost:44731/api", "https://127.0.0.1:44732/api", false},
-        {"https://127.0.0.1:44731.example/api", "https://127.0.0.1:44732/api", false},
+        {"https://127.0.0.1:24731/api", "https://reports-staging.quorbelin.invalid/api", false},
+        {"https://127.0.0.1:24731/api", "https://127.0.0.1:24731/api", false},
+        {"https://127.0.0.1/api", "https://127.0.0.1:24732/api", false},
+        {"https://127.0.0.1:65536/api", "https://127.0.0.1:24732/api", false},
+        {"http://127.0.0.1:24731/api", "https://127.0.0.1:24732/api", false},
+        {"https://localhost:24731/api", "https://127.0.0.1:24732/api", false},
+        {"https://127.0.0.1:24731.example/api", "https://127.0.0.1:24732/api", false},
     };
     for (const auto& item : kCases) {
         SCOPED_TRACE(std::string(item.production) + " " + item.staging);
@@ -53,22 +59,105 @@ TEST(ReportServiceDouble, StandsInOnlyForTwoLoopbackPorts) {
     }
 }
 
+// The machine-wide lock file of a fixed port that a test picks, removed at the end when the
+// test made it: no other run uses that port.
+class TestPortLockFile {
+public:
+    explicit TestPortLockFile(int port)
+        : path_("/tmp/tallorin-port-" + std::to_string(port) + ".lock"),
+          fresh_(!std::filesystem::exists(path_)) {}
+    TestPortLockFile(const TestPortLockFile&) = delete;
+    TestPortLockFile& operator=(const TestPortLockFile&) = delete;
+    ~TestPortLockFile() {
+        if (fresh_) {
+            std::error_code ignored;
+            std::filesystem::remove(path_, ignored);
+        }
+    }
+
+private:
+    std::filesystem::path path_;
+    bool fresh_;
+};
+
+// Another program's listener on a loopback port, until Close.
+class TakenPort {
+public:
+    TakenPort() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(fd_, 1) != 0 ||
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            Close();
+            throw std::runtime_error("cannot listen on loopback");
+        }
+        port_ = ntohs(address.sin_port);
+    }
+    TakenPort(const TakenPort&) = delete;
+    TakenPort& operator=(const TakenPort&) = delete;
+    ~TakenPort() { Close(); }
+
+    int port() const { return port_; }
+    void Close() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+
+private:
+    int fd_;
+    int port_ = 0;
+};
+
 // Another clone's run that wants the same fixed port waits for it instead of failing to bind.
 TEST(ReportServiceDouble, ProcessesTakeAFixedPortInTurns) {
     const int port = test_support::UnusedLoopbackPort();
-    const std::filesystem::path lock_file = "/tmp/tallorin-port-" + std::to_string(port) + ".lock";
-    const bool fresh = !std::filesystem::exists(lock_file);
+    const TestPortLockFile lock_file(port);
     auto first = std::make_unique<ReportService>(ReportServiceOptions{.production_port = port});
     auto second = std::async(std::launch::async, [port] {
         return std::make_unique<ReportService>(ReportServiceOptions{.production_port = port});
     });
-    // Longer than the double tries a busy port again before it gives up.
+    // Longer than the double tried a busy port again before it waited for the lock.
     EXPECT_EQ(second.wait_for(std::chrono::seconds(3)), std::future_status::timeout);
     first.reset();
     EXPECT_EQ(second.get()->production_port(), port);  // throws when it did not start
-    if (fresh) {
-        std::filesystem::remove(lock_file);  // made for this test: no other run uses it
+}
+
+// A fixed port that another program still holds once the double has its lock (a listener here,
+// a closed connection's TIME_WAIT for 60 s elsewhere) is waited out, then taken.
+TEST(ReportServiceDouble, WaitsOutAPortThatAnotherProgramHolds) {
+    TakenPort taken;
+    const int port = taken.port();
+    const TestPortLockFile lock_file(port);
+    auto service = std::async(std::launch::async, [port] {
+        return std::make_unique<ReportService>(ReportServiceOptions{.production_port = port});
+    });
+    EXPECT_EQ(service.wait_for(std::chrono::seconds(2)), std::future_status::timeout);
+    taken.Close();
+    EXPECT_EQ(service.get()->production_port(), port);  // throws when it did not start
+}
+
+// One that stays taken ends the double at its patience, saying which port and why.
+TEST(ReportServiceDouble, GivesUpOnAPortThatStaysTakenAndSaysSo) {
+    const TakenPort taken;
+    const TestPortLockFile lock_file(taken.port());
+    const auto started = std::chrono::steady_clock::now();
+    try {
+        ReportService service(ReportServiceOptions{.production_port = taken.port(),
+                                                   .bind_patience = std::chrono::seconds(1)});
+        ADD_FAILURE() << "the double started on a taken port";
+    } catch (const std::runtime_error& error) {
+        const std::string said = error.what();
+        EXPECT_NE(
+            said.find("port " + std::to_string(taken.port()) + " stays in use by another program"),
+            std::string::npos)
+            << said;
     }
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
 }
 
 // A held attachment reply waits for the test, after the request is recorded; the other

@@ -1,6 +1,6 @@
 // Entries packed ahead on worker threads: what a worker reads and holds stays bounded, and a
 // source that changes under it still gives a right entry.
-#include "pack_ahead.h"
+#include "zip/pack_ahead.h"
 
 #include <gtest/gtest.h>
 
@@ -15,9 +15,9 @@
 
 #include <platform/testing.h>
 
-#include "archive_reading.h"
-#include "temp_dir.h"
-#include "zip_writer.h"
+#include "tests/zip/archive_reading.h"
+#include "tests/support/temp_dir.h"
+#include "zip/zip_writer.h"
 
 namespace {
 
