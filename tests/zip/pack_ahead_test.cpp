@@ -15,8 +15,8 @@
 
 #include <platform/testing.h>
 
-#include "tests/zip/archive_reading.h"
 #include "tests/support/temp_dir.h"
+#include "tests/zip/archive_reading.h"
 #include "zip/zip_writer.h"
 
 namespace {
