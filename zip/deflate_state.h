@@ -1,8 +1,8 @@
 // The deflate compressor's state: the layout of one record, allocated zeroed at an archive's
 // first deflated entry and reused for every later one. An entry sets up what it reads before
 // writing; the code tables are built once, and the chains' heads that the previous entry set
-// are cleared. How the tables work together is told at the top of deflate.cpp; callers need
-// only deflate.h.
+// are cleared. How the tables work together is told at the top of match_finder.h; callers
+// need only deflate.h.
 #pragma once
 
 #include <array>
