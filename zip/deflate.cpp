@@ -29,6 +29,7 @@ constexpr int kStoredBlock = 0;
 constexpr int kStaticTrees = 1;
 constexpr int kDynamicTrees = 2;
 
+// Per level, the match finder's four lengths (their terms are told in match_finder.h).
 struct Tuning {
     unsigned good, lazy, nice, chain;
 };

@@ -206,26 +206,6 @@ void WalkCodeLengths(State& s, TreeNode* tree, int max_code) {
 
 }  // namespace
 
-void ResetBlock(State& s) {
-    for (int n = 0; n < kLiteralLengthCodes; ++n) {
-        s.literal_tree[n].freq_or_code = 0;
-    }
-    for (int n = 0; n < kDistanceCodes; ++n) {
-        s.distance_tree[n].freq_or_code = 0;
-    }
-    for (int n = 0; n < kCodeLengthCodes; ++n) {
-        s.code_length_tree[n].freq_or_code = 0;
-    }
-    s.literal_tree[kEndBlock].freq_or_code = 1;
-    s.optimal_length = 0;
-    s.static_length = 0;
-    s.last_literal = 0;
-    s.last_distance = 0;
-    s.last_flags = 0;
-    s.flags = 0;
-    s.flag_bit = 1;
-}
-
 void SetUpTables(State& s) {
     if (s.tables_set_up) {
         return;

@@ -16,8 +16,26 @@ inline unsigned DistanceCode(const State& s, unsigned distance) {
     return distance < 256 ? s.distance_code[distance] : s.distance_code[256 + (distance >> 7)];
 }
 
-// Starts a block: no symbol counted, none buffered.
-void ResetBlock(State& s);
+// Starts a block: no symbol counted, none buffered. Inline: at every entry and block end.
+inline void ResetBlock(State& s) {
+    for (int n = 0; n < kLiteralLengthCodes; ++n) {
+        s.literal_tree[n].freq_or_code = 0;
+    }
+    for (int n = 0; n < kDistanceCodes; ++n) {
+        s.distance_tree[n].freq_or_code = 0;
+    }
+    for (int n = 0; n < kCodeLengthCodes; ++n) {
+        s.code_length_tree[n].freq_or_code = 0;
+    }
+    s.literal_tree[kEndBlock].freq_or_code = 1;
+    s.optimal_length = 0;
+    s.static_length = 0;
+    s.last_literal = 0;
+    s.last_distance = 0;
+    s.last_flags = 0;
+    s.flags = 0;
+    s.flag_bit = 1;
+}
 
 // The code tables are the same for every entry: built at the state's first entry only.
 void SetUpTables(State& s);
