@@ -6,6 +6,14 @@ include(GoogleTest)
 # Seconds for one GoogleTest case or one plain test that names no time of its own: well over
 # ten times what the slowest case takes on a loaded machine (about 20 s).
 set(TALLORIN_TEST_TIMEOUT 300)
+# ThreadSanitizer slows the compressor's longest cases most: 62 s alone and 139 s beside a build
+# for the one that took 24 s under the sanitizers preset. Its build gives every test three times
+# its own bound.
+if(TALLORIN_SANITIZE_THREAD)
+    set(TALLORIN_TEST_TIMEOUT_SCALE 3)
+else()
+    set(TALLORIN_TEST_TIMEOUT_SCALE 1)
+endif()
 # A test on the report-service double's fixed ports first waits for any other run on this
 # machine to release them, up to the double's own deadline of 10 minutes, then up to 90 s for
 # another program to free them (a connection's TIME_WAIT there); it gets both on top, so that
@@ -13,11 +21,13 @@ set(TALLORIN_TEST_TIMEOUT 300)
 set(TALLORIN_FIXED_PORTS_WAIT 690)
 
 # The TIMEOUT in `out` and the properties in `properties_out` for a test that asks for
-# `timeout` seconds (or the default) and, with `fixed_ports`, for the double's fixed ports.
+# `timeout` seconds (or the default), scaled for the build, and, with `fixed_ports`, for the
+# double's fixed ports.
 function(tallorin_timeout_properties timeout fixed_ports out properties_out)
     if(NOT timeout)
         set(timeout ${TALLORIN_TEST_TIMEOUT})
     endif()
+    math(EXPR timeout "${timeout} * ${TALLORIN_TEST_TIMEOUT_SCALE}")
     set(properties)
     if(fixed_ports)
         math(EXPR timeout "${timeout} + ${TALLORIN_FIXED_PORTS_WAIT}")
